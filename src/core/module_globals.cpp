@@ -1,0 +1,1 @@
+#include "core/module_globals.h"

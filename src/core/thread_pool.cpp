@@ -1,0 +1,1 @@
+#include "core/thread_pool.h"
