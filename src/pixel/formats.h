@@ -216,6 +216,29 @@ using WorkPixelTypes = TypeList<PxWorkGrayA_F1,
                                   PxWorkRGB_F32768>;
 using WeightedPixelTypes = TypeList<PxWeightedGrayA_F1, PxWeightedGray_F1, PxWeightedTwoChA_F1, PxWeightedTwoCh_F1, PxWeightedRGBA_F1, PxWeightedRGB_F1>;
 
+// X-macro over the 18 host formats: X(Family, HostSamples, WorkSamples), for example
+// X(RGBA, U8, F255) names PxHostRGBA_U8 / ImgHostRGBA_U8 and its work format PxWorkRGBA_F255.
+// Explicit instantiation lists use it so that they cannot drift from the format list.
+#define PEL_FOR_EACH_HOST_FORMAT(X) \
+    X(GrayA, U8, F255) \
+    X(Gray, U8, F255) \
+    X(TwoChA, U8, F255) \
+    X(TwoCh, U8, F255) \
+    X(RGBA, U8, F255) \
+    X(RGB, U8, F255) \
+    X(GrayA, U16, F32768) \
+    X(Gray, U16, F32768) \
+    X(TwoChA, U16, F32768) \
+    X(TwoCh, U16, F32768) \
+    X(RGBA, U16, F32768) \
+    X(RGB, U16, F32768) \
+    X(GrayA, F1, F1) \
+    X(Gray, F1, F1) \
+    X(TwoChA, F1, F1) \
+    X(TwoCh, F1, F1) \
+    X(RGBA, F1, F1) \
+    X(RGB, F1, F1)
+
 // ---- run-time host format and the one dispatch place --------------------------------------
 enum class HostFormat : int {
     GrayA_U8 = 0,

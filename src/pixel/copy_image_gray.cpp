@@ -1,0 +1,9 @@
+// CopyImageFilter instances: the 18 gray pairs (Part 2.106), one per host format.
+#include "pixel/copy_image_filter.h"
+
+namespace ov {
+
+#define PEL_INSTANTIATE(F, H, W) template class PEL_COPY_GRAY(F, H, W);
+PEL_FOR_EACH_HOST_FORMAT(PEL_INSTANTIATE)
+
+}  // namespace ov
