@@ -96,7 +96,10 @@ void DebugConsoleWrite(const char* text);  // up to the first zero byte
 
 // ---- environment, module, files ----------------------------------------------------------
 // Answers whether the variable is set; its value goes to *value when given.
+// Reads the C runtime's environment (getenv).
 bool EnvironmentVariable(const char* name, std::string* value);
+// Sets (value given) or removes (null) a variable of the C runtime's environment.
+bool SetEnvironmentVariableValue(const char* name, const char* value);
 // The handle of the plug-in module (DllMain stores it at load). When none was stored the
 // module containing this code is used.
 void SetModuleHandle(void* module);
