@@ -98,6 +98,27 @@ struct SPBasicSuite {
   SPErr (*Undefined)(void);
 };
 
+// ---- access suite (version 3): which module the host loaded -------------------------------
+
+#define PEL_ACCESS_SUITE_NAME "SP Access Suite"
+constexpr int32_t kSPAccessSuiteVersion3 = 3;
+using SPPluginRef = struct SPPlugin*;
+using SPAccessRef = struct SPAccess*;
+struct SPPlatformAccessInfo {
+  void* defaultModule;  // the module's instance (HINSTANCE)
+  void* resourceAccess; // the module that holds its resources, when set
+};
+struct SPAccessSuite {
+  SPErr (*AcquirePlugin)(SPPluginRef plugin, SPAccessRef* access);
+  SPErr (*ReleasePlugin)(SPAccessRef access);
+  SPErr (*GetAccessPlugin)(SPAccessRef access, SPPluginRef* plugin);
+  SPErr (*GetAccessCount)(SPAccessRef access, int32_t* count);
+  SPErr (*GetAccessInfo)(SPAccessRef access, SPPlatformAccessInfo* info);
+  SPErr (*GetPluginAccess)(SPPluginRef plugin, SPAccessRef* access);
+  SPErr (*GetCurrentPlugin)(SPPluginRef* plugin);
+  SPErr (*SetCurrentPlugin)(SPPluginRef plugin);
+};
+
 // ---- Buffer suite (version 1) and Handle suite (version 2) ----------------------------------
 
 #define PEL_BUFFER_SUITE_NAME "Photoshop Buffer Suite for Plug-ins"
