@@ -311,9 +311,12 @@ pfUndo* pfParameterInt::CreateUndo() { return new pfUndoParameterInt(this); }
 void pfParameterInt::Randomize(double amount) {
   if (!IsRandomizable()) return;
   const double w = double(maximum_) - double(minimum_);
-  double t = w * (RandomUnit() - 0.5) * amount + double(value_) - double(minimum_);
-  t = ReflectIntoRange(t, w);
-  const int32_t v = SaturatingTrunc(t + double(minimum_) + 0.5, value_);
+  const double u = RandomUnit();
+  int32_t v = value_; // a range of width 0 (or less) keeps the value
+  if (w > 0.0) {
+    const double t = ReflectIntoRange(w * (u - 0.5) * amount + double(value_) - double(minimum_), w);
+    v = SaturatingTrunc(t + double(minimum_) + 0.5, value_);
+  }
   if (v != value_) {
     value_ = v;
     UpdateUI();
@@ -377,11 +380,12 @@ pfUndo* pfParameterFloat::CreateUndo() { return new pfUndoParameterFloat(this); 
 void pfParameterFloat::Randomize(double amount) {
   if (!IsRandomizable()) return;
   const double w = maximum_ - minimum_;
-  double t = w * (RandomUnit() - 0.5) * amount + value_ - minimum_;
+  const double u = RandomUnit();
   // The fold takes the whole part of the width: a range of -0.75..0.75 folds into
-  // [minimum, minimum + 1). A whole part of 0 keeps t.
-  t = ReflectIntoRange(t, std::trunc(w));
-  const double v = minimum_ + t;
+  // [minimum, minimum + 1). A whole part of 0 (or less) keeps the value.
+  const double width = std::trunc(w);
+  double v = value_;
+  if (width > 0.0) v = minimum_ + ReflectIntoRange(w * (u - 0.5) * amount + value_ - minimum_, width);
   if (v != value_) {
     value_ = v;
     UpdateUI();
@@ -494,9 +498,12 @@ void pfParameterList::Randomize(double amount) {
   if (!IsRandomizable()) return;
   if (amount > 2.0) amount = 0.0;
   const int32_t n = GetItemCount();
-  double t = double(n) * (RandomUnit() - 0.5) * amount + double(selection_) - 1.0;
-  t = ReflectIntoRange(t, double(n));
-  const int32_t index = SaturatingTrunc(t + 1.0 + 0.5, 0);
+  const double u = RandomUnit();
+  int32_t index = 0; // no items: nothing to choose
+  if (n > 0) {
+    const double t = ReflectIntoRange(double(n) * (u - 0.5) * amount + double(selection_) - 1.0, double(n));
+    index = SaturatingTrunc(t + 1.0 + 0.5, 0);
+  }
   if (index >= 1 && index <= n) {
     if (index != selection_) {
       selection_ = index;
