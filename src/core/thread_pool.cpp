@@ -171,9 +171,11 @@ uint32_t ThreadPool::Run(uint32_t thread_iterations, const ParallelJob& runJob) 
     if (IsInsideJob()) return RunInline(thread_iterations, runJob);
 
     poolLock.Enter();
+    // Leaves poolLock last: after the workers are done and the statuses are read, so that
+    // the next run (of another caller) cannot overwrite them before they are read.
+    ScopeExit leave([this] { poolLock.Leave(); });
     if (threads.empty()) {
         // Never initialised: the caller alone runs every item (as a pool of one thread).
-        ScopeExit leave([this] { poolLock.Leave(); });
         JobFrameGuard frame(this);
         return RunInline(thread_iterations, runJob);
     }
@@ -183,7 +185,6 @@ uint32_t ThreadPool::Run(uint32_t thread_iterations, const ParallelJob& runJob) 
         ScopeExit completion([this, active] {
             for (int32_t i = 1; i < active; ++i) threads[static_cast<size_t>(i)]->done.Wait();
             job = nullptr;
-            poolLock.Leave();
         });
         jobCount = static_cast<int32_t>(std::min<uint32_t>(thread_iterations, 0x7FFFFFFFu));
         nextItem = 0;

@@ -46,6 +46,21 @@ inline std::string ReadFile(const fs::path& p) {
     return os.str();
 }
 
+// What the log file holds for the given messages: the file is opened in text mode ("a+"), as
+// the Part says, so the Windows C runtime writes each "\n" as "\r\n".
+inline std::string InFile(const std::string& text) {
+#if defined(_WIN32)
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+#else
+    return text;
+#endif
+}
+
 inline void Touch(const fs::path& p, const std::string& text = "") {
     std::ofstream(p, std::ios::binary) << text;
 }

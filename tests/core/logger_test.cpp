@@ -34,7 +34,7 @@ TEST(Logger, WritesNothingWhenTheFileDoesNotExist) {
     pel_test::Touch(home.LogPath());
     ov::LogTrace("now written\n");
     EXPECT_TRUE(log.active);
-    EXPECT_EQ(home.Log(), "now written\n");
+    EXPECT_EQ(home.Log(), pel_test::InFile("now written\n"));
 }
 
 TEST(Logger, TracedCallWarningAndErrorLines) {
@@ -53,14 +53,14 @@ TEST(Logger, TracedCallWarningAndErrorLines) {
         ov::LogTrace("pfFilter::DoStartSelector( return(", 0, ") )\n");
     }
     ov::LogTrace("after\n");
-    EXPECT_EQ(home.Log(),
+    EXPECT_EQ(home.Log(), pel_test::InFile(
               "pfFilter::DoStartSelector( pFilterRecord(0x000000001234ABCD) )\n"
               "    inner line 42\n"
               "    -**### WARNING ###**-: something odd\n"
               "    -**###  ERROR  ###**-: something failed: -108\n"
               "        two deep\n"
               "    pfFilter::DoStartSelector( return(0) )\n"
-              "after\n");
+              "after\n"));
     EXPECT_EQ(ov::GetLogger().indent.load(), 0);
     // With a file the console mirror is open (a console window on Windows, stderr natively).
     EXPECT_TRUE(ov::GetLogger().console);
@@ -73,7 +73,7 @@ TEST(Logger, AppendsToWhatTheFileHolds) {
     std::ostringstream os;
     os << "from a stream " << 7 << "\n";
     ov::GetLogger().Write(os, ov::LogLevelError);
-    EXPECT_EQ(home.Log(), "earlier\nlater\nfrom a stream 7\n");
+    EXPECT_EQ(home.Log(), "earlier\n" + pel_test::InFile("later\nfrom a stream 7\n"));
 }
 
 TEST(Logger, MessagesBelowTheLevelAreDropped) {
@@ -82,7 +82,7 @@ TEST(Logger, MessagesBelowTheLevelAreDropped) {
     ov::LogTrace("dropped\n");
     ov::LogWarning("kept\n");
     ov::GetLogger().SetLevel(1);
-    EXPECT_EQ(home.Log(), "-**### WARNING ###**-: kept\n");
+    EXPECT_EQ(home.Log(), pel_test::InFile("-**### WARNING ###**-: kept\n"));
 }
 
 TEST(Logger, NegativeDepthWritesNoIndent) {
@@ -90,7 +90,7 @@ TEST(Logger, NegativeDepthWritesNoIndent) {
     ov::LogOutdent();
     ov::LogTrace("flush left\n");
     ov::LogIndent();
-    EXPECT_EQ(home.Log(), "flush left\n");
+    EXPECT_EQ(home.Log(), pel_test::InFile("flush left\n"));
 }
 
 TEST(Logger, HexPtrIsSixteenUpperCaseDigits) {
@@ -112,6 +112,7 @@ TEST(Logger, LinesFromManyThreadsDoNotInterleave) {
     std::string line;
     int count = 0;
     while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         EXPECT_EQ(line.rfind("thread ", 0), 0u) << line;
         ++count;
     }
@@ -156,7 +157,7 @@ std::vector<std::string> Sorted(std::vector<std::string> v) {
 TEST(Paths, ListFilesByExtension) {
     TempDir t;
     const std::string sep = pel::platform::PathSeparator();
-    for (const char* name : {"a.cfg", "a.CFG", "b.cfg.bak", ".cfg", "cfg", "z.txt"})
+    for (const char* name : {"a.cfg", "u.CFG", "b.cfg.bak", ".cfg", "cfg", "z.txt"})
         pel_test::Touch(t.path / name);
     fs::create_directories(t.path / "sub" / "deeper");
     fs::create_directories(t.path / ".hidden");
@@ -177,7 +178,7 @@ TEST(Paths, ListFilesByExtension) {
 
     out.clear();
     ov::ListFiles(out, d, "*", false);
-    EXPECT_EQ(Sorted(out), Sorted({d + sep + "a.cfg", d + sep + "a.CFG", d + sep + "b.cfg.bak",
+    EXPECT_EQ(Sorted(out), Sorted({d + sep + "a.cfg", d + sep + "u.CFG", d + sep + "b.cfg.bak",
                                    d + sep + "cfg", d + sep + "z.txt"}));
 
     out = {"kept"};
