@@ -1,0 +1,107 @@
+// ov::pfFilterPelidorn (Part 4.101): the product's filter. 24 parameters and 24 dialog
+// controls as members, configured from the one parameter table (lens_parameter_table.h);
+// the page and depth-map rules of the parameter panel; the callbacks; ResetParameters; and
+// Render, which is SelectRenderTemplate (lens/render_template.h).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "host/parameter.h"
+#include "host/pf_filter.h"
+#include "lens/lens_parameter_table.h"
+#include "ui/parameter_ui.h"
+
+namespace ov {
+
+// The panel's control classes (Part 0.12). This round's ui layer has the control base only;
+// each kind is bound to it here, in one place, so the Win32 classes drop in when they come.
+using PelidornListControl = pfParameterUI;
+using PelidornFloatControl = pfParameterUI;
+using PelidornAngleControl = pfParameterUI;
+using PelidornBoolControl = pfParameterUI;
+using PelidornRGBControl = pfParameterUI;
+using PelidornIntControl = pfParameterUI;
+
+class pfFilterPelidorn : public pfFilter {
+public:
+    pfFilterPelidorn(std::string name, std::string maker, uint32_t major, uint32_t minor, uint32_t revision,
+                     std::string description);
+    ~pfFilterPelidorn() override;
+
+    int16_t Render(FilterRecord* record) override;
+    void AdaptToHostMask(FilterRecord* record) override;
+    void ResetParameters(bool withUndo) override;
+    const char* GetFilterName() override { return "Pelidorn"; }
+
+    void UpdateControlStates();
+    static void OnRadiusChanged(pfParameter* parameter, void* context);
+    static void OnSelectionIsChanged(pfParameter* parameter, void* context);
+    static void OnShowBasicsChanged(pfParameter* parameter, void* context);
+    static void OnShowAdvancedChanged(pfParameter* parameter, void* context);
+
+    // Depth-map mode: SelectionIs 1 and the current record carries mask data.
+    bool IsDepthMapMode() const;
+    pfParameter* ParameterOf(lens::ParamId id) const { return parameterById[id]; }
+    pfParameterUI* ControlOf(lens::ParamId id) const { return controlById[id]; }
+
+    // Parameters, in member order.
+    pfParameterList Show;
+    pfParameterFloat Radius;
+    pfParameterFloat HighlightPreservative;
+    pfParameterFloat HighlightAdditive;
+    pfParameterFloat FocalPoint;
+    pfParameterBool DepthInvert;
+    pfParameterBool GammaCorrection;
+    pfParameterFloat DepthCurve;
+    pfParameterList SelectionIs;
+    pfParameterList Outside;
+    pfParameterRGB ColorOutside;
+    pfParameterInt IrisFacets;
+    pfParameterFloat IrisAngle;
+    pfParameterFloat IrisRoundFacets;
+    pfParameterFloat IrisBorder;
+    pfParameterFloat IrisBorderBrightness;
+    pfParameterFloat IrisAspect;
+    pfParameterFloat IrisSoftness;
+    pfParameterFloat HighlightSelectionLow;
+    pfParameterFloat HighlightSelectionHigh;
+    pfParameterFloat HighlightSelectionSoften;
+    pfParameterFloat HighlightSelectionClimax;
+    pfParameterBool ShowBasics;
+    pfParameterBool ShowAdvanced;
+
+    // Controls, one per parameter, in the same order.
+    PelidornListControl ShowUI;
+    PelidornFloatControl RadiusUI;
+    PelidornFloatControl HighlightPreservativeUI;
+    PelidornFloatControl HighlightAdditiveUI;
+    PelidornFloatControl FocalPointUI;
+    PelidornBoolControl DepthInvertUI;
+    PelidornBoolControl GammaCorrectionUI;
+    PelidornFloatControl DepthCurveUI;
+    PelidornListControl SelectionIsUI;
+    PelidornListControl OutsideUI;
+    PelidornRGBControl ColorOutsideUI;
+    PelidornIntControl IrisFacetsUI;
+    PelidornAngleControl IrisAngleUI;
+    PelidornFloatControl IrisRoundFacetsUI;
+    PelidornFloatControl IrisBorderUI;
+    PelidornFloatControl IrisBorderBrightnessUI;
+    PelidornFloatControl IrisAspectUI;
+    PelidornFloatControl IrisSoftnessUI;
+    PelidornFloatControl HighlightSelectionLowUI;
+    PelidornFloatControl HighlightSelectionHighUI;
+    PelidornFloatControl HighlightSelectionSoftenUI;
+    PelidornFloatControl HighlightSelectionClimaxUI;
+    PelidornBoolControl ShowBasicsUI;
+    PelidornBoolControl ShowAdvancedUI;
+
+private:
+    void FillShowList(bool full);
+    std::array<pfParameter*, lens::kParamCount> parameterById{};
+    std::array<pfParameterUI*, lens::kParamCount> controlById{};
+};
+
+}  // namespace ov
