@@ -1,0 +1,14 @@
+// Out-of-focus effect and filter instances of the Gray host formats (8-bit, 16-bit, float).
+#include "outoffocus/out_of_focus_effect_impl.h"
+
+namespace ov {
+
+#define PEL_OOF_INSTANCES(H)                                                        \
+    template class OutOfFocusEffect<ImgHostGray_##H, ImgHostGray_##H, ImgMask8>; \
+    template class PEL_OOF_FILTER(Gray, H, 0);                                     \
+    template class PEL_OOF_FILTER(Gray, H, 1);
+PEL_OOF_INSTANCES(U8)
+PEL_OOF_INSTANCES(U16)
+PEL_OOF_INSTANCES(F1)
+
+}  // namespace ov
