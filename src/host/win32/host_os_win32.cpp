@@ -2,26 +2,36 @@
 // resources, MoveFileEx.
 #include <windows.h>
 
+#include <unordered_set>
+
 #include "host/host_os.h"
 
 namespace ov::hostos {
 
 namespace {
 constexpr UINT kFlags = GMEM_MOVEABLE | GMEM_ZEROINIT; // 66
+
+// A movable block of 0 bytes is born discarded and cannot be locked, so an empty block is
+// one byte long and remembered here as empty.
+std::unordered_set<const void*>& EmptyBlocks() {
+  static std::unordered_set<const void*> blocks;
+  return blocks;
+}
 } // namespace
 
 void* GlobalBlockNew(size_t size) {
-  // A movable block of 0 bytes is born discarded and cannot be locked: take a fixed one.
-  HGLOBAL h = GlobalAlloc(size ? kFlags : (GMEM_FIXED | GMEM_ZEROINIT), size);
+  HGLOBAL h = GlobalAlloc(kFlags, size ? size : 1);
   if (!h) return nullptr;
   void* p = GlobalLock(h);
   if (!p) GlobalFree(h);
+  else if (size == 0) EmptyBlocks().insert(p);
   return p;
 }
 
 bool GlobalBlockFree(void* block) {
   HGLOBAL h = block ? GlobalHandle(block) : nullptr;
   if (!h) return false;
+  EmptyBlocks().erase(block);
   GlobalUnlock(h);
   return GlobalFree(h) == nullptr;
 }
@@ -30,7 +40,7 @@ bool GlobalBlockIsBlock(const void* block) { return block && GlobalHandle(block)
 
 size_t GlobalBlockSize(const void* block) {
   HGLOBAL h = block ? GlobalHandle(block) : nullptr;
-  return h ? GlobalSize(h) : 0;
+  return h && !EmptyBlocks().count(block) ? GlobalSize(h) : 0;
 }
 
 void* GlobalBlockResize(void* block, size_t size) {
@@ -42,7 +52,10 @@ void* GlobalBlockResize(void* block, size_t size) {
     GlobalLock(h);
     return nullptr;
   }
-  return GlobalLock(resized);
+  void* p = GlobalLock(resized);
+  EmptyBlocks().erase(block);
+  if (p && size == 0) EmptyBlocks().insert(p);
+  return p;
 }
 
 bool LoadModuleStringResource(void* module, int id, size_t maxChars, std::string& text) {

@@ -3,7 +3,7 @@
 
 #include "core/logger.h"
 #include "core/module_globals.h"
-#include "host/sdk_utils.h"
+#include "platform/platform.h"
 #include "ui/dialogs.h"
 
 namespace ov {
@@ -31,7 +31,9 @@ void ShowAbout(const std::string& text) {
   LogTrace("ShowAbout()\n");
   LogScope scope;
   if (&text != &AboutText()) AboutText() = text;
-  DialogBoxParamA(static_cast<HINSTANCE>(GetModuleInstance()), MAKEINTRESOURCEA(kAboutDialog), nullptr,
+  // The module instance that DllMain stored (pel_ui cannot link pel_host, so it asks the
+  // platform layer, which DllMain fills too).
+  DialogBoxParamA(static_cast<HINSTANCE>(pel::platform::ModuleHandle()), MAKEINTRESOURCEA(kAboutDialog), nullptr,
                   AboutProcedure, 0);
 }
 
