@@ -100,6 +100,25 @@ double weight(const HslRangeSettings& s, double r, double g, double b, bool floa
 
 }  // namespace hsl_detail
 
+namespace hsl_detail {
+
+// The weight of the first `colours` samples of a pixel (one body per sample type and colour
+// count, shared by the layouts with and without alpha).
+template <class T, int colours, int max>
+inline double sampleWeight(const HslRangeSettings& settings, const T* v) {
+  static_assert(colours >= 1 && colours <= 3, "a pixel with colour samples");
+  // 8-bit samples times 1/255, 16-bit times 1/32768; float samples as they are (MAX 1).
+  constexpr double scale = std::is_same_v<T, unsigned char>    ? 1.0 / 255.0
+                           : std::is_same_v<T, unsigned short> ? 1.0 / 32768.0
+                                                               : 1.0 / double(max);
+  const double r = double(v[0]) * scale;
+  const double g = colours >= 2 ? double(v[1]) * scale : 0.0;
+  const double b = colours >= 3 ? double(v[2]) * scale : 0.0;
+  return weight(settings, r, g, b, std::is_floating_point_v<T>);
+}
+
+}  // namespace hsl_detail
+
 // The highlight weight (0..1) of one pixel (an ov::PixelRGB: gray, two-channel or RGB; 8-bit,
 // 16-bit or float samples) against a record prepared in the matching form. Alpha is not read:
 // hand in a pixel already multiplied by its alpha. Colour samples the layout lacks count as
@@ -107,15 +126,6 @@ double weight(const HslRangeSettings& s, double r, double g, double b, bool floa
 template <class Pixel>
 inline double hslRangeWeight(const HslRangeSettings& settings, const Pixel& pixel) {
   if (settings.enabled == 0) return 0.0;
-  using T = typename Pixel::sample_type;
-  constexpr int colours = Pixel::colour_count;
-  static_assert(colours >= 1 && colours <= 3, "a pixel with colour samples");
-  // 8-bit samples times 1/255, 16-bit times 1/32768; float samples as they are (MAX 1).
-  constexpr double scale = std::is_same_v<T, unsigned char>    ? 1.0 / 255.0
-                           : std::is_same_v<T, unsigned short> ? 1.0 / 32768.0
-                                                               : 1.0 / double(Pixel::max_value);
-  const double r = double(pixel.v[0]) * scale;
-  const double g = colours >= 2 ? double(pixel.v[1]) * scale : 0.0;
-  const double b = colours >= 3 ? double(pixel.v[2]) * scale : 0.0;
-  return hsl_detail::weight(settings, r, g, b, std::is_floating_point_v<T>);
+  return hsl_detail::sampleWeight<typename Pixel::sample_type, Pixel::colour_count,
+                                  Pixel::max_int>(settings, pixel.v);
 }
