@@ -148,7 +148,7 @@ uint32_t GlowFilter<View>::blur_column(uint32_t thread_index, uint32_t, uint32_t
 }
 
 #define PEL_GLOW_INSTANCE(V) template class GlowFilter<V>;
-PEL_GLOW_FORMATS(PEL_GLOW_INSTANCE)
+PEL_KERNEL_FORMATS(PEL_GLOW_INSTANCE)
 #undef PEL_GLOW_INSTANCE
 
 }  // namespace ov

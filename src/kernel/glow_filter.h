@@ -73,8 +73,9 @@ public:
   View jobOutput;  // what they write
 };
 
-// The 18 kernel formats: six layouts at MAX 1, 255 and 32768.
-#define PEL_GLOW_FORMATS(X)                                                                 \
+// The 18 float kernel formats (six layouts at MAX 1, 255 and 32768): the glow's instances and
+// those of the kernel image.
+#define PEL_KERNEL_FORMATS(X)                                                                 \
   X(ImgWorkGrayA_F1) X(ImgWorkGray_F1) X(ImgWorkTwoChA_F1) X(ImgWorkTwoCh_F1)               \
   X(ImgWorkRGBA_F1) X(ImgWorkRGB_F1) X(ImgWorkGrayA_F255) X(ImgWorkGray_F255)               \
   X(ImgWorkTwoChA_F255) X(ImgWorkTwoCh_F255) X(ImgWorkRGBA_F255) X(ImgWorkRGB_F255)         \
@@ -82,7 +83,7 @@ public:
   X(ImgWorkTwoCh_F32768) X(ImgWorkRGBA_F32768) X(ImgWorkRGB_F32768)
 
 #define PEL_GLOW_EXTERN(V) extern template class GlowFilter<V>;
-PEL_GLOW_FORMATS(PEL_GLOW_EXTERN)
+PEL_KERNEL_FORMATS(PEL_GLOW_EXTERN)
 #undef PEL_GLOW_EXTERN
 
 }  // namespace ov
