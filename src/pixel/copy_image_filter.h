@@ -44,14 +44,37 @@ enum class PremulConversion { None, ToStraight, ToPremultiplied };
 template <class T>
 inline T store_sample(double x) {
     if constexpr (std::is_integral_v<T>) {
+        // Branch-free (max/min instructions): NaN and negatives give 0.
         constexpr double hi = double(std::numeric_limits<T>::max());
-        if (!(x >= 0.0)) return T(0);
-        if (x > hi) return std::numeric_limits<T>::max();
+        x = x > 0.0 ? x : 0.0;
+        x = x < hi ? x : hi;
         return static_cast<T>(x);
     } else {
         return static_cast<T>(x);
     }
 }
+
+// One sample of a pair with neither premultiply conversion nor gray reduction. The double
+// steps of the Part are exact there (widening, clamping to [0, MAX], truncation), so they are
+// done on the source's own sample type, which vectorises and gives the same bits.
+template <bool Clamp, int MAX, class DT, class ST>
+inline DT direct_sample(ST x) {
+    if constexpr (Clamp) {
+        x = x > ST(0) ? x : ST(0);  // NaN and negatives give 0
+        x = x < ST(MAX) ? x : ST(MAX);
+        return static_cast<DT>(static_cast<int32_t>(x));
+    } else {
+        return store_sample<DT>(static_cast<double>(x));
+    }
+}
+
+// Whether a pair converts sample by sample without the double pixel (see direct_sample).
+template <PremulConversion K, class SP, class DP>
+inline constexpr bool is_direct_pair = K == PremulConversion::None &&
+    !(DP::colour_count == 1 && SP::colour_count > 1) && (SP::has_alpha || !DP::has_alpha);
+
+template <class SP, class DP>
+inline constexpr bool is_clamp_pair = std::is_floating_point_v<typename SP::sample_type> && DP::is_integer;
 
 // The conversion of one pixel (steps 1 to 5 of Part 2.106's row worker).
 template <PremulConversion K, class SP, class DP>
@@ -60,16 +83,21 @@ inline void copy_convert_pixel(const SP& s, DP& d) {
     static_assert(SP::extra_count == 0 && DP::extra_count == 0, "no pair has extra samples");
     constexpr bool to_gray = DP::colour_count == 1 && SP::colour_count > 1;
     static_assert(to_gray || DP::colour_count == SP::colour_count, "no such pair");
-    constexpr bool clamp = std::is_floating_point_v<typename SP::sample_type> && DP::is_integer;
+    constexpr bool clamp = is_clamp_pair<SP, DP>;
     constexpr double MAX = SP::max_value;
     using DT = typename DP::sample_type;
 
+    if constexpr (is_direct_pair<K, SP, DP>) {
+        for (int i = 0; i < DP::sample_count; ++i)  // alpha sits after the colours on both sides
+            d.v[i] = direct_sample<clamp, SP::max_int, DT>(s.v[i]);
+        return;
+    }
     DoublePixel<SP> p;
     for (int i = 0; i < SP::sample_count; ++i) p.v[i] = static_cast<double>(s.v[i]);
     if constexpr (clamp) {
         for (int i = 0; i < SP::sample_count; ++i) {
-            if (!(p.v[i] >= 0.0)) p.v[i] = 0.0;
-            else if (p.v[i] > MAX) p.v[i] = MAX;
+            double x = p.v[i] > 0.0 ? p.v[i] : 0.0;  // NaN and negatives give 0
+            p.v[i] = x < MAX ? x : MAX;
         }
     }
     const double a = p.alpha();
@@ -84,9 +112,7 @@ inline void copy_convert_pixel(const SP& s, DP& d) {
             const double f = MAX / a;
             for (int i = 0; i < DP::colour_count; ++i) {
                 c[i] *= f;
-                if constexpr (DP::is_integer) {
-                    if (c[i] > MAX) c[i] = MAX;
-                }
+                if constexpr (DP::is_integer) c[i] = c[i] < MAX ? c[i] : MAX;
             }
         }
     } else if constexpr (K == PremulConversion::ToPremultiplied) {
@@ -161,10 +187,22 @@ private:
             const unsigned char* srow = source.row_bytes(sy) + (x0 + offsetX) * source.step();
             if (source.step() == std::ptrdiff_t(sizeof(SrcPixel)) && dstep == std::ptrdiff_t(sizeof(DstPixel))) {
                 // Packed on both sides: plain arrays, which the compiler can vectorise.
-                const SrcPixel* sp = reinterpret_cast<const SrcPixel*>(srow);
-                DstPixel* dp = reinterpret_cast<DstPixel*>(drow) + x0;
                 const std::ptrdiff_t n = x1 - x0;
-                for (std::ptrdiff_t i = 0; i < n; ++i) copy_convert_pixel<K>(sp[i], dp[i]);
+                if constexpr (is_direct_pair<K, SrcPixel, DstPixel> &&
+                              SrcPixel::sample_count == DstPixel::sample_count) {
+                    // One flat run of samples.
+                    using ST = typename SrcPixel::sample_type;
+                    using DT = typename DstPixel::sample_type;
+                    const ST* si = reinterpret_cast<const ST*>(srow);
+                    DT* di = reinterpret_cast<DT*>(drow) + x0 * DstPixel::sample_count;
+                    const std::ptrdiff_t count = n * SrcPixel::sample_count;
+                    for (std::ptrdiff_t k = 0; k < count; ++k)
+                        di[k] = direct_sample<is_clamp_pair<SrcPixel, DstPixel>, SrcPixel::max_int, DT>(si[k]);
+                } else {
+                    const SrcPixel* sp = reinterpret_cast<const SrcPixel*>(srow);
+                    DstPixel* dp = reinterpret_cast<DstPixel*>(drow) + x0;
+                    for (std::ptrdiff_t i = 0; i < n; ++i) copy_convert_pixel<K>(sp[i], dp[i]);
+                }
             } else {
                 const std::ptrdiff_t sstep = source.step();
                 for (std::ptrdiff_t x = x0; x < x1; ++x, srow += sstep)

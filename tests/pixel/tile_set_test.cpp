@@ -164,7 +164,10 @@ std::string read_file(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream os;
     os << in.rdbuf();
-    return os.str();
+    // The log file is opened in text mode: line ends are CR LF in the Windows build.
+    std::string text = os.str();
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
 }
 
 TEST(TileSet2D, LogLines) {
