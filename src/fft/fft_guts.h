@@ -111,10 +111,13 @@ inline void butterfly4(float* pi, float* pi1, float* pj, float* pj1, __m128d vwr
     _mm_storeu_ps(pi1, _mm_add_ps(ui, ti));
 }
 
+// Two floats at any 4-byte alignment (the 64-bit integer moves are the unaligned forms).
 inline __m128 load2(const float* p) {
-    return _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p)));
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
 }
-inline void store2(float* p, __m128 v) { _mm_store_sd(reinterpret_cast<double*>(p), _mm_castps_pd(v)); }
+inline void store2(float* p, __m128 v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v));
+}
 
 inline void butterfly2(float* pi, float* pi1, float* pj, float* pj1, __m128d vwr, __m128d vwi) {
     const __m128 xr = load2(pj), xi = load2(pj1);
