@@ -27,6 +27,8 @@ namespace {
 
 enum class FileRead { Ok, NotFound, CannotOpen, Unreadable };
 
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
 FileRead ReadPresetFile(const std::string& path, std::string& content) {
   content.clear();
   errno = 0;
@@ -47,6 +49,13 @@ FileRead ReadPresetFile(const std::string& path, std::string& content) {
     }
   }
   std::fclose(f);
+  // A token longer than the bound anywhere makes the whole file unreadable, so that every
+  // operation sees the same file.
+  size_t run = 0;
+  for (size_t i = 0; result == FileRead::Ok && i < content.size(); ++i) {
+    run = IsSpace(content[i]) ? 0 : run + 1;
+    if (run > kMaxPresetToken) result = FileRead::Unreadable;
+  }
   if (result != FileRead::Ok) content.clear();
   return result;
 }
@@ -68,7 +77,6 @@ bool WriteAndReplace(const std::string& path, const std::string& temporary, cons
   return ok;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Tokens of a presets file, with byte positions for the copying edits.
 class TokenReader {
