@@ -122,6 +122,7 @@ TEST(OutOfFocusFilter, BrightPixelTakesTheKernelsShape) {
     OutOfFocusParams p = plainParams(9.0, false);
     p.edge_mode_x = p.edge_mode_y = 1;
     p.iris_angle = 0.3;
+    p.iris_roundness = 0.0;  // straight facets: a pentagon, not point-symmetric
     OutOfFocusGeometry g;
     ASSERT_EQ(runFilter(host, src, dst, p, &g), host.StatusOk());
 

@@ -34,6 +34,7 @@ public:
             void* p = std::malloc(size == 0 ? 1 : size);
             std::lock_guard<std::mutex> lock(mutex);
             if (p) live.insert(p);
+            sizes.push_back(size);
             return p;
         };
         freeHook = [this](void* p) {
@@ -45,6 +46,7 @@ public:
         progressHook = [this](uint32_t done, uint32_t total) {
             const uint64_t n = reports.fetch_add(1) + 1;
             if (done > total) badReports++;
+            if (done == 100 && total == 100) hundredReports++;
             return !(refuseReport != 0 && n == refuseReport);
         };
     }
@@ -59,6 +61,9 @@ public:
         failAllocation = 0;
         refuseReport = 0;
         badReports = 0;
+        hundredReports = 0;
+        std::lock_guard<std::mutex> lock(mutex);
+        sizes.clear();
     }
     size_t liveBlocks() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -68,6 +73,8 @@ public:
     std::atomic<uint64_t> allocations{0};
     std::atomic<uint64_t> reports{0};
     std::atomic<uint64_t> badReports{0};
+    std::atomic<uint64_t> hundredReports{0};  // ReportProgress(100, 100) calls
+    std::vector<uint32_t> sizes;              // sizes asked of AllocateMemory, in order
     uint64_t failAllocation = 0;  // 1-based: the allocation that answers null
     uint64_t refuseReport = 0;    // 1-based: the progress report that answers false
     int doubleFrees = 0;
