@@ -242,7 +242,7 @@ bool pfFilter::RequestColor(FilterRecord* record, double& red, double& green, do
             }
         } else {
             LogWarning("ColorServices not available\n");
-            chosen = preview.AlternativeColorSelection(record, r, g, b);
+            chosen = dialog->AlternativeColorSelection(record, r, g, b);
         }
         if (chosen) {
             if (record->imageMode == plugInModeGrayScale) {

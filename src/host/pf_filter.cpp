@@ -158,7 +158,7 @@ int16_t pfFilter::DoStartSelector(FilterRecord* record) {
         // 2.-5. Validate, read the descriptor, the dialog when asked for, write it back.
         parameters.ValidateAll();
         if (parameters.ReadScriptParams(record)) {
-            if (!preview.Show(this, record, controls)) result = userCanceledErr;
+            if (!dialog->Show(this, record, controls)) result = userCanceledErr;
         }
         parameters.WriteScriptParams(record);
         // 6. Render the whole image at full size.

@@ -106,6 +106,9 @@ public:
     bool BufferSuiteAcquired() const { return bufferSuiteAcquired; }
 
     pfPreviewWin32 preview;
+    // The dialog Start shows, called through the pfPreview slots: `preview` itself; a test
+    // may point it at another pfPreview to play the user's OK or Cancel.
+    pfPreview* dialog = &preview;
     pfParameters parameters;
     pfParameterUIList controls;
     pfUndoStack undo;

@@ -6,9 +6,9 @@
 #include "lens/render.h"
 #include "lens/settings_blocks.h"
 
-#if __has_include("outoffocus/out_of_focus_effect.h")
+// The build defines PEL_LENS_HAVE_OUT_OF_FOCUS_EFFECT when the effect's library is built.
+#if defined(PEL_LENS_HAVE_OUT_OF_FOCUS_EFFECT)
 #include "outoffocus/out_of_focus_effect.h"
-#define PEL_LENS_HAVE_OUT_OF_FOCUS_EFFECT 1
 #endif
 
 namespace ov {

@@ -1,0 +1,316 @@
+// ov::pfFilterPelidorn (Part 4.101): the parameter table, defaults, limits, keys, flags,
+// control bindings, view lists, control states, the callbacks and ResetParameters.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_host.h"
+#include "host/undo.h"
+#include "lens/lens_parameter_table.h"
+#include "lens/pelidorn_filter.h"
+
+using namespace ov::lens;
+
+namespace {
+
+std::unique_ptr<ov::pfFilterPelidorn> MakeFilter() {
+    return std::make_unique<ov::pfFilterPelidorn>("\xBBPelidorn\xAB", "Ostrovanne", 1, 4, 5, "desc\n");
+}
+
+std::vector<std::string> Items(const ov::pfParameterList& list) {
+    std::vector<std::string> v;
+    for (int i = 0; i < list.GetItemCount(); ++i) v.push_back(list.GetItemText(i));
+    return v;
+}
+
+const std::vector<std::string> kFull = {"normal blur",          "iris",         "depth buffer", "highlight selection",
+                                        "highlight selection only", "info density", "sharp zone"};
+const std::vector<std::string> kShort = {"normal blur", "iris", "highlight selection", "highlight selection only"};
+
+}  // namespace
+
+TEST(ParameterTable, RegistrationOrderNamesAndKeys) {
+    auto f = MakeFilter();
+    const char* names[] = {"Radius", "HighlightPreservative", "HighlightAdditive", "FocalPoint", "DepthInvert",
+                           "SelectionIs", "Outside", "ColorOutside", "GammaCorrection", "DepthCurve", "IrisFacets",
+                           "IrisAngle", "IrisRoundFacets", "IrisBorder", "IrisBorderBrightness", "IrisAspect",
+                           "IrisSoftness", "Show", "HighlightSelectionLow", "HighlightSelectionHigh",
+                           "HighlightSelectionSoften", "HighlightSelectionClimax", "ShowBasics", "ShowAdvanced"};
+    ASSERT_EQ(f->parameters.GetCount(), 24);
+    std::vector<uint32_t> keys;
+    for (int i = 0; i < 24; ++i) {
+        ov::pfParameter* p = f->parameters.GetParameter(i);
+        EXPECT_EQ(p->GetName(), names[i]);
+        uint32_t k[3] = {};
+        p->GetScriptKeys(k);
+        for (int j = 0; j < p->GetScriptKeyCount(); ++j) keys.push_back(k[j]);
+    }
+    const char* expected[] = {"RADI", "HIPR", "HIAD", "FOPO", "DEIN", "SEIS", "OUIM", "OUCR", "OUCG", "OUCB", "GACO",
+                              "DECU", "IRFA", "IFAN", "IRRF", "IRBO", "IRBB", "IRAS", "IRSO", "SHOW", "SELL", "SELH",
+                              "SELS", "SELC"};
+    ASSERT_EQ(keys.size(), 24u);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        char text[5] = {char(keys[i] >> 24), char(keys[i] >> 16), char(keys[i] >> 8), char(keys[i]), 0};
+        EXPECT_STREQ(text, expected[i]);
+    }
+}
+
+TEST(ParameterTable, DefaultsLimitsAndFlags) {
+    auto f = MakeFilter();
+    struct FloatRow {
+        ov::pfParameterFloat* p;
+        double value, min;
+        bool minHard;
+        double max;
+        bool maxHard;
+    };
+    const FloatRow floats[] = {
+        {&f->Radius, 5, 0, true, 50, false},
+        {&f->HighlightPreservative, 5, 0, true, 20, false},
+        {&f->HighlightAdditive, 0, 0, true, 20, false},
+        {&f->FocalPoint, 255, 0, false, 255, false},
+        {&f->DepthCurve, 1, 0, true, 3, false},
+        {&f->IrisAngle, 0, 0, false, 1, false},  // no limits set: the kind's initial range
+        {&f->IrisRoundFacets, 1, 0, true, 1, true},
+        {&f->IrisBorder, 0.2, 0, true, 1, true},
+        {&f->IrisBorderBrightness, 0, -1, true, 1, true},
+        {&f->IrisAspect, 0, -0.75, true, 0.75, true},
+        {&f->IrisSoftness, 0, 0, true, 200, false},
+        {&f->HighlightSelectionLow, 200, 0, true, 255, true},
+        {&f->HighlightSelectionHigh, 255, 0, true, 255, true},
+        {&f->HighlightSelectionSoften, 0, 0, true, 3, false},
+        {&f->HighlightSelectionClimax, 0, -1, true, 1, true},
+    };
+    for (const FloatRow& r : floats) {
+        EXPECT_EQ(r.p->GetValue(), r.value) << r.p->GetName();
+        EXPECT_EQ(r.p->GetMinimum(), r.min) << r.p->GetName();
+        EXPECT_EQ(r.p->IsMinimumClamped(), r.minHard) << r.p->GetName();
+        EXPECT_EQ(r.p->GetMaximum(), r.max) << r.p->GetName();
+        EXPECT_EQ(r.p->IsMaximumClamped(), r.maxHard) << r.p->GetName();
+        EXPECT_TRUE(r.p->IsSaved());
+        EXPECT_TRUE(r.p->AffectsImage());
+    }
+    EXPECT_EQ(f->IrisFacets.GetValue(), 5);
+    EXPECT_EQ(f->IrisFacets.GetMinimum(), 3);
+    EXPECT_TRUE(f->IrisFacets.IsMinimumClamped());
+    EXPECT_EQ(f->IrisFacets.GetMaximum(), 15);
+    EXPECT_FALSE(f->IrisFacets.IsMaximumClamped());
+    EXPECT_FALSE(f->DepthInvert.GetValue());
+    EXPECT_TRUE(f->GammaCorrection.GetValue());
+    EXPECT_EQ(f->SelectionIs.GetSelection(), 1);
+    EXPECT_EQ(Items(f->SelectionIs), (std::vector<std::string>{"depth map", "iris"}));
+    EXPECT_EQ(f->Outside.GetSelection(), 2);
+    EXPECT_EQ(Items(f->Outside), (std::vector<std::string>{"border color", "mirror image", "repeat image", "color"}));
+    double r, g, b;
+    f->ColorOutside.GetColor(r, g, b);
+    EXPECT_EQ(r + g + b, 3.0);
+    EXPECT_EQ(f->Show.GetSelection(), 1);
+    EXPECT_EQ(Items(f->Show), kFull);
+    EXPECT_TRUE(f->ShowBasics.GetValue());
+    EXPECT_FALSE(f->ShowAdvanced.GetValue());
+    for (ov::pfParameter* p : {static_cast<ov::pfParameter*>(&f->ShowBasics), static_cast<ov::pfParameter*>(&f->ShowAdvanced)}) {
+        EXPECT_FALSE(p->IsSaved());
+        EXPECT_FALSE(p->AffectsImage());
+        EXPECT_EQ(p->GetScriptKeyCount(), 0);
+    }
+    EXPECT_STREQ(f->GetFilterName(), "Pelidorn");
+    EXPECT_EQ(f->name, "\xBBPelidorn\xAB");
+}
+
+TEST(ParameterTable, ControlsBoundWithTheirIds) {
+    auto f = MakeFilter();
+    struct Row {
+        ParamId id;
+        int main, trackbar, edit, label;
+    };
+    const Row rows[] = {
+        {Radius, 1013, 1011, -1, -1},          {HighlightPreservative, 1049, 1048, -1, 1099},
+        {HighlightAdditive, 1053, 1052, -1, 1086}, {FocalPoint, 1031, 1028, -1, 1087},
+        {DepthInvert, 1079, -1, -1, -1},       {SelectionIs, 1019, -1, -1, 1083},
+        {Outside, 1018, -1, -1, -1},           {ColorOutside, 1082, -1, -1, -1},
+        {GammaCorrection, 1080, -1, -1, -1},   {DepthCurve, 1032, 1029, -1, 1088},
+        {IrisFacets, 1036, 1035, -1, 1094},    {IrisAngle, 1081, -1, 1037, 1104},
+        {IrisRoundFacets, 1039, 1038, -1, 1095}, {IrisBorder, 1043, 1042, -1, 1098},
+        {IrisBorderBrightness, 1041, 1040, -1, 1097}, {IrisAspect, 1030, 1027, -1, 1096},
+        {IrisSoftness, 1051, 1050, -1, 1089},  {Show, 1009, -1, -1, -1},
+        {HighlightSelectionLow, 1014, 1012, -1, 1100}, {HighlightSelectionHigh, 1045, 1044, -1, 1101},
+        {HighlightSelectionSoften, 1017, 1016, -1, 1102}, {HighlightSelectionClimax, 1047, 1046, -1, 1103},
+        {ShowBasics, 1105, -1, -1, -1},        {ShowAdvanced, 1106, -1, -1, -1},
+    };
+    for (const Row& row : rows) {
+        ov::pfParameterUI* c = f->ControlOf(row.id);
+        EXPECT_EQ(c->GetControlId(), row.main);
+        EXPECT_EQ(c->GetTrackbarId(), row.trackbar);
+        EXPECT_EQ(c->GetEditId(), row.edit);
+        EXPECT_EQ(c->GetLabelId(), row.label);
+        EXPECT_EQ(c->GetParameter(), f->ParameterOf(row.id));
+        EXPECT_EQ(f->ParameterOf(row.id)->GetUI(), c);
+    }
+    // The control list: registration order with GammaCorrection after DepthInvert.
+    const ParamId order[] = {Radius, HighlightPreservative, HighlightAdditive, FocalPoint, DepthInvert,
+                             GammaCorrection, SelectionIs, Outside, ColorOutside, DepthCurve, IrisFacets, IrisAngle,
+                             IrisRoundFacets, IrisBorder, IrisBorderBrightness, IrisAspect, IrisSoftness, Show,
+                             HighlightSelectionLow, HighlightSelectionHigh, HighlightSelectionSoften,
+                             HighlightSelectionClimax, ShowBasics, ShowAdvanced};
+    ASSERT_EQ(f->GetControlCount(), 24);
+    for (int i = 0; i < 24; ++i) EXPECT_EQ(f->GetControl(i), f->ControlOf(order[i])) << i;
+}
+
+TEST(ParameterTable, TerminologyCoversEveryKeyOnce) {
+    std::vector<uint32_t> seen;
+    for (const auto& t : kTerminology) {
+        ASSERT_NE(SpecForKey(t.key), nullptr);
+        for (uint32_t k : seen) EXPECT_NE(k, t.key);
+        seen.push_back(t.key);
+    }
+    EXPECT_EQ(seen.size(), 24u);
+    EXPECT_EQ(TerminologyType(Key("SHOW")), Key("long"));
+    EXPECT_EQ(TerminologyType(Key("IRFA")), Key("long"));
+    EXPECT_EQ(TerminologyType(Key("DEIN")), Key("bool"));
+    EXPECT_EQ(TerminologyType(Key("OUCG")), Key("doub"));
+}
+
+TEST(Callbacks, RadiusCappedAtAThousand) {
+    auto f = MakeFilter();
+    f->Radius.SetValue(1500);
+    EXPECT_EQ(f->Radius.GetValue(), 1000);
+    f->Radius.SetValue(1000);
+    EXPECT_EQ(f->Radius.GetValue(), 1000);
+    f->Radius.SetValue(80);   // above the soft 50: kept
+    f->parameters.ValidateAll();
+    EXPECT_EQ(f->Radius.GetValue(), 80);
+}
+
+TEST(Callbacks, SelectionIsRebuildsTheViewList) {
+    struct Row {
+        int from, to, show, expectShow;
+        bool full;
+    };
+    const Row rows[] = {{1, 2, 2, 2, false}, {1, 2, 3, 1, false}, {1, 2, 7, 1, false},
+                        {2, 1, 4, 1, true},  {2, 1, 2, 2, true},  {2, 1, 1, 1, true}};
+    for (const Row& row : rows) {
+        auto f = MakeFilter();
+        f->SelectionIs.Select(row.from);
+        f->Show.Select(row.show);
+        f->SelectionIs.Select(row.to);
+        EXPECT_EQ(f->Show.GetSelection(), row.expectShow) << row.from << "->" << row.to << " show " << row.show;
+        EXPECT_EQ(Items(f->Show), row.full ? kFull : kShort);
+    }
+}
+
+TEST(Callbacks, PagesStayOpposite) {
+    auto f = MakeFilter();
+    f->ShowAdvanced.SetValue(true);
+    EXPECT_FALSE(f->ShowBasics.GetValue());
+    for (ParamId id : kIrisPage) EXPECT_FALSE(f->ControlOf(id)->IsVisible());
+    for (ParamId id : kHighlightsPage) EXPECT_TRUE(f->ControlOf(id)->IsVisible());
+    f->ShowBasics.SetValue(true);
+    EXPECT_FALSE(f->ShowAdvanced.GetValue());
+    for (ParamId id : kIrisPage) EXPECT_TRUE(f->ControlOf(id)->IsVisible());
+    for (ParamId id : kHighlightsPage) EXPECT_FALSE(f->ControlOf(id)->IsVisible());
+    f->ShowBasics.SetValue(true);  // the value it has: the other stays
+    EXPECT_FALSE(f->ShowAdvanced.GetValue());
+}
+
+TEST(ControlStates, DepthMapModeAndTheIrisShape) {
+    struct Row {
+        bool mask;
+        int selectionIs;
+        bool depthControls, irisShape;
+    };
+    const Row rows[] = {{false, 1, false, true}, {true, 1, true, true}, {true, 2, false, false}, {false, 2, false, false}};
+    for (const Row& row : rows) {
+        auto f = MakeFilter();
+        lens_test::FakeHost host;
+        uint8_t maskByte = 255;
+        host.rec.maskData = row.mask ? &maskByte : nullptr;
+        f->filterRecord = &host.rec;
+        f->SelectionIs.Select(row.selectionIs);  // runs UpdateControlStates
+        EXPECT_EQ(f->IsDepthMapMode(), row.depthControls);
+        EXPECT_EQ(f->FocalPointUI.IsEnabled(), row.depthControls);
+        EXPECT_EQ(f->DepthInvertUI.IsEnabled(), row.depthControls);
+        EXPECT_EQ(f->DepthCurveUI.IsEnabled(), row.depthControls);
+        EXPECT_EQ(f->HighlightAdditiveUI.IsEnabled(), !row.depthControls);
+        EXPECT_EQ(f->IrisSoftnessUI.IsEnabled(), !row.depthControls);
+        for (ParamId id : kIrisShape) EXPECT_EQ(f->ControlOf(id)->IsEnabled(), row.irisShape);
+        f->filterRecord = nullptr;
+    }
+}
+
+TEST(AdaptToHostMask, WithoutASelection) {
+    auto f = MakeFilter();
+    lens_test::FakeHost host;
+    f->SelectionIs.Select(2);
+    f->Show.Select(2);
+    f->AdaptToHostMask(&host.rec);
+    EXPECT_EQ(f->SelectionIs.GetSelection(), 1);
+    EXPECT_FALSE(f->SelectionIsUI.IsEnabled());
+    EXPECT_EQ(Items(f->Show), kShort);
+    EXPECT_EQ(f->Show.GetSelection(), 1);
+    EXPECT_FALSE(f->FocalPointUI.IsEnabled());
+    EXPECT_FALSE(f->DepthInvertUI.IsEnabled());
+    EXPECT_FALSE(f->DepthCurveUI.IsEnabled());
+    EXPECT_TRUE(f->HighlightAdditiveUI.IsEnabled());
+    EXPECT_TRUE(f->IrisSoftnessUI.IsEnabled());
+}
+
+TEST(AdaptToHostMask, WithASelection) {
+    for (int selectionIs : {1, 2}) {
+        auto f = MakeFilter();
+        lens_test::FakeHost host;
+        uint8_t maskByte = 255;
+        host.rec.maskData = &maskByte;
+        f->filterRecord = &host.rec;
+        f->SelectionIs.Select(selectionIs);
+        f->Show.Select(2);
+        f->AdaptToHostMask(&host.rec);
+        EXPECT_TRUE(f->SelectionIsUI.IsEnabled());
+        EXPECT_EQ(Items(f->Show), selectionIs == 1 ? kFull : kShort);
+        EXPECT_EQ(f->Show.GetSelection(), 1);
+        EXPECT_EQ(f->FocalPointUI.IsEnabled(), selectionIs == 1);
+        EXPECT_EQ(f->HighlightAdditiveUI.IsEnabled(), selectionIs != 1);
+        EXPECT_EQ(f->IrisSoftnessUI.IsEnabled(), selectionIs != 1);
+        if (selectionIs == 2)
+            for (ParamId id : kIrisShape) EXPECT_FALSE(f->ControlOf(id)->IsEnabled());
+        f->filterRecord = nullptr;
+    }
+}
+
+TEST(ResetParameters, DefaultsWithClimaxOneAndUndoRecords) {
+    auto f = MakeFilter();
+    f->undo.SetRecording(true);
+    EXPECT_EQ(f->HighlightSelectionClimax.GetValue(), 0.0);
+    f->Radius.SetValue(30);
+    f->IrisFacets.SetValue(9);
+    f->ColorOutside.SetColor(0.1, 0.2, 0.3);
+    f->SelectionIs.Select(2);
+    f->Show.Select(4);
+    f->ShowAdvanced.SetValue(true);
+    const int32_t before = f->undo.Cursor();
+    f->ResetParameters(true);
+    EXPECT_EQ(f->undo.Cursor() - before, 22);
+    EXPECT_EQ(f->Radius.GetValue(), 5);
+    EXPECT_EQ(f->IrisFacets.GetValue(), 5);
+    double r, g, b;
+    f->ColorOutside.GetColor(r, g, b);
+    EXPECT_EQ(r + g + b, 3.0);
+    EXPECT_EQ(f->SelectionIs.GetSelection(), 1);
+    EXPECT_EQ(f->Show.GetSelection(), 1);
+    EXPECT_EQ(Items(f->Show), kFull);  // the callback does not look at the mask
+    EXPECT_EQ(f->HighlightSelectionClimax.GetValue(), 1.0);
+    EXPECT_FALSE(f->ShowBasics.GetValue());  // the page state is left alone
+    EXPECT_TRUE(f->ShowAdvanced.GetValue());
+    // Undo brings the values back.
+    EXPECT_TRUE(f->undo.Undo());
+    EXPECT_EQ(f->Radius.GetValue(), 30);
+    EXPECT_EQ(f->IrisFacets.GetValue(), 9);
+}
+
+TEST(ResetParameters, WithoutUndoRecordsNothing) {
+    auto f = MakeFilter();
+    f->undo.SetRecording(true);
+    f->ResetParameters(false);
+    EXPECT_EQ(f->undo.Cursor(), 0);
+    EXPECT_EQ(f->HighlightSelectionClimax.GetValue(), 1.0);
+}
