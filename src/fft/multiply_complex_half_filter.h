@@ -89,13 +89,17 @@ public:
     }
 
     static void multiply(SPixel& re, SPixel& im, const KPixel& kre, const KPixel& kim) {
+        double kr[S], ki[S];
         for (int s = 0; s < S; ++s) {
-            const double kr = factor(kre, s), ki = factor(kim, s);
+            kr[s] = factor(kre, s);
+            ki[s] = factor(kim, s);
+        }
+        for (int s = 0; s < S; ++s) {
             const double r = re.v[s], i = im.v[s];
-            const float t = toSingle(r * kr);
-            const float u = toSingle(i * kr);
-            re.v[s] = toSingle(static_cast<double>(t) - i * ki);
-            im.v[s] = toSingle(static_cast<double>(u) + r * ki);
+            const float t = toSingle(r * kr[s]);
+            const float u = toSingle(i * kr[s]);
+            re.v[s] = toSingle(static_cast<double>(t) - i * ki[s]);
+            im.v[s] = toSingle(static_cast<double>(u) + r * ki[s]);
         }
     }
 

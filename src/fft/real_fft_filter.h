@@ -97,6 +97,7 @@ private:
     uint32_t allocate_scratch(uint32_t k, uint64_t bytes);
     void free_scratch(uint32_t k);
     void forward_row_of(Pixel* r) const;
+    void transform_row(Pixel* r) const;
     void inverse_row_of(Pixel* r) const;
     uint32_t columns(uint32_t chunk, uint32_t chunks, uint32_t threadID, int32_t isign);
     void column_reference(Pixel* b, uint32_t x, int32_t isign) const;
@@ -143,12 +144,10 @@ bool RealFFFFilter<Array>::allocate_plan(int32_t isign) {
     fft_guts::fillSplitTwiddles(plan_.splitTw, N, isign);
     plan_.zeroRow = nullptr;
     if (isign == 1) {
-        plan_.zeroRow = reinterpret_cast<Pixel*>(d + 2 * (cPairs + sPairs));
-        std::memset(static_cast<void*>(plan_.zeroRow), 0, zeroBytes);
-        Plan keep = plan_;
-        plan_.zeroRow = nullptr;  // transform the zero row itself, not a copy of it
-        forward_row_of(keep.zeroRow);
-        plan_ = keep;
+        Pixel* zero = reinterpret_cast<Pixel*>(d + 2 * (cPairs + sPairs));
+        std::memset(static_cast<void*>(zero), 0, zeroBytes);
+        transform_row(zero);
+        plan_.zeroRow = zero;
     }
     return true;
 }
@@ -179,23 +178,34 @@ void RealFFFFilter<Array>::free_scratch(uint32_t k) {
     }
 }
 
+// The fast path copies the transform of an all-zero row onto a row whose N values are all
+// +0.0 (every bit zero): the transform is a function of the bits, so the copy is exact,
+// signed zeros included (a row of -0.0 is transformed).
 template <class Array>
 void RealFFFFilter<Array>::forward_row_of(Pixel* r) const {
+    if (!referencePath && plan_.zeroRow) {
+        const uint32_t N = uint32_t(rowLength);
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(r);
+        const size_t count = size_t(N) * sizeof(Pixel);
+        size_t i = 0;
+        while (i < count && bytes[i] == 0) ++i;
+        if (i == count) {
+            std::memcpy(static_cast<void*>(r), plan_.zeroRow, (size_t(N) + 2) * sizeof(Pixel));
+            return;
+        }
+    }
+    transform_row(r);
+}
+
+// complexFFT (N/2, +1) and realFFTSplit (N, +1), then F_(N/2) from pixel 1 to pixel N and
+// zeros in pixels 1 and N + 1.
+template <class Array>
+void RealFFFFilter<Array>::transform_row(Pixel* r) const {
     const uint32_t N = uint32_t(rowLength);
-    if (referencePath || !plan_.complexTw) {
+    if (referencePath) {
         complexFFT(r, N / 2, +1);
         realFFTSplit(r, N, +1);
     } else {
-        if (plan_.zeroRow) {
-            const unsigned char* bytes = reinterpret_cast<const unsigned char*>(r);
-            const size_t count = size_t(N) * sizeof(Pixel);
-            size_t i = 0;
-            while (i < count && bytes[i] == 0) ++i;
-            if (i == count) {
-                std::memcpy(static_cast<void*>(r), plan_.zeroRow, (size_t(N) + 2) * sizeof(Pixel));
-                return;
-            }
-        }
         float* f = reinterpret_cast<float*>(r);
         fft_guts::complexFFT<S>(f, N / 2, plan_.complexTw);
         fft_guts::realFFTSplit<S>(f, N, +1, plan_.splitTw);
