@@ -315,8 +315,6 @@ bool pfParameters::SaveSettings(std::string name, std::string path, std::string 
     }
     bool opened = false;
     result = writable && WriteAndReplace(path, temporary, updated, opened);
-    if (writable && !opened) LogWarning("Could not open file for writing: '", temporary, "'\n");
-    else if (writable && !result) LogWarning("Could not open file for writing: '", path, "'\n");
   }
   LogTrace("pfParmeters::SaveSettings( return(", result, ") )\n");
   return result;
