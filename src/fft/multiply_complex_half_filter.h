@@ -21,7 +21,8 @@
 // - A row of width w holds w / 2 complex values (an odd last pixel stays as it is).
 // - render(pass, passCount) runs one job per spectrum row through ParallelRun; each row reports
 //   ReportProgress(pass x H + row, passCount x H) after it is multiplied and returns that
-//   status. render returns the status of ParallelRun. No allocation, no failure of its own.
+//   status. render returns the status of ParallelRun. No allocation; a kernel smaller than
+//   the spectrum is refused with StatusOutOfMemory before anything is touched.
 #pragma once
 
 #include <cstdint>
@@ -58,6 +59,8 @@ public:
     uint32_t render(uint32_t pass_, uint32_t passCount_) override {
         pass = pass_;
         passCount = passCount_;
+        if (kernel.width < spectrum.width || kernel.height < spectrum.height)
+            return host->StatusOutOfMemory();
         return host->ParallelRun(spectrum.height, [this](uint32_t i, uint32_t n, uint32_t t) {
             return multiply_row(i, n, t);
         });

@@ -11,6 +11,8 @@
 //   from rowsUsed on enter the column pass as they stand (zero for the plain transform).
 // - inverse: the columns with the negative exponent, then rows 0 .. min(M, rowsUsed + 1) - 1.
 //   forward then inverse gives N x M / 2 times the input in pixels 0 .. N - 1.
+// - Sizes the transform cannot take (N below 2, N or M not a power of two) are refused with
+//   StatusOutOfMemory before anything is touched.
 // - Samples never mix; results are the same bits for any thread count.
 // - Statuses: StatusOk; StatusOutOfMemory when a block cannot be had (nothing leaks, the
 //   array is part-transformed); otherwise the first status a progress report returned.
@@ -94,6 +96,10 @@ private:
     };
 
     void set_fields(uint32_t pass_, uint32_t passCount_);
+    bool sizes_fit() const {
+        auto power = [](uint32_t v) { return v != 0 && (v & (v - 1)) == 0; };
+        return array.width >= 4 && power(array.width - 2) && power(array.height);
+    }
     uint32_t rows_to_forward() const { return std::min<uint32_t>(rowsUsed, uint32_t(columnLength)); }
     Pixel* row_start(uint32_t y) const { return reinterpret_cast<Pixel*>(array.row_bytes(y)); }
     uint32_t report();
@@ -343,6 +349,7 @@ uint32_t RealFFFFilter<Array>::columns(uint32_t chunk, uint32_t chunks, uint32_t
 
 template <class Array>
 uint32_t RealFFFFilter<Array>::forward(uint32_t pass_, uint32_t passCount_) {
+    if (!sizes_fit()) return host->StatusOutOfMemory();
     set_fields(pass_, passCount_);
     const uint32_t M = uint32_t(columnLength);
     const uint32_t rows = rows_to_forward();
@@ -367,6 +374,7 @@ uint32_t RealFFFFilter<Array>::forward(uint32_t pass_, uint32_t passCount_) {
 
 template <class Array>
 uint32_t RealFFFFilter<Array>::inverse(uint32_t pass_, uint32_t passCount_) {
+    if (!sizes_fit()) return host->StatusOutOfMemory();
     set_fields(pass_, passCount_);
     const uint32_t N = uint32_t(rowLength), M = uint32_t(columnLength);
     if (!referencePath && !allocate_plan(-1)) return host->StatusOutOfMemory();

@@ -193,6 +193,19 @@ TEST(MultiplyComplexHalf, EdgeCases) {
     EXPECT_EQ(std::memcmp(same.data(), s.data(), s.size() * sizeof(FftRgbA)), 0);
 }
 
+TEST(MultiplyComplexHalf, KernelSmallerThanSpectrumIsRefused) {
+    TestHost host(2);
+    std::vector<FftGray> s(4 * 4, FftGray{{2.0f}}), k(4 * 3, FftGray{{3.0f}});
+    MultiplyComplexHalfFilter<WorkView<FftGray>, WorkView<FftGray>> f(&host);
+    f.spectrum = make_packed_view<WorkView<FftGray>>(s.data(), 4, 4);
+    f.kernel = make_packed_view<WorkView<FftGray>>(k.data(), 4, 3);
+    EXPECT_EQ(f.render(0, 1), host.StatusOutOfMemory());
+    f.kernel = make_packed_view<WorkView<FftGray>>(k.data(), 2, 6);
+    EXPECT_EQ(f.render(0, 1), host.StatusOutOfMemory());
+    for (const auto& p : s) EXPECT_EQ(p.v[0], 2.0f);
+    EXPECT_TRUE(host.reports.empty());
+}
+
 TEST(MultiplyComplexHalf, ProgressPerRow) {
     TestHost host(4);
     std::vector<FftGray> s(4 * 512, FftGray{{1.0f}}), k(4 * 512, FftGray{{1.0f}});

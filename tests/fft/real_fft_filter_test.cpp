@@ -277,6 +277,22 @@ TEST(RealFFFFilter, ProgressValuesOncePerRowAndColumn) {
     }
 }
 
+TEST(RealFFFFilter, SizesItCannotTakeAreRefusedUntouched) {
+    TestHost host(2);
+    const struct { uint32_t width, height; } bad[] = {{3, 4}, {2, 4}, {0, 4}, {7, 4}, {6, 3}, {10, 0}};
+    for (const auto& b : bad) {
+        std::vector<FftGray> px(size_t(b.width) * b.height + 1, FftGray{{1.5f}});
+        RealFFFFilter<WorkView<FftGray>> f(&host);
+        f.array = make_packed_view<WorkView<FftGray>>(px.data(), b.width, b.height);
+        f.rowsUsed = b.height;
+        EXPECT_EQ(f.forward(0, 1), host.StatusOutOfMemory()) << b.width << "x" << b.height;
+        EXPECT_EQ(f.inverse(0, 1), host.StatusOutOfMemory());
+        for (const auto& p : px) EXPECT_EQ(p.v[0], 1.5f);
+    }
+    EXPECT_EQ(host.allocations, 0u);
+    EXPECT_TRUE(host.reports.empty());
+}
+
 TEST(RealFFFFilter, MoreChunksThanColumns) {
     TestHost host(8);
     Grid<FftGray> g(4, 4);  // N/2 = 2 columns, 8 chunks: the last does all three
