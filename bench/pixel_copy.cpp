@@ -1,4 +1,4 @@
-// Copy-convert throughput (Part 2.106): a 6000 x 4000 (24-megapixel) 8-bit RGBA host image
+// Copy-convert throughput: a 6000 x 4000 (24-megapixel) 8-bit RGBA host image
 // converted to the float work format at MAX 255 and back, each through the parallel run with
 // one thread and with all threads, against a single-threaded memcpy of the same bytes
 // (the 96 MB host image and the 384 MB work image). After the runs it prints each convert's

@@ -1,4 +1,4 @@
-// ov::OstrovanneFilter: the parallel-run pattern of Part 1.104.
+// ov::OstrovanneFilter: the parallel-run pattern.
 #include "core/ostrovanne_filter.h"
 
 namespace ov {

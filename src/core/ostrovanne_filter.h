@@ -1,4 +1,4 @@
-// ov::OstrovanneFilter (Part 1.104): the base of every image filter.
+// ov::OstrovanneFilter: the base of every image filter.
 //
 // Skeleton of a filter: render(pass, passCount) stores the pass numbers, checks sizes and
 // allocates through the render context (refusing what cannot fit), runs its render_slice

@@ -1,4 +1,4 @@
-// TileSet2D (Part 1.104). Divisions are signed and truncate toward zero.
+// TileSet2D. Divisions are signed and truncate toward zero.
 #include "core/tile_set.h"
 
 #include <cfloat>
@@ -16,7 +16,7 @@ std::ostream& operator<<(std::ostream& os, const Rectangle& r) {
 
 namespace {
 
-// Tile geometry of Part 1.104 for a grid of rows x cols over width x height.
+// Tile geometry for a grid of rows x cols over width x height.
 Rectangle tile_of(int32_t t, int32_t rows, int32_t cols, int32_t width, int32_t height) {
     const int32_t row = t / cols;
     const int32_t col = t % cols;

@@ -1,4 +1,4 @@
-// Rectangle and TileSet2D (Part 1.104): the integer rectangle of the system and the grid of
+// Rectangle and TileSet2D: the integer rectangle of the system and the grid of
 // tiles over which the depth-of-field engine spreads its work.
 //
 // TileSet2D has no constructor: its owner zero-fills it and calls init before anything else.

@@ -1,4 +1,4 @@
-// Pixel blend modes (Part 2.104): blendPixel(dst, src, mode) on double pixels.
+// Pixel blend modes: blendPixel(dst, src, mode) on double pixels.
 //
 // Both pixels hold straight colour on the format's own scale 0..MAX; dst is overwritten with
 // the straight result. Channels are read through the RGB channel view: an absent colour reads

@@ -1,4 +1,4 @@
-// The instances of the clear and fill filters (Part 2.105).
+// The instances of the clear and fill filters.
 #include "pixel/clear_fill_filter.h"
 
 namespace ov {

@@ -1,4 +1,4 @@
-// Clear and fill filters (Part 2.105): set every pixel of a packed float work image, one row
+// Clear and fill filters: set every pixel of a packed float work image, one row
 // per work item of the parallel run.
 //
 // Contract: the filter owns no pixel memory (the view is a copy of the caller's; the caller

@@ -1,6 +1,6 @@
-// Colour conversions and clamps (Part 2.103).
+// Colour conversions and clamps.
 //
-// Templates over PixelRGB (double pixels of Part 2.102 unless a float or integer pixel is
+// Templates over PixelRGB (double pixels unless a float or integer pixel is
 // named). Colour samples are the non-alpha samples (1 gray, 2 two-channel, 3 RGB); EXTRA
 // samples are never touched. Normalising multiplies by the trait inverse_max, never divides
 // by MAX. With MAX 1 the multiplications by 1.0 are exact, so one formula serves every MAX.
@@ -61,7 +61,7 @@ inline void unpremultiply(P& p) {
 }
 
 // Unpremultiply that raises alpha to the largest colour sample instead of producing colour
-// above MAX (Part 2.103). Nothing happens without alpha.
+// above MAX. Nothing happens without alpha.
 template <class P>
 inline void unpremultiply_fixup(P& p) {
     if constexpr (P::has_alpha) {
@@ -124,7 +124,7 @@ inline void clamp_alpha(P& p) {
         else if (a > P::max_value) a = static_cast<typename P::sample_type>(P::max_value);
     }
 }
-// Every colour and alpha sample to 0 .. MAX (the float RGBA pixel of Part 2.103).
+// Every colour and alpha sample to 0 .. MAX (the float RGBA pixel).
 template <class P>
 inline void clamp_pixel(P& p) {
     using T = typename P::sample_type;

@@ -1,4 +1,4 @@
-// Copy-convert filter (Part 2.106): ov::CopyImageFilter<Src, Dst> copies one view into
+// Copy-convert filter: ov::CopyImageFilter<Src, Dst> copies one view into
 // another, one destination row per work item, converting each pixel on the way.
 //
 // Contract: the filter owns no pixel memory; it holds copies of both view records (so `mode`
@@ -76,7 +76,7 @@ inline constexpr bool is_direct_pair = K == PremulConversion::None &&
 template <class SP, class DP>
 inline constexpr bool is_clamp_pair = std::is_floating_point_v<typename SP::sample_type> && DP::is_integer;
 
-// The conversion of one pixel (steps 1 to 5 of Part 2.106's row worker).
+// The conversion of one pixel (steps 1 to 5 of the row worker).
 template <PremulConversion K, class SP, class DP>
 inline void copy_convert_pixel(const SP& s, DP& d) {
     static_assert(SP::max_int == DP::max_int, "copy-convert keeps MAX");

@@ -1,4 +1,4 @@
-// CopyImageFilter instances: the 18 same pairs (Part 2.106), one per host format.
+// CopyImageFilter instances: the 18 same pairs, one per host format.
 #include "pixel/copy_image_filter.h"
 
 namespace ov {

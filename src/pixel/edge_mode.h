@@ -1,4 +1,4 @@
-// Edge modes (Part 2.103): mapping a coordinate outside an image.
+// Edge modes: mapping a coordinate outside an image.
 //
 // EdgeMode 1 clamps, 2 mirrors about the border with the edge pixel repeated (period 2n:
 // -1 maps to 0), 3 wraps with period n (-n maps to 0); any other value (4: the user's

@@ -1,4 +1,4 @@
-// The pixel formats in use (Part 2.101): one alias per pixel type and per view type.
+// The pixel formats in use: one alias per pixel type and per view type.
 //
 // Naming: Px<Role><Family>_<Samples> is an ov::PixelRGB, Img<Role><Family>_<Samples> the
 // ov::PixelArray over it.
@@ -170,7 +170,7 @@ template <class HostPx, int EXTRA = 0, int MAXW = HostPx::max_int>
 using WorkPixelOf = PixelRGB<typename WorkLayoutOf<typename HostPx::layout_type, HostPx::has_alpha>::type,
                              float, HostPx::has_alpha ? 1 : 0, EXTRA, MAXW>;
 
-// The packed gray pixel of a host pixel's sample type and MAX (gray pairs of Part 2.106).
+// The packed gray pixel of a host pixel's sample type and MAX (gray pairs).
 template <class HostPx>
 using PackedGrayOf = PixelRGB<LayoutGrayPixel<-1>, typename HostPx::sample_type, 0, 0, HostPx::max_int>;
 

@@ -1,4 +1,4 @@
-// The image view of the system (Part 2.101): ov::PixelArray<Pixel, A, B>.
+// The image view of the system: ov::PixelArray<Pixel, A, B>.
 //
 // A view never owns its pixels; copying it copies the record only. Row y starts at
 // data + y * rowBytes; pixel x of a row lies x * step bytes after the row start, where step
@@ -27,7 +27,7 @@ struct PixelArray {
     static constexpr bool host_step = B != 0;      // step read from pixelBytes
     static constexpr std::ptrdiff_t packed_size = sizeof(Pixel);
 
-    // Fields in the order of Part 2.101.
+    // Field order is part of the contract with the engines.
     uint32_t width = 0;
     uint32_t height = 0;
     int32_t rowBytes = 0;       // signed byte distance between rows
@@ -44,7 +44,7 @@ struct PixelArray {
     // The empty view: no data, all sizes 0, scales 1.0, flags false.
     constexpr PixelArray() = default;
 
-    // Arguments in the order of Part 2.101.
+    // Arguments in field order.
     PixelArray(void* data_, uint32_t width_, uint32_t height_, int32_t rowBytes_,
                int32_t originX_, int32_t originY_, bool premultiplied_, double scale_,
                double scaleX_, double scaleY_, bool valid_, int32_t pixelBytes_)

@@ -1,4 +1,4 @@
-// Pixel arithmetic and accumulators (Part 2.102).
+// Pixel arithmetic and accumulators.
 //
 // Element-wise operations on PixelRGB values, in place on the first operand. Double pixels
 // (DoublePixel<P>) keep samples on the format's own scale 0..MAX. A float sample is widened

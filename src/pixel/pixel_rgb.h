@@ -1,4 +1,4 @@
-// The pixel of the system (Part 2.101): ov::PixelRGB with its channel layouts.
+// The pixel of the system: ov::PixelRGB with its channel layouts.
 //
 // A PixelRGB is a packed, trivially copyable aggregate of samples: the layout's colour
 // samples, then alpha (when HASALPHA), then EXTRA further samples (floating types only).
@@ -58,8 +58,8 @@ struct LayoutEmptyPixel {
     static constexpr int alpha_index = -1;
 };
 
-// One pixel. T: unsigned char, unsigned short, float (and double for the double pixels of
-// Part 2.102). MAX: full intensity (255, 32768 - not 65535 - or 1; float work pixels keep
+// One pixel. T: unsigned char, unsigned short, float (and double for the accumulators'
+// double pixels). MAX: full intensity (255, 32768 - not 65535 - or 1; float work pixels keep
 // the MAX of the host format they serve).
 template <class Layout, class T, int HASALPHA, int EXTRA, int MAX>
 struct PixelRGB {
@@ -123,11 +123,11 @@ template <class P> inline constexpr bool is_pixel_rgb_v = is_pixel_rgb<P>::value
 template <class P, class U>
 using RebindSample = PixelRGB<typename P::layout_type, U, P::has_alpha ? 1 : 0, P::extra_count, P::max_int>;
 
-// The double pixel of Part 2.102: one double per sample of P, on P's own scale 0..MAX.
+// The double pixel: one double per sample of P, on P's own scale 0..MAX.
 template <class P>
 using DoublePixel = RebindSample<P, double>;
 
-// ---- free accessors (Part 2.101) --------------------------------------------------------
+// ---- free accessors --------------------------------------------------------
 // get_alpha / set_alpha: the alpha sample (absent: MAX, writes ignored).
 // get_sample / set_sample: sample i (default 0, the first sample).
 

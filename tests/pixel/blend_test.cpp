@@ -1,4 +1,4 @@
-// Part 2.104: blendPixel's modes, as a table of cases per layout.
+// blendPixel's modes, as a table of cases per layout.
 #include <gtest/gtest.h>
 
 #include <cmath>

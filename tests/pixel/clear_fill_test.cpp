@@ -1,4 +1,4 @@
-// Part 2.105: clear and fill through the parallel run, with the exact progress calls.
+// clear and fill through the parallel run, with the exact progress calls.
 #include <gtest/gtest.h>
 
 #include <vector>

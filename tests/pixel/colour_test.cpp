@@ -1,4 +1,4 @@
-// Part 2.103: luminance, premultiplication, the BT.709 transfer, clamps and HSL.
+// luminance, premultiplication, the BT.709 transfer, clamps and HSL.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -52,7 +52,7 @@ TEST(Premultiply, RoundTripAndTransparent) {
 TEST(Premultiply, Fixup) {
     struct Case { double c0, c1, a, e0, e1, ea; };
     const Case cases[] = {
-        {0.5, 0.2, 0.4, 1.0, double(0.2 * (1.0 / double(0.5f))), double(0.5f)},  // Part 2.103
+        {0.5, 0.2, 0.4, 1.0, double(0.2 * (1.0 / double(0.5f))), double(0.5f)},
         {0.2, 0.1, 0.4, 0.5, 0.25, 0.4},   // colour below alpha: plain unpremultiply
         {1.5, 0.2, 0.4, 1.5, 0.2, 1.0},    // m >= MAX: alpha MAX, colour unchanged
         {0.0, 0.0, 0.0, 0.0, 0.0, 0.0},    // nothing

@@ -1,4 +1,4 @@
-// Part 2.106: copy-convert. One table-driven test runs the same case rows through all 54
+// copy-convert. One table-driven test runs the same case rows through all 54
 // pairs (same-format, work-to-host, gray) and compares every written sample with a scalar
 // reference model of the Part; a second table holds the Part's worked examples.
 #include <gtest/gtest.h>

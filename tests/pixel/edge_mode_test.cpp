@@ -1,4 +1,4 @@
-// Part 2.103: edge_index and edge_coordinate.
+// edge_index and edge_coordinate.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -9,7 +9,7 @@ using namespace ov;
 
 namespace {
 
-// edge_index for n = 4 over -9..9 in every mode (Part 2.103's table; inside unchanged).
+// edge_index for n = 4 over -9..9 in every mode (the table; inside unchanged).
 TEST(EdgeIndex, TableN4) {
     //                     -9 -8 -7 -6 -5 -4 -3 -2 -1  0  1  2  3  4  5  6  7  8  9
     const int clamp[19]  = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 3, 3, 3, 3, 3, 3};

@@ -1,4 +1,4 @@
-// Part 1.104: the filter base's parallel-run pattern and worker progress convention.
+// the filter base's parallel-run pattern and worker progress convention.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// Part 2.101: sizes, addressing, traits and channel access over every format.
+// sizes, addressing, traits and channel access over every format.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,4 +1,4 @@
-// Part 2.102: the double pixel and its operations.
+// the double pixel and its operations.
 #include <gtest/gtest.h>
 
 #include <cmath>

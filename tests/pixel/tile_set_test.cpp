@@ -1,4 +1,4 @@
-// Part 1.104: Rectangle and TileSet2D.
+// Rectangle and TileSet2D.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,7 +24,7 @@ TileSet2D make(int32_t w, int32_t h, Rectangle overflow, int32_t cpus) {
     return t;
 }
 
-// The grid choice of Part 1.104, computed independently in 64 bits.
+// The grid choice, computed independently in 64 bits.
 void reference_grid(int32_t w, int32_t h, Rectangle o, int32_t cpus, int32_t& rows, int32_t& cols) {
     rows = cols = 1;
     double best = DBL_MAX;
