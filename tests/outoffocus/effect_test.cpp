@@ -190,7 +190,9 @@ void checkSelectionView() {
             for (uint32_t x = 0; x < W; ++x) {
                 for (int c = 0; c < P::colour_count; ++c)
                     ASSERT_EQ(dst.sample(x, y, c), want.sample(x, y, c));
-                if constexpr (P::has_alpha) ASSERT_EQ(dst.sample(x, y, P::alpha_index), P::max_value);
+                if constexpr (P::has_alpha) {
+                    ASSERT_EQ(dst.sample(x, y, P::alpha_index), P::max_value);
+                }
             }
         // "highlight selection" is also what views 5 and 9 show.
         if (!maskMode)
