@@ -28,6 +28,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "core/ostrovanne_filter.h"
 #include "core/render_context.h"

@@ -30,7 +30,11 @@
 //   blocks through AllocateMemory (info buffer W x H x 12, refracted float twin rW x rH x k)
 //   and returns both through FreeMemory on every road. Byte sizes are computed in 64 bits; a
 //   block that does not fit the 32-bit allocation size (or whose row does not fit the view's
-//   32-bit rowBytes) is refused as StatusOutOfMemory before anything is allocated.
+//   32-bit rowBytes) is refused as StatusOutOfMemory before anything is allocated; an empty
+//   block is asked for as 1 byte, so a host that answers null for 0 bytes is not taken for
+//   out of memory. Without refraction data or destination data the stage returns StatusOk.
+//   The blend stores integer samples clamped to the sample type's range (NaN to 0) before
+//   truncating, so a float-to-integer conversion never overflows.
 //
 //   Results: StatusOk; StatusOutOfMemory (destination keeps the blurred result); or the first
 //   other status of a filter or a progress call (rows blended so far stay blended).
