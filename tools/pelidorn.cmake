@@ -1,13 +1,23 @@
-# The stand-in host `pelidorn` (native only): a command-line program that loads the plug-in
-# module (pelidorn_plugin.so, built by src/lens beside it in bin/) with dlopen and runs it on
-# PNG and TIFF files; `pelidorn_sample`, which draws the sample scene; `pelidorn_resgen`,
-# which writes the module's resource files from their one source of truth.
+# The stand-in host and its helpers.
+#   pelidorn_harness  the host side of the filter protocol (plugin_host) and module loading;
+#                     portable, shared with the Windows test host (tools/wintesthost.cmake)
+#   pelidorn          (native) the command-line host: loads bin/pelidorn_plugin.so with dlopen
+#                     and runs it on PNG and TIFF files
+#   pelidorn_sample   (native) draws the sample scene
+#   pelidorn_resgen   (native) writes the module's resource files from their source of truth
+add_library(pelidorn_harness STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/pelidorn/plugin_host.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pelidorn/module_loader.cpp)
+target_include_directories(pelidorn_harness PUBLIC ${CMAKE_SOURCE_DIR} ${PEL_SRC})
+target_link_libraries(pelidorn_harness PUBLIC pel_resources ${CMAKE_DL_LIBS})
+
 if(WIN32)
   return()
 endif()
 
 add_executable(pelidorn_resgen ${CMAKE_CURRENT_LIST_DIR}/pelidorn/resgen.cpp)
 target_link_libraries(pelidorn_resgen PRIVATE pel_resources)
+set_target_properties(pelidorn_resgen PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 if(NOT PNG_FOUND OR NOT TIFF_FOUND)
   message(STATUS "pelidorn: libpng or libtiff not found; the stand-in host is not built")
@@ -15,12 +25,9 @@ if(NOT PNG_FOUND OR NOT TIFF_FOUND)
 endif()
 
 add_library(pelidorn_host STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/pelidorn/plugin_host.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/pelidorn/module_loader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pelidorn/image_io.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pelidorn/document.cpp)
-target_include_directories(pelidorn_host PUBLIC ${CMAKE_SOURCE_DIR} ${PEL_SRC})
-target_link_libraries(pelidorn_host PUBLIC PNG::PNG TIFF::TIFF ${CMAKE_DL_LIBS} pel_resources)
+target_link_libraries(pelidorn_host PUBLIC pelidorn_harness PNG::PNG TIFF::TIFF)
 
 add_executable(pelidorn ${CMAKE_CURRENT_LIST_DIR}/pelidorn/main.cpp)
 target_link_libraries(pelidorn PRIVATE pelidorn_host Threads::Threads)

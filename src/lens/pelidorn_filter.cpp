@@ -174,12 +174,25 @@ void pfFilterPelidorn::OnRadiusChanged(pfParameter*, void* context) {
     if (f->Radius.GetValue() > 1000.0) f->Radius.SetValue(1000.0);
 }
 
+bool pfFilterPelidorn::ShowHoldsList(bool full) const {
+    const int32_t n = full ? int32_t(kFullViewList.size()) : int32_t(kShortViewList.size());
+    if (Show.GetItemCount() != n) return false;
+    for (int32_t i = 0; i < n; ++i)
+        if (Show.GetItemText(i) != (full ? kFullViewList[size_t(i)] : kShortViewList[size_t(i)])) return false;
+    return true;
+}
+
 void pfFilterPelidorn::OnSelectionIsChanged(pfParameter*, void* context) {
     auto* f = static_cast<pfFilterPelidorn*>(context);
     const int32_t remembered = f->Show.GetSelection();
-    f->FillShowList(f->SelectionIs.GetSelection() == 1);
+    const bool full = f->SelectionIs.GetSelection() == 1;
+    // Deviation from Part 4.101 (see the header): a view from 3 on falls back to 1 only when
+    // the list really changes, since only then do its indexes change their meaning.
+    const bool sameList = f->ShowHoldsList(full);
+    f->FillShowList(full);
     f->Show.Select(1);
-    if (remembered == 1 || remembered == 2) f->Show.Select(remembered);
+    if (remembered == 1 || remembered == 2 || (sameList && remembered <= f->Show.GetItemCount()))
+        f->Show.Select(remembered);
     f->Show.UpdateUI();
     f->UpdateControlStates();
 }

@@ -2,6 +2,13 @@
 // controls as members, configured from the one parameter table (lens_parameter_table.h);
 // the page and depth-map rules of the parameter panel; the callbacks; ResetParameters; and
 // Render, which is SelectRenderTemplate (lens/render_template.h).
+//
+// One deviation from Part 4.101: OnSelectionIsChanged keeps a Show index from 3 on when the
+// list it installs is the one Show already holds (full list stays full, short stays short),
+// because the indexes then keep their meaning. As specified, every validation (Start
+// validates after reading the descriptor) ran the callback and turned a recorded view 3..7
+// back into 1, so "highlight selection" and "highlight selection only" could never be
+// rendered through the host's Start call. A real change of list still falls back to 1.
 #pragma once
 
 #include <array>
@@ -100,6 +107,7 @@ public:
 
 private:
     void FillShowList(bool full);
+    bool ShowHoldsList(bool full) const;
     std::array<pfParameter*, lens::kParamCount> parameterById{};
     std::array<pfParameterUI*, lens::kParamCount> controlById{};
 };

@@ -139,7 +139,10 @@ struct FakeHost {
             *v = current->reading->boolean;
             return 0;
         };
-        auto fill = [](auto*& proc) { proc = reinterpret_cast<std::remove_reference_t<decltype(proc)>>(&Unused); };
+        auto fill = [](auto*& proc) {
+            // Through void (*)(), the type that converts to every function pointer type.
+            proc = reinterpret_cast<std::remove_reference_t<decltype(proc)>>(reinterpret_cast<void (*)()>(&Unused));
+        };
         fill(readProcs.getUnitFloatProc);
         fill(readProcs.getTextProc);
         fill(readProcs.getAliasProc);

@@ -199,6 +199,22 @@ TEST(Callbacks, SelectionIsRebuildsTheViewList) {
     }
 }
 
+TEST(Callbacks, SameListKeepsTheView) {
+    // Deviation (pelidorn_filter.h): validation re-runs the SelectionIs callback; a view from 3
+    // on survives it while the list does not change.
+    auto f = MakeFilter();
+    f->Show.Select(4);
+    f->parameters.ValidateAll();
+    EXPECT_EQ(f->Show.GetSelection(), 4);
+    EXPECT_EQ(Items(f->Show), kFull);
+    f->SelectionIs.Select(2);   // the list changes: back to 1
+    EXPECT_EQ(f->Show.GetSelection(), 1);
+    f->Show.Select(3);
+    f->parameters.ValidateAll();
+    EXPECT_EQ(f->Show.GetSelection(), 3);
+    EXPECT_EQ(Items(f->Show), kShort);
+}
+
 TEST(Callbacks, PagesStayOpposite) {
     auto f = MakeFilter();
     f->ShowAdvanced.SetValue(true);
@@ -271,8 +287,9 @@ TEST(AdaptToHostMask, WithASelection) {
         EXPECT_EQ(f->FocalPointUI.IsEnabled(), selectionIs == 1);
         EXPECT_EQ(f->HighlightAdditiveUI.IsEnabled(), selectionIs != 1);
         EXPECT_EQ(f->IrisSoftnessUI.IsEnabled(), selectionIs != 1);
-        if (selectionIs == 2)
+        if (selectionIs == 2) {
             for (ParamId id : kIrisShape) EXPECT_FALSE(f->ControlOf(id)->IsEnabled());
+        }
         f->filterRecord = nullptr;
     }
 }

@@ -200,6 +200,12 @@ std::string ResultText(int16_t r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Ctrl-C from here on answers the host's abort procedure (see OnInterrupt).
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+
     const auto keys = ov::resources::ParseTerminology(ov::lens::PelidornTerminology().data(),
                                                       ov::lens::PelidornTerminology().size());
     std::vector<std::string> positional;
@@ -281,11 +287,6 @@ int main(int argc, char** argv) {
     LoadedModule module;
     if (!LoadModule(modulePath, "ENTRYPOINT", module, error)) Fail(kExitFailed, error);
 
-    struct sigaction sa {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-
     RunOptions options;
     options.playback = values;
     options.recorded = !values.empty();
@@ -332,7 +333,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pelidorn: cancelled by the user (-128); %s left untouched\n", outputPath.c_str());
         return kExitCancelled;
     }
-    chmod(temp.c_str(), 0644);
+    const mode_t mask = umask(0);
+    umask(mask);
+    chmod(temp.c_str(), 0666 & ~mask);  // mkstemp made it 0600
     if (std::rename(temp.c_str(), outputPath.c_str()) != 0) {
         const int e = errno;
         unlink(temp.c_str());

@@ -478,6 +478,9 @@ void SetupSession(Session& s) {
 
 int16_t HostDocument::imageMode() const {
     if (colorChannels == 1) return depth == 32 ? plugInModeGray32 : depth == 16 ? plugInModeGray16 : plugInModeGrayScale;
+    // Two colour planes: a multichannel document (there is no 32-bit multichannel mode).
+    if (colorChannels == 2)
+        return depth == 32 ? plugInModeRGB96 : depth == 16 ? plugInModeDeepMultichannel : plugInModeMultichannel;
     return depth == 32 ? plugInModeRGB96 : depth == 16 ? plugInModeRGB48 : plugInModeRGBColor;
 }
 

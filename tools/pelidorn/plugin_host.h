@@ -28,7 +28,7 @@ using EntryPointFn = void (*)(uint16_t selector, void* block, intptr_t* data, in
 struct HostDocument {
     int width = 0;
     int height = 0;
-    int colorChannels = 1;   // 1 gray, 3 RGB
+    int colorChannels = 1;   // 1 gray, 3 RGB (2: a multichannel document of two planes)
     bool alpha = false;      // a layer with transparency
     int depth = 8;           // 8, 16 or 32
     std::vector<uint8_t> pixels;
@@ -37,7 +37,8 @@ struct HostDocument {
     int planes() const { return colorChannels + (alpha ? 1 : 0); }
     int sampleBytes() const { return depth / 8; }
     size_t rowBytes() const { return size_t(width) * planes() * sampleBytes(); }
-    // The host's mode number: 1, 10, 17 for gray at 8, 16, 32 bits; 3, 11, 16 for RGB.
+    // The host's mode number: 1, 10, 17 for gray at 8, 16, 32 bits; 3, 11, 16 for RGB; 7, 14
+    // (multichannel) for two planes.
     int16_t imageMode() const;
     // The filter case: 1 flat, 2 flat with selection, 4 transparency, 5 with selection.
     int16_t filterCase() const;
