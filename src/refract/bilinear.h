@@ -1,4 +1,4 @@
-// Bilinear sampling (Part 8.103): the value of an image view at a fractional position.
+// Bilinear sampling: the value of an image view at a fractional position.
 //
 // Contract: sample_bilinear(view, x, y, result) reads the four pixels around (x, y) and writes
 // their bilinear mix into result. Pixel centres lie at integer positions: (3.0, 5.0) is exactly

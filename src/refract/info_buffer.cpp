@@ -1,4 +1,4 @@
-// Explicit instances of ov::FillInfoBufferFilter, one per host format (Part 8.101).
+// Explicit instances of ov::FillInfoBufferFilter, one per host format.
 #include "refract/info_buffer.h"
 
 #include "refract/refract_formats.h"

@@ -1,8 +1,8 @@
-// The info buffer (Part 8.101): ov::FillInfoBufferFilter turns a height image and a strength
+// The info buffer: ov::FillInfoBufferFilter turns a height image and a strength
 // image into an InfoBuffer of displacement directions and strengths.
 //
 // Skeleton and contract:
-//  - The owner (the refraction stage, Part 9.103) allocates the InfoBuffer (W x H x 12 bytes),
+//  - The owner (the refraction stage) allocates the InfoBuffer (W x H x 12 bytes),
 //    constructs the filter with its host, assigns info, heightImage, strengthImage, the two
 //    selectors and the rotation, calls render(pass, passCount) once and drops the filter. The
 //    filter owns nothing and allocates nothing; it runs on the calling thread.
@@ -13,7 +13,7 @@
 //    (the normalisation still covers the whole buffer).
 //  - Progress: one ReportProgress(pass x H + y, passCount x H) after each row y of `info`.
 //
-// Mended (the Part leaves them open or gets them wrong):
+// Guarded cases (left open by the algorithm as first written, or unsafe there):
 //  - A height image 1 pixel wide or high: the border rule reads one pixel beyond it. Every
 //    gradient tap is clamped into the image, so such an image differentiates along its long
 //    axis only (the short axis contributes 0). Images of 2 and more pixels are unaffected.
@@ -39,7 +39,7 @@ namespace ov {
 // y grows downward) and strength 0..1. Both direction samples exactly 0: no displacement.
 using InfoBuffer = ImgRefractInfo;
 
-// Which value a pixel yields (Part 8.101's table): below 2 the luminance, 2 the alpha (MAX
+// Which value a pixel yields (the table): below 2 the luminance, 2 the alpha (MAX
 // without alpha), 3, 4 and 5 the colour samples in layout order (0 where absent).
 using ChannelSelector = int32_t;
 
@@ -73,7 +73,7 @@ inline double channel_value(const P& p, ChannelSelector selector) {
         }
         if constexpr (P::has_alpha) {
             const double a = finite_or_zero(p.v[P::alpha_index]) * P::inverse_max;
-            if constexpr (cc == 1) return a * l;  // Part 2.103: (A x 1/MAX) x gray
+            if constexpr (cc == 1) return a * l;  // (A x 1/MAX) x gray
             else return l * a;
         } else {
             return l;
@@ -126,7 +126,7 @@ void FillInfoBufferFilter<Src, Info>::direction_at(std::ptrdiff_t xh, std::ptrdi
                                                    float& sine, float& cosine) const {
     const std::ptrdiff_t wh = heightImage.width;
     const std::ptrdiff_t hh = heightImage.height;
-    // Near and far tap offsets on each side (Part 8.101's border rule).
+    // Near and far tap offsets on each side (the border rule).
     std::ptrdiff_t l1 = 1, l2 = 2, r1 = 1, r2 = 2, u1 = 1, u2 = 2, d1 = 1, d2 = 2;
     if (xh == 0) { l1 = 0; l2 = -1; }
     else if (xh == 1) { l1 = 1; l2 = 1; }

@@ -1,5 +1,5 @@
-// Explicit instances of ov::RefractFilter, one per host format (Part 8.102, the 18 rows of
-// its instance table: host source, packed float twin destination, the InfoBuffer).
+// Explicit instances of ov::RefractFilter, one per host format (the 18 rows of
+// the instance table: host source, packed float twin destination, the InfoBuffer).
 #include "refract/refract_filter.h"
 
 #include "refract/refract_formats.h"

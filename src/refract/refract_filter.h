@@ -1,7 +1,7 @@
-// The refract filter (Part 8.102): ov::RefractFilter bends an image along an InfoBuffer.
+// The refract filter: ov::RefractFilter bends an image along an InfoBuffer.
 //
 // Skeleton and contract:
-//  - The owner (the refraction stage, Part 9.103) constructs the filter with its host, assigns
+//  - The owner (the refraction stage) constructs the filter with its host, assigns
 //    every member, calls render(pass, passCount) once and drops it. The filter owns nothing,
 //    allocates nothing and runs on the calling thread, row by row.
 //  - Per destination pixel: a float copy of the source pixel; then n x n sub-samples
@@ -13,8 +13,8 @@
 //    once (rows below stay untouched). Progress: ReportProgress(pass x H + y, passCount x H)
 //    after each destination row y.
 //
-// Limits the owner keeps (Part 8.102) and what this implementation does when they are broken
-// (the Part leaves the choice open; the point is that no read leaves the images):
+// Limits the owner keeps and what this implementation does when they are broken
+// (the point is that no read ever leaves the images):
 //  - source and destination of different sizes, or a view without data: render writes
 //    nothing and returns StatusOk.
 //  - an edge mode outside 1..4 is taken as 4 (outside colour).

@@ -1,4 +1,4 @@
-// Explicit instances of the refraction stage, one per host format (Part 9.103).
+// Explicit instances of the refraction stage, one per host format.
 #include "refract/refraction_stage.h"
 
 #include "refract/refract_formats.h"

@@ -1,10 +1,10 @@
-// The refraction stage of the out-of-focus effect (Part 9.103).
+// The refraction stage of the out-of-focus effect.
 //
-// CONTRACT (agreed with the out-of-focus helper; ov::OutOfFocusEffect calls exactly this):
+// Contract (ov::OutOfFocusEffect calls exactly this):
 //
 //   After the blur road has written `destination` with StatusOk, and only when the Effect's
 //   `refractionImage` has data (non-null data pointer; never the `valid` flag), step 4 of the
-//   blur road (Part 9.101) is
+//   blur road is
 //
 //       status = ov::renderRefractionStage(host, source, destination, refractionImage,
 //                                          ov::refractionSettingsFrom(params), P);
@@ -13,13 +13,13 @@
 //
 //   - host:            the Effect's host (ov::OstrovanneHost*), not owned.
 //   - source:          the Effect's `source` view; only its originX/originY are read (they
-//                      place the info buffer, Part 9.103's table).
+//                      place the info buffer).
 //   - destination:     the Effect's `destination`, holding the blurred result. It is both the
 //                      height and the strength image (selector 2, the alpha) and is then
 //                      overwritten in place by the blend (blurred pixel over refracted pixel).
 //   - refractionImage: the image seen through the blurred result; read only.
 //   - settings:        what the stage reads of OutOfFocusParams; refractionSettingsFrom()
-//                      copies the Part 4.104 fields (refraction_amount, refraction_samples,
+//                      copies the fields (refraction_amount, refraction_samples,
 //                      edge_mode_x, edge_mode_y, outside_color[4], scale_x, scale_y).
 //   - passCount:       P. The info buffer reports as pass 1 of P, the refract filter as pass 2
 //                      of P; the blend rows report (P x H, P x H) (the bar stays full; done
@@ -39,7 +39,7 @@
 //   Results: StatusOk; StatusOutOfMemory (destination keeps the blurred result); or the first
 //   other status of a filter or a progress call (rows blended so far stay blended).
 //   Mended: a 1-pixel-wide or -high destination no longer makes the gradient taps read outside
-//   the image (the taps are clamped into the image, Part 8.101's open case).
+//   the image (the taps are clamped into the image, the open case).
 #pragma once
 
 #include <cstddef>
@@ -56,7 +56,7 @@
 
 namespace ov {
 
-// The fields of OutOfFocusParams that the refraction stage reads (Part 9.101).
+// The fields of OutOfFocusParams that the refraction stage reads.
 struct RefractionSettings {
     double amount = 0.0;          // refraction_amount: a point whose direction component and
                                   // strength are 1 moves by 255 x amount / 1000 full-size px
@@ -68,8 +68,8 @@ struct RefractionSettings {
     double scaleFactorY = 1.0;    // scale_y
 };
 
-// Copies the refraction fields of an OutOfFocusParams (field names of piece-01 Part 4.104;
-// the global ::OutOfFocusParams of outoffocus/out_of_focus_params.h).
+// Copies the refraction fields of an OutOfFocusParams (the global ::OutOfFocusParams of
+// outoffocus/out_of_focus_params.h).
 template <class Params>
 RefractionSettings refractionSettingsFrom(const Params& p) {
     RefractionSettings s;
@@ -83,7 +83,7 @@ RefractionSettings refractionSettingsFrom(const Params& p) {
     return s;
 }
 
-// Part 9.103, steps 1 to 6. See the contract above.
+// The stage, steps 1 to 6. See the contract above.
 template <class Src, class Dst>
 Status renderRefractionStage(OstrovanneHost* host, const Src& source, Dst& destination,
                                const Src& refractionImage, const RefractionSettings& settings,

@@ -1,4 +1,4 @@
-// Bilinear sampling (Part 8.103) against a brute-force reference and the Part's edge cases.
+// Bilinear sampling against a brute-force reference and the documented edge cases.
 #include "refract/bilinear.h"
 
 #include <gtest/gtest.h>
@@ -82,7 +82,7 @@ TYPED_TEST(BilinearTyped, IntegerPositionIsThePixelExactly) {
         }
 }
 
-// Part 8.103: the last column interpolates only vertically, the last row only horizontally.
+// the last column interpolates only vertically, the last row only horizontally.
 TEST(Bilinear, LastColumnAndRow) {
     Image<ov::ImgHostRGBA_F1> img(3, 3);
     img.randomise(11);
@@ -117,7 +117,7 @@ TEST(Bilinear, HalfwayKeepsTheSampleRange) {
 }
 
 // The InfoBuffer overload: within float rounding of the brute force, and exactly the
-// four-step single-precision sum of the Part.
+// documented four-step single-precision sum.
 TEST(Bilinear, InfoBufferSumsInSinglePrecision) {
     Image<ov::InfoBuffer> info(5, 4);
     std::mt19937 rng(99);

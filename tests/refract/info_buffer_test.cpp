@@ -1,4 +1,4 @@
-// The info buffer (Part 8.101) against hand-computed cases.
+// The info buffer against hand-computed cases.
 #include "refract/info_buffer.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +37,7 @@ struct Fill {
     ov::FillInfoBufferFilter<V> filter;
 };
 
-// The direction the filter stores for a gradient (g1, g2), computed as the Part says.
+// The direction the filter stores for a gradient (g1, g2), computed by the documented formula.
 void expected_direction(double g1, double g2, double rotation, float& s, float& c) {
     if (g1 == 0 && g2 == 0) {
         s = c = 0;

@@ -1,4 +1,4 @@
-// The refract filter (Part 8.102): copies, one-pixel shifts under every edge mode, sub-sample
+// The refract filter: copies, one-pixel shifts under every edge mode, sub-sample
 // mixing, progress, and images one pixel wide or high.
 #include "refract/refract_filter.h"
 
@@ -62,7 +62,7 @@ TYPED_TEST(RefractTyped, AmountZeroCopiesExactly) {
 
 // A shift of exactly one pixel left, right, up and down under each edge mode. Inside, pixel x
 // takes the source pixel x + 1; at the edge: clamp reads the edge pixel, the continuous mirror
-// of Part 2.103 reads 1 for -1 and (W - 0.0001, i.e. the last pixel) for W, wrap reads the
+// reads 1 for -1 and (W - 0.0001, i.e. the last pixel) for W, wrap reads the
 // opposite edge, mode 4 gives the outside colour.
 TYPED_TEST(RefractTyped, OnePixelShiftUnderEachEdgeMode) {
     using V = TypeParam;

@@ -1,4 +1,4 @@
-// The refraction stage (Part 9.103): exact copies with amount 0, a hand-computed one-pixel
+// The refraction stage: exact copies with amount 0, a hand-computed one-pixel
 // shift under each edge mode, the blend, memory on every road, progress, and 1 x N images.
 #include "refract/refraction_stage.h"
 
@@ -416,7 +416,7 @@ TEST(Stage, OneThreadEqualsEightThreads) {
     EXPECT_EQ(results[0], results[1]);
 }
 
-// The settings come from OutOfFocusParams by their Part 4.104 names.
+// The settings come from OutOfFocusParams by their names.
 TEST(Stage, SettingsFromOutOfFocusParams) {
     OutOfFocusParams p{};
     p.refraction_amount = 12.5;
