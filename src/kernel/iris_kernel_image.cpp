@@ -6,14 +6,10 @@
 #include "kernel/glow_filter.h"
 #include "kernel/iris_kernel.h"
 #include "pixel/clear_fill_filter.h"
+#include "pixel/colour.h"
 #include "resample/zoom_filter.h"
 
 namespace {
-
-// Luminance weights of the grey conversion (not renormalised for two channels).
-constexpr double kLumR = 0.292687786;
-constexpr double kLumG = 0.552149646;
-constexpr double kLumB = 0.155162568;
 
 // The polygon path: rasterise the iris settings and integrate the kernel's rows into the
 // image. The block is the path's one allocation and is given back on every path.
@@ -110,9 +106,10 @@ uint32_t drawSelection(View& image, const ov::ImgMask8& iris, const OutOfFocusPa
       Pixel& p = row[x];
       if (!keep) {
         double lum = p.v[0];
-        if constexpr (Pixel::colour_count == 2) lum = kLumR * p.v[0] + kLumG * p.v[1];
+        // The weighted colour alone (not renormalised for two channels); alpha follows.
+        if constexpr (Pixel::colour_count == 2) lum = ov::kLumaR * p.v[0] + ov::kLumaG * p.v[1];
         if constexpr (Pixel::colour_count == 3)
-          lum = kLumR * p.v[0] + kLumG * p.v[1] + kLumB * p.v[2];
+          lum = ov::kLumaR * p.v[0] + ov::kLumaG * p.v[1] + ov::kLumaB * p.v[2];
         for (int c = 0; c < Pixel::colour_count; ++c) p.v[c] = static_cast<float>(lum);
       }
       if constexpr (Pixel::has_alpha) {
