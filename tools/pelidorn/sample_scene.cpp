@@ -1,6 +1,6 @@
-// pelidorn_sample DIR: draws the project's own sample scene (no third-party images) and
-// writes DIR/scene.png (RGB, 8 bits, 960x640) and DIR/scene_depth.png (8-bit gray, the same
-// size): a night street with a sharp subject in front and many small, bright lights far
+// pelidorn_sample DIR [--size WxH]: draws the project's own sample scene (no third-party
+// images) and writes DIR/scene.png (RGB, 8 bits, 960x640) and DIR/scene_depth.png (8-bit gray,
+// the same size); --size resamples both (nearest pixel) to another size, for benchmarks: a night street with a sharp subject in front and many small, bright lights far
 // behind it, the lights being what a lens blur turns into iris-shaped highlights. The depth
 // map matches the drawing: 255 (in focus with the default focal point) on the subject, low
 // values on the lights and the far background, a ramp along the ground.
@@ -43,12 +43,46 @@ struct Canvas {
 
 }  // namespace
 
+// Nearest-pixel resampling of an interleaved 8-bit image.
+pelidorn::Image Resample(const pelidorn::Image& in, int width, int height) {
+    pelidorn::Image out = in;
+    out.width = width;
+    out.height = height;
+    const int ch = in.channels();
+    out.samples.assign(size_t(width) * height * ch, 0);
+    for (int y = 0; y < height; ++y) {
+        const int sy = int(int64_t(y) * in.height / height);
+        for (int x = 0; x < width; ++x) {
+            const int sx = int(int64_t(x) * in.width / width);
+            for (int c = 0; c < ch; ++c)
+                out.samples[(size_t(y) * width + x) * ch + c] = in.samples[(size_t(sy) * in.width + sx) * ch + c];
+        }
+    }
+    return out;
+}
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: pelidorn_sample DIR (writes DIR/scene.png and DIR/scene_depth.png)\n");
+    int width = 960, height = 640;
+    std::string dir;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--size" && i + 1 < argc) {
+            if (std::sscanf(argv[++i], "%dx%d", &width, &height) != 2 || width < 1 || height < 1 || width > 32767 ||
+                height > 32767) {
+                std::fprintf(stderr, "pelidorn_sample: --size takes WxH (1..32767 each)\n");
+                return 2;
+            }
+        } else if (dir.empty() && a[0] != '-') {
+            dir = a;
+        } else {
+            dir.clear();
+            break;
+        }
+    }
+    if (dir.empty()) {
+        std::fprintf(stderr, "usage: pelidorn_sample DIR [--size WxH] (writes DIR/scene.png and DIR/scene_depth.png)\n");
         return 2;
     }
-    const std::string dir = argv[1];
     Canvas c{960, 640, {}, {}};
     c.rgb.assign(size_t(c.w) * c.h * 3, 0.0);
     c.depth.assign(size_t(c.w) * c.h, 0.0);
@@ -149,6 +183,10 @@ int main(int argc, char** argv) {
         scene.samples[i] = uint8_t(std::lround(std::clamp(c.rgb[i], 0.0, 1.0) * 255.0));
     for (size_t i = 0; i < depth.samples.size(); ++i)
         depth.samples[i] = uint8_t(std::lround(std::clamp(c.depth[i], 0.0, 255.0)));
+    if (width != c.w || height != c.h) {
+        scene = Resample(scene, width, height);
+        depth = Resample(depth, width, height);
+    }
     std::string error;
     if (!pelidorn::WriteImage(dir + "/scene.png", scene, error) ||
         !pelidorn::WriteImage(dir + "/scene_depth.png", depth, error)) {
