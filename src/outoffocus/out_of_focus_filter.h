@@ -109,7 +109,10 @@ public:
     // Step 8: destination rows [i q, (i + 1) q), q = H / n, the last band to H.
     uint32_t render_slice(uint32_t thread_index, uint32_t thread_iterations,
                           uint32_t threadID) override;
-    // Step 2: grid rows [i q, (i + 1) q), q = fftHeight / n, the last band to fftHeight.
+    // Step 2, run twice: first band i of n of the image's rows (grid rows imageY ..
+    // imageY + H - 1), each element converted once per source pixel and the margin columns
+    // copied; then band i of n of the other grid rows, copied from the image rows (or the
+    // outside colour). q = rows / n rows per band, the last band takes the remainder.
     uint32_t prepare_slice(uint32_t thread_index, uint32_t thread_iterations,
                            uint32_t threadID) override;
 
@@ -139,12 +142,21 @@ public:
     float* fromLinearTable = nullptr;
     // The grid's per-axis margin and the image's place in it (kept after render).
     OutOfFocusGeometry geometry;
+    // Which rows the current run of prepare_slice fills: 0 the image rows, 1 the others.
+    uint8_t prepareMarginRows = 0;
 
 private:
     uint32_t placeKernel();
     void normaliseKernelSpectrum();
     template <class GridPixel>
-    uint32_t prepareBand(const WorkView<GridPixel>& grid, int32_t first, int32_t last);
+    void toWorking(double* colour, double alpha, double gain, double weight, bool premultiply,
+                   GridPixel& out) const;
+    template <class GridPixel>
+    GridPixel outsideElement() const;
+    template <class GridPixel>
+    uint32_t prepareImageRows(const WorkView<GridPixel>& grid, int32_t first, int32_t last);
+    template <class GridPixel>
+    uint32_t prepareMargin(const WorkView<GridPixel>& grid, int32_t first, int32_t last);
     template <class GridPixel>
     uint32_t writeBand(const WorkView<GridPixel>& grid, int32_t first, int32_t last);
 };

@@ -148,8 +148,12 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::render(uint32_t pass_,
     if (status == host->StatusOk())
         status = buildIrisKernelImage(kernelWindow, irisImage, params, p9 + 1, P9, host);
     // Step 2: the padded, extended, linear, highlight-weighted image.
+    // The image rows first, then the margin rows copied from them.
     const int32_t prepareItems = std::max(1, host->GetThreadCount(fftHeight));
-    if (status == host->StatusOk()) status = host->ParallelRun(uint32_t(prepareItems), prepare_job());
+    for (uint8_t margin = 0; margin < 2 && status == host->StatusOk(); ++margin) {
+        prepareMarginRows = margin;
+        status = host->ParallelRun(uint32_t(prepareItems), prepare_job());
+    }
     // Step 3: the kernel to the grid origin, linearised, clipped, summed and normalised.
     std::fill(kernelSum, kernelSum + kernelSamples, 0.0);
     if (status == host->StatusOk()) status = placeKernel();
@@ -290,20 +294,88 @@ void OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::normaliseKernelSpectrum() {
     for (int c = 0; c < kernelSamples; ++c) dc.v[c] = 1.0f;
 }
 
+// One element of the image grid from a pixel's samples (on the 0..MAX scale): premultiplied
+// (when the source is not), brought to 0..1 (8- and 16-bit samples clamped to 0..MAX first),
+// in linear light when gamma is on (the table for 8 and 16 bits, the formula for float), the
+// colours and alpha times the highlight gain, and the weight as the last sample.
+template <class Src, class Dst, class Sel, int CK, class Kernel>
+template <class GridPixel>
+void OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::toWorking(double* colour, double alpha,
+                                                            double gain, double weight,
+                                                            bool premultiply,
+                                                            GridPixel& out) const {
+    using P = SrcPixel;
+    constexpr int C = P::colour_count;
+    constexpr double MAX = P::max_value, invMax = P::inverse_max;
+    const bool gamma = params.gamma_correction != 0;
+    if constexpr (P::has_alpha) {
+        if (premultiply)
+            for (int c = 0; c < C; ++c) colour[c] *= alpha * invMax;
+    }
+    if constexpr (P::is_integer) {
+        if constexpr (P::has_alpha) {
+            alpha *= invMax;
+            if (!(alpha >= 0.0)) alpha = 0.0;
+            else if (alpha > MAX) alpha = MAX;
+        }
+        for (int c = 0; c < C; ++c) {
+            double v = colour[c];
+            if (!(v >= 0.0)) v = 0.0;
+            else if (v > MAX) v = MAX;
+            v *= invMax;
+            if (gamma) v = toLinearTable[static_cast<int32_t>(v * 32767.0)];
+            colour[c] = v;
+        }
+    } else if (gamma) {
+        for (int c = 0; c < C; ++c) colour[c] = oof_detail::decode709(colour[c]);
+    }
+    for (int c = 0; c < C; ++c) out.v[c] = static_cast<float>(colour[c] * gain);
+    if constexpr (P::has_alpha) out.v[GridPixel::alpha_index] = static_cast<float>(alpha * gain);
+    if constexpr (GridPixel::extra_count > 0) out.extra(0) = static_cast<float>(weight);
+    (void)weight;
+}
+
+// The element of edge mode 4: the outside colour's components times MAX in single precision
+// (a gray image takes red, a two-channel image red and green), no highlight weight.
+template <class Src, class Dst, class Sel, int CK, class Kernel>
+template <class GridPixel>
+GridPixel OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::outsideElement() const {
+    using P = SrcPixel;
+    auto component = [&](int i) {
+        const float v = params.outside_color[i];
+        return std::isfinite(v) ? static_cast<double>(v * static_cast<float>(P::max_value)) : 0.0;
+    };
+    double colour[P::colour_count];
+    for (int c = 0; c < P::colour_count; ++c) colour[c] = component(c);
+    GridPixel out{};
+    toWorking(colour, component(3), 1.0, 1.0, P::has_alpha && !source.premultiplied, out);
+    return out;
+}
+
 template <class Src, class Dst, class Sel, int CK, class Kernel>
 uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::prepare_slice(uint32_t thread_index,
                                                                     uint32_t thread_iterations,
                                                                     uint32_t) {
+    const uint32_t H = destination.height;
+    const uint32_t rows = prepareMarginRows ? uint32_t(fftHeight) - H : H;
     int32_t first = 0, last = 0;
-    oof_detail::bandRows(uint32_t(fftHeight), thread_index, thread_iterations, first, last);
-    if (useWeight) return prepareBand(weightedImageGrid, first, last);
-    return prepareBand(imageGrid, first, last);
+    oof_detail::bandRows(rows, thread_index, thread_iterations, first, last);
+    if (useWeight) {
+        return prepareMarginRows ? prepareMargin(weightedImageGrid, first, last)
+                                 : prepareImageRows(weightedImageGrid, first, last);
+    }
+    return prepareMarginRows ? prepareMargin(imageGrid, first, last)
+                             : prepareImageRows(imageGrid, first, last);
 }
 
+// Image rows first .. last - 1 (grid rows imageY + first ..): every source pixel of the row
+// is converted once (premultiplied, brought to 0..1, linearised, times its highlight gain,
+// with its weight sample), then the margin columns of the row are copied from the
+// converted pixels by the edge mode for x, or take the outside colour.
 template <class Src, class Dst, class Sel, int CK, class Kernel>
 template <class GridPixel>
-uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::prepareBand(const WorkView<GridPixel>& grid,
-                                                                  int32_t first, int32_t last) {
+uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::prepareImageRows(
+    const WorkView<GridPixel>& grid, int32_t first, int32_t last) {
     using P = SrcPixel;
     using T = typename P::sample_type;
     constexpr int C = P::colour_count;
@@ -317,57 +389,15 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::prepareBand(const WorkView
     uint32_t status = host->StatusOk();
     if (first >= last) return status;
 
-    const int32_t width = int32_t(destination.width), height = int32_t(destination.height);
+    const int32_t width = int32_t(destination.width);
     const int32_t OX = geometry.imageX, OY = geometry.imageY, GW = fftRowLength;
     // Modes below 1 never come from the settings; they are taken as clamp.
     const int32_t modeX = params.edge_mode_x < 1 ? int32_t(EdgeModeClamp) : params.edge_mode_x;
-    const int32_t modeY = params.edge_mode_y < 1 ? int32_t(EdgeModeClamp) : params.edge_mode_y;
     const bool gamma = params.gamma_correction != 0;
     const bool weigh = useAdditive || useWeight;
     const float* toLinear = toLinearTable;
 
-    // Premultiplication, working range, linear light, gain; then the store.
-    auto toWorking = [&](double* colour, double alpha, double gain, double weight,
-                         bool premultiply, GridPixel& out) {
-        if constexpr (hasAlpha) {
-            if (premultiply)
-                for (int c = 0; c < C; ++c) colour[c] *= alpha * invMax;
-        }
-        if constexpr (integer) {
-            if constexpr (hasAlpha) {
-                alpha *= invMax;
-                if (!(alpha >= 0.0)) alpha = 0.0;
-                else if (alpha > MAX) alpha = MAX;
-            }
-            for (int c = 0; c < C; ++c) {
-                double v = colour[c];
-                if (!(v >= 0.0)) v = 0.0;
-                else if (v > MAX) v = MAX;
-                v *= invMax;
-                if (gamma) v = toLinear[static_cast<int32_t>(v * 32767.0)];
-                colour[c] = v;
-            }
-        } else if (gamma) {
-            for (int c = 0; c < C; ++c) colour[c] = oof_detail::decode709(colour[c]);
-        }
-        for (int c = 0; c < C; ++c) out.v[c] = static_cast<float>(colour[c] * gain);
-        if constexpr (hasAlpha) out.v[GridPixel::alpha_index] = static_cast<float>(alpha * gain);
-        if constexpr (GridPixel::extra_count > 0) out.extra(0) = static_cast<float>(weight);
-        (void)weight;
-    };
-
-    // The outside colour (edge mode 4): components times MAX in single precision; a gray
-    // image takes red, a two-channel image red and green. No highlight weight.
-    GridPixel outside{};
-    {
-        auto component = [&](int i) {
-            const float v = params.outside_color[i];
-            return std::isfinite(v) ? static_cast<double>(v * static_cast<float>(MAX)) : 0.0;
-        };
-        double colour[C];
-        for (int c = 0; c < C; ++c) colour[c] = component(c);
-        toWorking(colour, component(3), 1.0, 1.0, hasAlpha && !source.premultiplied, outside);
-    }
+    const GridPixel outside = outsideElement<GridPixel>();
 
     const bool premultiplySource = hasAlpha && !source.premultiplied;
     const bool premultiplyHighlight = hasAlpha && !highlightSource.premultiplied;
@@ -377,59 +407,110 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::prepareBand(const WorkView
     const double preservative = params.highlight_preservative;
     const double additive = params.highlight_additive;
 
-    const uint32_t FH = uint32_t(fftHeight);
-    const uint32_t done0 = (9 * pass + 2) * FH, total = 9 * passCount * FH;
-    for (int32_t y = first; y < last; ++y) {
-        GridPixel* out = grid.row(y);
-        int32_t sy = y - OY;
-        const bool insideY = edge_index(sy, height, modeY);
-        if (!insideY && modeY >= EdgeModeColour) {
-            std::fill(out, out + GW, outside);
-        } else {
-            unsigned char* sourceRow = source.row_bytes(sy);
-            for (int32_t c = 0; c < GW; ++c) {
-                int32_t sx = c - OX;
-                const bool insideX = edge_index(sx, width, modeX);
-                if (!insideX && modeX >= EdgeModeColour) {
-                    out[c] = outside;
-                    continue;
+    // 8-bit samples that need no premultiplication: the working value of every sample value.
+    constexpr bool byteSamples = std::is_same_v<T, unsigned char>;
+    double byteValue[byteSamples ? 256 : 1];
+    const bool useByteValues = byteSamples && !premultiplySource;
+    if (useByteValues) {
+        for (int v = 0; v < (byteSamples ? 256 : 1); ++v) {
+            const double x = double(v) * invMax;
+            byteValue[v] = gamma ? double(toLinear[static_cast<int32_t>(x * 32767.0)]) : x;
+        }
+    }
+
+    // The highlight weight and gain of the source pixel at (sx, sy).
+    auto highlight = [&](int32_t sx, int32_t sy, double& weight, double& gain) {
+        const std::ptrdiff_t hx = sx + hdx, hy = sy + hdy;
+        if (!highlightSource.contains(hx, hy)) return;
+        P hp = *highlightSource.pixel(hx, hy);
+        if constexpr (!integer) {
+            for (int i = 0; i < P::sample_count; ++i)
+                if (!std::isfinite(hp.v[i])) hp.v[i] = T(0);
+        }
+        if constexpr (hasAlpha) {
+            if (premultiplyHighlight) {
+                const T a = hp.v[P::alpha_index];
+                if constexpr (integer) {
+                    const float f = static_cast<float>(a) * static_cast<float>(invMax);
+                    for (int i = 0; i < C; ++i)
+                        hp.v[i] = store_sample<T>(std::trunc(static_cast<float>(hp.v[i]) * f));
+                } else {
+                    for (int i = 0; i < C; ++i) hp.v[i] = hp.v[i] * a;
                 }
-                const P& px = *source.in_row(sourceRow, sx);
-                double colour[C];
-                for (int i = 0; i < C; ++i) colour[i] = oof_detail::readSample(px.v[i]);
-                double alpha = MAX;
-                if constexpr (hasAlpha) alpha = oof_detail::readSample(px.v[P::alpha_index]);
-                double weight = 1.0, gain = 1.0;
-                if (weigh && highlightData) {
-                    const std::ptrdiff_t hx = sx + hdx, hy = sy + hdy;
-                    if (highlightSource.contains(hx, hy)) {
-                        P hp = *highlightSource.pixel(hx, hy);
-                        if constexpr (!integer) {
-                            for (int i = 0; i < P::sample_count; ++i)
-                                if (!std::isfinite(hp.v[i])) hp.v[i] = T(0);
-                        }
-                        if constexpr (hasAlpha) {
-                            if (premultiplyHighlight) {
-                                const T a = hp.v[P::alpha_index];
-                                if constexpr (integer) {
-                                    const float f = static_cast<float>(a) * static_cast<float>(invMax);
-                                    for (int i = 0; i < C; ++i)
-                                        hp.v[i] = store_sample<T>(std::trunc(static_cast<float>(hp.v[i]) * f));
-                                } else {
-                                    for (int i = 0; i < C; ++i) hp.v[i] = hp.v[i] * a;
-                                }
-                            }
-                        }
-                        const double w = hslRangeWeight(settings, hp);
-                        if (w > 0.0) {
-                            if (useWeight) weight = 1.0 + w * preservative;
-                            gain = weight + (useAdditive ? w * additive : 0.0);
-                        }
-                    }
-                }
-                toWorking(colour, alpha, gain, weight, premultiplySource, out[c]);
             }
         }
+        const double w = hslRangeWeight(settings, hp);
+        if (w > 0.0) {
+            if (useWeight) weight = 1.0 + w * preservative;
+            gain = weight + (useAdditive ? w * additive : 0.0);
+        }
+    };
+
+    const uint32_t FH = uint32_t(fftHeight);
+    const uint32_t done0 = (9 * pass + 2) * FH, total = 9 * passCount * FH;
+    for (int32_t sy = first; sy < last; ++sy) {
+        const int32_t y = OY + sy;
+        GridPixel* out = grid.row(y);
+        unsigned char* sourceRow = source.row_bytes(sy);
+        GridPixel* image = out + OX;
+        for (int32_t sx = 0; sx < width; ++sx) {
+            const P& px = *source.in_row(sourceRow, sx);
+            double weight = 1.0, gain = 1.0;
+            if (weigh && highlightData) highlight(sx, sy, weight, gain);
+            if (useByteValues) {
+                GridPixel& e = image[sx];
+                for (int c = 0; c < C; ++c)
+                    e.v[c] = static_cast<float>(byteValue[static_cast<int>(px.v[c])] * gain);
+                if constexpr (hasAlpha)
+                    e.v[GridPixel::alpha_index] =
+                        static_cast<float>(double(px.v[P::alpha_index]) * invMax * gain);
+                if constexpr (GridPixel::extra_count > 0) e.extra(0) = static_cast<float>(weight);
+                continue;
+            }
+            double colour[C];
+            for (int i = 0; i < C; ++i) colour[i] = oof_detail::readSample(px.v[i]);
+            double alpha = MAX;
+            if constexpr (hasAlpha) alpha = oof_detail::readSample(px.v[P::alpha_index]);
+            toWorking(colour, alpha, gain, weight, premultiplySource, image[sx]);
+        }
+        // The margin columns: copies of the converted pixels, or the outside colour.
+        for (int32_t c = 0; c < GW; ++c) {
+            if (c == OX) {
+                c = OX + width - 1;
+                continue;
+            }
+            int32_t sx = c - OX;
+            edge_index(sx, width, modeX);
+            out[c] = modeX >= EdgeModeColour ? outside : image[sx];
+        }
+        status = host->ReportProgress(done0 + uint32_t(y), total);
+        if (status != host->StatusOk()) return status;
+    }
+    return status;
+}
+
+// Margin rows first .. last - 1 (counted over the grid rows outside the image: those above
+// it, then those below): copies of the image rows by the edge mode for y, or the outside
+// colour.
+template <class Src, class Dst, class Sel, int CK, class Kernel>
+template <class GridPixel>
+uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::prepareMargin(
+    const WorkView<GridPixel>& grid, int32_t first, int32_t last) {
+    uint32_t status = host->StatusOk();
+    if (first >= last) return status;
+    const int32_t height = int32_t(destination.height), OY = geometry.imageY, GW = fftRowLength;
+    const int32_t modeY = params.edge_mode_y < 1 ? int32_t(EdgeModeClamp) : params.edge_mode_y;
+    // A row outside the image under mode 4 is the outside colour in every column.
+    const GridPixel outside = outsideElement<GridPixel>();
+    const uint32_t FH = uint32_t(fftHeight);
+    const uint32_t done0 = (9 * pass + 2) * FH, total = 9 * passCount * FH;
+    for (int32_t r = first; r < last; ++r) {
+        const int32_t y = r < OY ? r : r + height;
+        int32_t sy = y - OY;
+        edge_index(sy, height, modeY);
+        GridPixel* out = grid.row(y);
+        if (modeY >= EdgeModeColour) std::fill(out, out + GW, outside);
+        else std::copy(grid.row(OY + sy), grid.row(OY + sy) + GW, out);
         status = host->ReportProgress(done0 + uint32_t(y), total);
         if (status != host->StatusOk()) return status;
     }

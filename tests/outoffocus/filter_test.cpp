@@ -241,6 +241,9 @@ TEST(OutOfFocusFilter, HighlightWeightWorkedValues) {
     fillTransferTables(to.data(), from.data(), false, 1.0);
     f.toLinearTable = to.data();
     f.fromLinearTable = from.data();
+    f.prepareMarginRows = 0;  // the image rows, then the margin rows
+    ASSERT_EQ(f.prepare_slice(0, 1, 0), host.StatusOk());
+    f.prepareMarginRows = 1;
     ASSERT_EQ(f.prepare_slice(0, 1, 0), host.StatusOk());
     for (const PxWeightedRGBA_F1& e : grid) {
         EXPECT_FLOAT_EQ(e.v[4], 3.5f);
