@@ -287,6 +287,10 @@ int main(int argc, char** argv) {
     LoadedModule module;
     if (!LoadModule(modulePath, "ENTRYPOINT", module, error)) Fail(kExitFailed, error);
 
+    if (interrupts.load() > 0) {
+        std::fprintf(stderr, "pelidorn: cancelled by the user (-128); %s left untouched\n", outputPath.c_str());
+        return kExitCancelled;
+    }
     RunOptions options;
     options.playback = values;
     options.recorded = !values.empty();
