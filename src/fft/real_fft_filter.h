@@ -22,13 +22,13 @@
 //
 // Skeleton: forward allocates its plan (the twiddle tables of this direction and the
 // transform of an all-zero row), runs the rows through ParallelRun, allocates one column
-// buffer per chunk, runs the chunks of columns, frees everything. inverse allocates plan and
+// buffer per thread, runs the chunks of columns, frees everything. inverse allocates plan and
 // buffers, runs the column chunks, frees the buffers, runs the rows and frees the plan.
 //
 // Memory through the render context: the plan (16 bytes per twiddle pair, plus one row
 // forward) and one column buffer per chunk: 2M pixels on the reference path ((M + 2) x 2
 // pixels forward, M x 2 pixels + 4 bytes inverse), 2M wide pixels of G x S floats on the fast
-// path. Sizes are formed in 64 bits; a block beyond 32 bits is refused as out of memory.
+// path; one buffer per thread of the render context. Sizes are formed in 64 bits; a block beyond 32 bits is refused as out of memory.
 //
 // Two paths compute the same bits. The reference path (`referencePath` true) is the plain
 // form: complexFFT and realFFTSplit per row, one gathered column at a time. The fast path
@@ -103,6 +103,14 @@ private:
     uint32_t rows_to_forward() const { return std::min<uint32_t>(rowsUsed, uint32_t(columnLength)); }
     Pixel* row_start(uint32_t y) const { return reinterpret_cast<Pixel*>(array.row_bytes(y)); }
     uint32_t report();
+    // Chunks of the column pass for k threads (k column buffers): k on the reference path;
+    // on the fast path up to 4k while every chunk keeps at least G columns, so that a thread
+    // held up elsewhere does not hold back the pass. A chunk runs in the buffer of its thread.
+    uint32_t column_chunks(uint32_t k) const {
+        if (referencePath) return k;
+        const uint32_t h = uint32_t(rowLength / 2);
+        return std::max(k, std::min(4 * k, h / uint32_t(G)));
+    }
     bool allocate_plan(int32_t isign);
     void free_plan();
     uint32_t allocate_scratch(uint32_t k, uint64_t bytes);
@@ -363,7 +371,7 @@ uint32_t RealFFFFilter<Array>::forward(uint32_t pass_, uint32_t passCount_) {
                                              : uint64_t(M) * 2 * L * sizeof(float);
         status = allocate_scratch(k, bytes);
         if (status == host->StatusOk())
-            status = host->ParallelRun(k, [this](uint32_t i, uint32_t n, uint32_t t) {
+            status = host->ParallelRun(column_chunks(k), [this](uint32_t i, uint32_t n, uint32_t t) {
                 return forward_columns(i, n, t);
             });
         free_scratch(k);
@@ -384,7 +392,7 @@ uint32_t RealFFFFilter<Array>::inverse(uint32_t pass_, uint32_t passCount_) {
                                          : uint64_t(M) * 2 * L * sizeof(float);
     uint32_t status = allocate_scratch(k, bytes);
     if (status == host->StatusOk())
-        status = host->ParallelRun(k, [this](uint32_t i, uint32_t n, uint32_t t) {
+        status = host->ParallelRun(column_chunks(k), [this](uint32_t i, uint32_t n, uint32_t t) {
             return inverse_columns(i, n, t);
         });
     free_scratch(k);
