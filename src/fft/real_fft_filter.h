@@ -26,9 +26,9 @@
 // buffers, runs the column chunks, frees the buffers, runs the rows and frees the plan.
 //
 // Memory through the render context: the plan (16 bytes per twiddle pair, plus one row
-// forward) and one column buffer per chunk: 2M pixels on the reference path ((M + 2) x 2
+// forward) and one column buffer per thread: 2M pixels on the reference path ((M + 2) x 2
 // pixels forward, M x 2 pixels + 4 bytes inverse), 2M wide pixels of G x S floats on the fast
-// path; one buffer per thread of the render context. Sizes are formed in 64 bits; a block beyond 32 bits is refused as out of memory.
+// path. Sizes are formed in 64 bits; a block beyond 32 bits is refused as out of memory.
 //
 // Two paths compute the same bits. The reference path (`referencePath` true) is the plain
 // form: complexFFT and realFFTSplit per row, one gathered column at a time. The fast path
