@@ -287,3 +287,20 @@ TEST(SettingsBlocks, HighlightSelectionWindow) {
     EXPECT_EQ(h.lightnessSoften, 2.0);
     EXPECT_EQ(h.hueOffset + h.saturationOffset + h.lightnessOffset, 0.0);
 }
+
+TEST(Render, RequestBeyondTheHostsThirtyTwoBitSizeIsOutOfMemory) {
+    // Mend: sizes are computed in 64 bits; a 30000 x 30000 RGBA float document needs blocks
+    // far above 4 GiB, which the host's 32-bit Buffer suite cannot give: -108, nothing
+    // allocated, the (tiny) host buffers never touched.
+    auto f = MakeFilter();
+    lens_test::FakeHost host(1, 1, 4, 32);
+    host.rec.imageMode = plugInModeRGB96;
+    host.rec.imageSize = {30000, 30000};
+    host.rec.inLayerPlanes = 3;
+    host.rec.inTransparencyMask = 1;
+    host.rec.inNonLayerPlanes = 0;
+    ASSERT_EQ(ov::pfFilter::SetupFilterRecord(&host.rec, 1), 0);
+    f->filterRecord = &host.rec;
+    f->Radius.SetValue(5);
+    EXPECT_EQ(f->Render(&host.rec), -108);
+}

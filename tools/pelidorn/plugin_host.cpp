@@ -579,9 +579,6 @@ RunResult RunFilter(EntryPointFn entry, HostDocument& document, const RunOptions
     rec.errorString = &s.errorString;
     rec.sSPBasic = options.withBasicSuite ? &s.basic : nullptr;
     rec.depth = document.depth;
-    // The host's own handle (the recorded descriptor) is not the plug-in's to leak.
-    const size_t hostHandles = s.handles.size();
-    (void)hostHandles;
 
     intptr_t data = 0;
     auto call = [&](int16_t selector) -> int16_t {
