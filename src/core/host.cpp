@@ -1,4 +1,4 @@
-// ov::OstrovanneHost (Part 1.101): the render context on top of the thread pool.
+// ov::OstrovanneHost: the render context on top of the thread pool.
 #include "core/host.h"
 
 #include <algorithm>
@@ -11,7 +11,7 @@ OstrovanneHost::OstrovanneHost(std::string name_, std::string maker_, uint32_t m
                                uint32_t minor, uint32_t revision, std::string description_)
     : OstrovannePlugin(std::move(name_), std::move(maker_), major, minor, revision,
                        std::move(description_)) {
-    // Created empty and emptied again at once, as the Part says; nothing ever fills it.
+    // Created empty and emptied again at once; nothing ever fills it.
     pel::platform::CriticalSectionGuard guard(channelLock);
     ChannelMap.clear();
 }
@@ -65,7 +65,7 @@ int32_t OstrovanneHost::GetThreadCount(int32_t requested) {
 }
 
 uint32_t OstrovanneHost::ParallelRun(uint32_t thread_iterations, const ParallelJob& job) {
-    // Mended fault of the Part: a run started from inside a job (on a worker or on thread 0)
+    // A run started from inside a job (on a worker or on thread 0)
     // must not enter the pool lock through Init; it runs all its items inline, threadID 0.
     if (threadPool.IsInsideJob()) return ThreadPool::RunInline(thread_iterations, job);
     threadPool.Init(GetThreadCount(-1));

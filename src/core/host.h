@@ -1,5 +1,5 @@
-// ov::OstrovanneHost (Part 1.101): the plug-in base plus the render context, implemented on
-// the thread pool. The host adapter (Part 3.101) derives from it and replaces the memory
+// ov::OstrovanneHost: the plug-in base plus the render context, implemented on
+// the thread pool. The host adapter derives from it and replaces the memory
 // operations, StatusOutOfMemory and GetFrameRange.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The debug logger and the path operations (Part 1.103).
+// The debug logger and the path operations.
 #include "core/logger.h"
 
 #include <cinttypes>

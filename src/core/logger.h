@@ -1,4 +1,4 @@
-// The debug log (Part 1.103). One process-wide Logger, made on first use by GetLogger. It
+// The debug log. One process-wide Logger, made on first use by GetLogger. It
 // writes only when its file (GetHomeDirectory() + "ostrovanne/pelidorn_ps.log") already
 // exists, and then mirrors every line to a debug console (a console window in the Windows
 // build, standard error natively). Lines are the indent (four blanks per level) followed by
@@ -93,7 +93,7 @@ public:
     LogScope& operator=(const LogScope&) = delete;
 };
 
-// Paths (Part 1.103).
+// Paths.
 // HOMEDRIVE + (HOME, else HOMEPATH) + "/"; empty when neither HOME nor HOMEPATH is set.
 std::string GetHomeDirectory();
 // Drive and directory (with trailing separator) of the module's own file.

@@ -1,4 +1,4 @@
-// The module's global objects (Part 1.101). All are defined in this one unit, so that they
+// The module's global objects. All are defined in this one unit, so that they
 // are built in the order of definition (About text, the sixteen suite holders, the registry
 // key path) and destroyed in the reverse order at unload, after the objects made on first
 // use (the filter object, then the logger), whose exit functions were registered later.

@@ -1,4 +1,4 @@
-// The module's global objects (Part 1.101), built at load in this order: the About text, the
+// The module's global objects, built at load in this order: the About text, the
 // sixteen host-suite holders, RegistryKeyPath; destroyed in the reverse order, after the
 // objects made on first use (the filter object, then the logger).
 #pragma once
@@ -18,7 +18,7 @@ struct HostSuiteHolder {
     const char* name = "";
 };
 constexpr int kHostSuiteCount = 16;
-// The holders in order: "AS ZString Suite" .. "SP Runtime Suite" (Part 1.101).
+// The holders in order: "AS ZString Suite" .. "SP Runtime Suite".
 HostSuiteHolder& GetHostSuiteHolder(int index);
 const char* HostSuiteName(int index);
 // Finds the holder of a suite name; null when the name is not one of the sixteen.

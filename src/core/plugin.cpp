@@ -1,4 +1,4 @@
-// ov::OstrovannePlugin (Part 1.101).
+// ov::OstrovannePlugin.
 #include "core/plugin.h"
 
 #include <utility>

@@ -1,4 +1,4 @@
-// ov::OstrovannePlugin (Part 1.101): the plug-in's identity and its (unused) parameter list.
+// ov::OstrovannePlugin: the plug-in's identity and its (unused) parameter list.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// Profiler (Part 1.105): the counter and the two reports, formatted exactly as the Part gives.
+// Profiler: the counter and the two reports, in their fixed formats.
 #include "core/profiler.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-// Profiler (Part 1.105): timed intervals on the high-resolution counter and two plain-text
+// Profiler: timed intervals on the high-resolution counter and two plain-text
 // reports. Writes nothing itself; one Profiler and one Measures collection per thread at a
 // time.
 #pragma once

@@ -1,4 +1,4 @@
-// ov::OstrovanneRenderContext (Part 1.101): the one interface through which every filter
+// ov::OstrovanneRenderContext: the one interface through which every filter
 // reports progress, allocates and frees memory, asks for a thread count and runs parallel
 // jobs. Slot order is fixed: ReportProgress, AllocateMemory, FreeMemory, GetThreadCount,
 // ParallelRun, GetFrame, GetFrameScale, GetFrameRange.
@@ -9,8 +9,8 @@
 
 namespace ov {
 
-// A status is an unsigned 32-bit integer. Filters compare against the host's StatusOk()
-// (Part 1.101); these are the base host's values (the host adapter answers -108 for out of
+// A status is an unsigned 32-bit integer. Filters compare against the host's StatusOk();
+// these are the base host's values (the host adapter answers -108 for out of
 // memory).
 using Status = uint32_t;
 constexpr Status kStatusOk = 0;
@@ -32,7 +32,7 @@ public:
     virtual void FreeMemory(void* block) = 0;
     // slot 3: setting or processor count, at most requested when requested > 0, at most 64.
     virtual int32_t GetThreadCount(int32_t requested) = 0;
-    // slot 4: runs job for every item 0 .. thread_iterations-1 on the pool (Part 1.102);
+    // slot 4: runs job for every item 0 .. thread_iterations-1 on the pool;
     // StatusOk, or the failure of the lowest-numbered failing thread.
     virtual uint32_t ParallelRun(uint32_t thread_iterations, const ParallelJob& job) = 0;
     // slot 5: the current frame (0.0 in the base).

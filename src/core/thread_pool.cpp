@@ -1,4 +1,4 @@
-// ov::ThreadPool (Part 1.102).
+// ov::ThreadPool.
 //
 // Protocol: Run sets up the job under poolLock, resets each woken worker's `done` and sets
 // its `start`; thread 0 runs the work loop on the calling thread; a ScopeExit guard waits for
@@ -228,7 +228,7 @@ void ThreadPool::Shutdown() {
         handles[i] = nullptr;
     }
     threads.clear();
-    // The Part leaves threadCount for Init to reset; zero makes a later Init with the same
+    // Zero makes a later Init with the same
     // count rebuild the pool instead of keeping one without workers.
     threadCount = 0;
 }

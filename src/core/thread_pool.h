@@ -1,4 +1,4 @@
-// ov::ThreadPool (Part 1.102): the caller is thread 0 and up to 63 workers join it. Items
+// ov::ThreadPool: the caller is thread 0 and up to 63 workers join it. Items
 // are handed out from a shared counter; a thread stops at its own first failure; the run
 // answers the status of the lowest-numbered failing thread.
 #pragma once
@@ -57,7 +57,7 @@ public:
     // Brings the pool to count threads (1 .. 64); nothing when already there. Logs
     // "initializing threadpool with <count> threads" when it rebuilds.
     void Init(int32_t count);
-    // Runs job for every item; see Part 1.102. From inside a job of this pool (worker or
+    // Runs job for every item. From inside a job of this pool (worker or
     // thread 0) the items run inline, in order, with threadID 0, without any lock.
     uint32_t Run(uint32_t thread_iterations, const ParallelJob& job);
     // True on the workers 1 .. threadCount-1 (by thread id).

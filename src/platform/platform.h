@@ -1,6 +1,6 @@
 // The thin OS layer: everything above src/platform calls these instead of the OS.
 // Win32 in the Windows build (platform_win32.cpp), POSIX/std in the native build
-// (platform_posix.cpp). Semantics follow what Parts 1.101-1.105 expect of the Win32 calls:
+// (platform_posix.cpp). Semantics follow the Win32 calls:
 // a manual-reset event stays signalled until reset, a critical section may be re-entered by
 // the thread that holds it, thread ids are never 0.
 #pragma once

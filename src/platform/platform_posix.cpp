@@ -1,5 +1,5 @@
 // pel_platform, native build: POSIX and the standard library standing in for the Win32 calls
-// that Parts 1.101-1.105 name. Written from what the Parts expect of those calls.
+// that name, with the same semantics.
 #include "platform/platform.h"
 
 #include <dirent.h>

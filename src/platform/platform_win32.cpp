@@ -1,4 +1,4 @@
-// pel_platform, Windows build: the Win32 calls that Parts 1.101-1.105 name, through the
+// pel_platform, Windows build: the Win32 calls that name, through the
 // toolchain's own <windows.h>.
 #include "platform/platform.h"
 

@@ -1,4 +1,4 @@
-// ov::OstrovannePlugin and ov::OstrovanneHost (Part 1.101).
+// ov::OstrovannePlugin and ov::OstrovanneHost.
 #include "core/host.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +31,7 @@ TEST_P(GetThreadCountCases, FollowsTheRule) {
               c.expected);
 }
 
-// The cases of Part 1.101, then the limits.
+// The cases, then the limits.
 INSTANTIATE_TEST_SUITE_P(Part1101, GetThreadCountCases,
                          ::testing::Values(ThreadCountCase{0, 8, -1, 8},
                                            ThreadCountCase{0, 8, 3, 3},

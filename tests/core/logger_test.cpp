@@ -1,4 +1,4 @@
-// The debug logger and the path operations (Part 1.103), with a temporary home folder.
+// The debug logger and the path operations, with a temporary home folder.
 #include "core/logger.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// The module's globals (Part 1.101).
+// The module's globals.
 #include "core/module_globals.h"
 
 #include <gtest/gtest.h>

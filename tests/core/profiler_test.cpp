@@ -1,4 +1,4 @@
-// Profiler (Part 1.105): the report strings, exactly.
+// Profiler: the report strings, exactly.
 #include "core/profiler.h"
 
 #include <gtest/gtest.h>

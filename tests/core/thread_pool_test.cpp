@@ -1,4 +1,4 @@
-// ov::ThreadPool and ParallelRun (Parts 1.101, 1.102), with the mended nested run.
+// ov::ThreadPool and ParallelRun, with the mended nested run.
 #include "core/host.h"
 #include "core/thread_pool.h"
 

@@ -3,6 +3,8 @@
 // WriteScriptParams' exit). The logger writes into a temporary log file for this test.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -107,7 +109,8 @@ TEST_F(LogHeads, PresetsAndScriptingOperations) {
   EXPECT_EQ(lines[0], "pfParmeters::ReadScriptParams( pFilterRecord(0x" + pointer.str() + ") )");
   EXPECT_EQ(lines[1], "    pfParmeters::ReadScriptParams( return(1) )");
 
-  delete p.set.Generate();
+  std::unique_ptr<pfParameters> generated(p.set.Generate());
+  generated->DeleteAll();  // the set does not own its parameters
   lines = Lines();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "pfParmeters::Generate()");
