@@ -47,7 +47,8 @@ struct Kernel {
     }
 };
 
-Kernel referenceKernel(OstrovanneHost& host, const OutOfFocusParams& p, const OutOfFocusGeometry& g) {
+Kernel referenceKernel(OstrovanneHost& host, const OutOfFocusParams& p, const OutOfFocusGeometry& g,
+                       int32_t W, int32_t H) {
     const int32_t PW = g.paddedWidth, PH = g.paddedHeight;
     std::vector<float> window(size_t(PW) * PH, 0.0f);
     ImgWorkGray_F1 view(window.data(), PW, PH, PW * 4, 0, 0, true, 1.0, 1.0, 1.0, true, 4);
@@ -55,11 +56,12 @@ Kernel referenceKernel(OstrovanneHost& host, const OutOfFocusParams& p, const Ou
     std::vector<float> to(kTransferTableSize), from(kTransferTableSize);
     fillTransferTables(to.data(), from.data(), p.gamma_correction != 0, 1.0);
     Kernel k;
-    // The margin the grid has: a longer reach is cut.
-    k.x0 = -std::min(g.imageX, PW / 2);
-    k.x1 = std::min(g.imageX, PW / 2 - 1);
-    k.y0 = -std::min(g.imageY, PH / 2);
-    k.y1 = std::min(g.imageY, PH / 2 - 1);
+    // The grid is capped at three image sides: a reach beyond one image side is cut. (The
+    // kernel is cut nowhere else: a margin smaller than the drawn kernel's reach shows.)
+    k.x0 = -std::min(W, PW / 2);
+    k.x1 = std::min(W, PW / 2 - 1);
+    k.y0 = -std::min(H, PH / 2);
+    k.y1 = std::min(H, PH / 2 - 1);
     k.v.assign(size_t(k.x1 - k.x0 + 1) * (k.y1 - k.y0 + 1), 0.0);
     double sum = 0;
     for (int32_t dy = k.y0; dy <= k.y1; ++dy)
@@ -76,7 +78,7 @@ Kernel referenceKernel(OstrovanneHost& host, const OutOfFocusParams& p, const Ou
 
 template <class View>
 void compareWithDirect(uint32_t W, uint32_t H, double radius, int mode, bool gamma,
-                       bool highlights, uint32_t seed) {
+                       bool highlights, uint32_t seed, double aspect = 0.0, double softness = 0.0) {
     using P = typename View::pixel_type;
     using T = typename P::sample_type;
     constexpr int C = P::colour_count;
@@ -94,6 +96,8 @@ void compareWithDirect(uint32_t W, uint32_t H, double radius, int mode, bool gam
     p.outside_color[2] = 0.9f;
     p.outside_color[3] = 1.0f;
     p.iris_angle = 0.4;
+    p.iris_aspect = aspect;
+    p.iris_softness = softness;
     if (highlights) {
         p.highlight_selection.enabled = 1;
         p.highlight_selection.lightnessLow = 0.45;
@@ -102,7 +106,7 @@ void compareWithDirect(uint32_t W, uint32_t H, double radius, int mode, bool gam
     }
     OutOfFocusGeometry g;
     ASSERT_EQ(runFilter(host, src, dst, p, &g), host.StatusOk());
-    const Kernel k = referenceKernel(host, p, g);
+    const Kernel k = referenceKernel(host, p, g, int32_t(W), int32_t(H));
 
     HslRangeSettings settings;
     hslRangeSetup<P>(settings, p.highlight_selection);
@@ -163,7 +167,7 @@ void compareWithDirect(uint32_t W, uint32_t H, double radius, int mode, bool gam
                 ASSERT_NEAR(dst.sample(x, y, i), want, tolerance)
                     << "at " << x << "," << y << " colour " << i << " mode " << mode << " gamma "
                     << gamma << " highlights " << highlights << " size " << W << "x" << H
-                    << " radius " << radius;
+                    << " radius " << radius << " aspect " << aspect;
             }
             if constexpr (A) {
                 ASSERT_NEAR(dst.sample(x, y, P::alpha_index), a * MAX, P::is_integer ? 1.0 : 5e-5)
@@ -186,6 +190,10 @@ TYPED_TEST(DirectConvolution, FftEqualsDirect) {
             // Radius 6 on 5 x 4: the grid is capped at three sides and the kernel cut to the
             // margin of 5 columns and 4 rows it has.
             compareWithDirect<TypeParam>(5, 4, 6.0, mode, gamma, false, seed++);
+            // An aperture stretched by aspect 0.6 and softened: it reaches well beyond
+            // trunc(r + 1) plus the plain softness allowance; the margin follows its reach.
+            compareWithDirect<TypeParam>(19, 12, 3.0, mode, gamma, false, seed++, 0.6, 10.0);
+            compareWithDirect<TypeParam>(12, 19, 3.0, mode, gamma, false, seed++, -0.6, 10.0);
         }
 }
 

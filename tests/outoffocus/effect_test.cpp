@@ -63,6 +63,20 @@ TEST(OutOfFocusEffect, RadiusNotPositiveCopies) {
     }
 }
 
+// An iris view whose float image does not fit the host's 32-bit allocation size is refused
+// with the host's out-of-memory status before anything is allocated.
+TEST(OutOfFocusEffect, OversizedIrisViewIsRefused) {
+    TestHost host;
+    unsigned char byte = 0;
+    OutOfFocusEffectOf<ImgHostRGBA_F1> effect(&host);
+    effect.source = effect.highlightSource = effect.destination =
+        ImgHostRGBA_F1(&byte, 40000, 30000, 0, 0, 0, false, 1, 1, 1, true, 0);  // 19.2 GB
+    effect.params = defaultParams(4.0);
+    effect.params.view = 2;
+    EXPECT_EQ(effect.render(0, 1), kHostOutOfMemory);
+    EXPECT_EQ(host.allocations.load(), 0u);
+}
+
 TEST(OutOfFocusEffect, EmptyDestinationReturnsAtOnce) {
     TestHost host;
     Image<ImgHostRGB_U8> src(0, 4), dst(0, 4), refraction(3, 3);
