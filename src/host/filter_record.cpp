@@ -1,4 +1,4 @@
-// Part 3.110: filter-record set-up for one whole-image request, the scale and preview-level
+// Filter-record set-up for one whole-image request, the scale and preview-level
 // accessors, host memory, progress and abort, the colour picker, the control list.
 //
 // Mended against the specification's faults (each has a test in tests/lens):

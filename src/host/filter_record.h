@@ -1,6 +1,6 @@
-// Filter-record helpers (Part 3.110): the host rectangle operations and the record dump of
-// SetupFilterRecord's trace. ov::pfFilter::SetupFilterRecord and the other operations of the
-// Part are members of ov::pfFilter (host/pf_filter.h) and live in filter_record.cpp.
+// Filter-record helpers: the host rectangle operations and the record dump of
+// SetupFilterRecord's trace. ov::pfFilter::SetupFilterRecord and the other record operations
+// are members of ov::pfFilter (host/pf_filter.h) and live in filter_record.cpp.
 #pragma once
 
 #include <cstdint>

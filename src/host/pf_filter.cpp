@@ -1,4 +1,4 @@
-// ov::pfFilter: the selector dispatcher and the six handlers (Part 3.101).
+// ov::pfFilter: the selector dispatcher and the six handlers.
 //
 // Mended against the specification's faults:
 // - Suites: both suite pointers are reset at the start of every call, and a suite is

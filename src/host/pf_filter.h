@@ -1,4 +1,4 @@
-// ov::pfFilter (Parts 3.101 and 3.110): the framework host of Part 1.101 turned into a filter
+// ov::pfFilter: the framework host turned into a filter
 // plug-in for a Photoshop-compatible host.
 //
 // The entry point hands every host call to DispatchSelector, which takes the host's basic
@@ -12,7 +12,7 @@
 // Results reach the host as 16-bit signed values: 0 success, 1 an error already shown to the
 // user, -128 cancelled, -108 out of memory (StatusOutOfMemory), -1 an unknown selector.
 //
-// Memory (Part 3.110): AllocateMemory serves the render context from the host's Buffer suite
+// Memory: AllocateMemory serves the render context from the host's Buffer suite
 // while one is acquired, else from the process heap, and answers null when there is none.
 // Sizes are 64-bit where this class computes them; AllocateMemory64 refuses a request that
 // does not fit the host's 32-bit size (null, so the caller answers -108) instead of wrapping.
@@ -50,7 +50,7 @@ public:
     // Slot 13: the host's out-of-memory code, -108.
     uint32_t StatusOutOfMemory() override;
 
-    // Render context (Part 3.110).
+    // Render context.
     void* AllocateMemory(uint32_t size) override;
     void FreeMemory(void* block) override;
     void GetFrameRange(double& first, double& last) override;  // 0.0 and 1.0
@@ -86,7 +86,7 @@ public:
     std::string GetPluginName() const { return name; }
     std::string GetDescription() const { return description; }
 
-    // Part 3.110: the record set up for one request covering the whole image, sampled every
+    // The record set up for one request covering the whole image, sampled every
     // nScaleFactor-th pixel (0 counts as 1); answers the host's advanceState error.
     static int16_t SetupFilterRecord(FilterRecord* record, uint32_t nScaleFactor);
     // The reduction of the last set-up, recovered from the record: image size divided by the

@@ -1,4 +1,4 @@
-// DepthOfFieldParams (Part 4.104): the settings block of the depth-of-field path, filled by
+// DepthOfFieldParams: the settings block of the depth-of-field path, filled by
 // the render entry and meant to be copied whole into ov::DepthOfFieldFilter (subsystems 10
 // and 11). The engine is not part of this build: Render refuses the depth-of-field path
 // (lens/render.h), but the block is filled and tested so that the engine can take it over

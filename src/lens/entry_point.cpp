@@ -1,4 +1,4 @@
-// ENTRYPOINT (Part 4.101): constructs the one filter on the first call, traces the call and
+// ENTRYPOINT: constructs the one filter on the first call, traces the call and
 // hands it to the selector dispatcher.
 //
 // Mended against the specification's fault: no exception leaves ENTRYPOINT. Out of memory

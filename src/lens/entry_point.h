@@ -1,4 +1,4 @@
-// The module's one export (Part 4.101): ENTRYPOINT, with C linkage, under that name.
+// The module's one export: ENTRYPOINT, with C linkage, under that name.
 #pragma once
 
 #include <cstdint>

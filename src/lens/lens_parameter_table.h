@@ -1,8 +1,8 @@
-// The lens filter's 24 parameters, declared once (Part 4.101). Everything that walks the
+// The lens filter's 24 parameters, declared once. Everything that walks the
 // parameters reads this table: the constructor of ov::pfFilterPelidorn (names, kinds,
 // defaults, limits, keys, control classes and dialog ids, callbacks, registration order),
 // ResetParameters (its own order and defaults), the control list, and the scripting
-// terminology of the module's resources (Part 3.106), whose records and their own order
+// terminology of the module's resources, whose records and their own order
 // are kept in kTerminology below, the value type of each key coming from its parameter's
 // kind.
 #pragma once
@@ -12,7 +12,7 @@
 
 namespace ov::lens {
 
-// The parameters in member order (the order of construction, Part 4.101).
+// The parameters in member order (the order of construction).
 enum ParamId : int {
     Show, Radius, HighlightPreservative, HighlightAdditive, FocalPoint, DepthInvert,
     GammaCorrection, DepthCurve, SelectionIs, Outside, ColorOutside, IrisFacets, IrisAngle,
@@ -151,7 +151,7 @@ constexpr std::array<const char*, 7> kFullViewList{
 constexpr std::array<const char*, 4> kShortViewList{
     "normal blur", "iris", "highlight selection", "highlight selection only"};
 
-// The scripting terminology's records in their stored order (Part 3.106): key, name,
+// The scripting terminology's records in their stored order: key, name,
 // description. The value type follows the parameter that holds the key.
 struct TerminologySpec {
     uint32_t key;

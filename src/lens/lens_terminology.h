@@ -1,4 +1,4 @@
-// The lens filter's scripting terminology records (Part 3.106), built from the one parameter
+// The lens filter's scripting terminology records, built from the one parameter
 // table (lens_parameter_table.h), and the module's resource bytes built from them.
 #pragma once
 

@@ -1,5 +1,5 @@
-// ov::pfFilterPelidorn (Part 4.101). Every parameter is configured from kParams; the
-// constructor's steps carry the numbers of the Part's algorithm.
+// ov::pfFilterPelidorn. Every parameter is configured from kParams; the
+// constructor's numbered steps follow its documented construction order.
 #include "lens/pelidorn_filter.h"
 
 #include "core/logger.h"
@@ -186,7 +186,7 @@ void pfFilterPelidorn::OnSelectionIsChanged(pfParameter*, void* context) {
     auto* f = static_cast<pfFilterPelidorn*>(context);
     const int32_t remembered = f->Show.GetSelection();
     const bool full = f->SelectionIs.GetSelection() == 1;
-    // Deviation from Part 4.101 (see the header): a view from 3 on falls back to 1 only when
+    // Deviation (see the header): a view from 3 on falls back to 1 only when
     // the list really changes, since only then do its indexes change their meaning.
     const bool sameList = f->ShowHoldsList(full);
     f->FillShowList(full);

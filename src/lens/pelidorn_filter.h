@@ -1,9 +1,9 @@
-// ov::pfFilterPelidorn (Part 4.101): the product's filter. 24 parameters and 24 dialog
+// ov::pfFilterPelidorn: the product's filter. 24 parameters and 24 dialog
 // controls as members, configured from the one parameter table (lens_parameter_table.h);
 // the page and depth-map rules of the parameter panel; the callbacks; ResetParameters; and
 // Render, which is SelectRenderTemplate (lens/render_template.h).
 //
-// One deviation from Part 4.101: OnSelectionIsChanged keeps a Show index from 3 on when the
+// One deviation: OnSelectionIsChanged keeps a Show index from 3 on when the
 // list it installs is the one Show already holds (full list stays full, short stays short),
 // because the indexes then keep their meaning. As specified, every validation (Start
 // validates after reading the descriptor) ran the callback and turned a recorded view 3..7
@@ -22,7 +22,7 @@
 
 namespace ov {
 
-// The panel's control classes (Part 0.12). This round's ui layer has the control base only;
+// The panel's control classes. This round's ui layer has the control base only;
 // each kind is bound to it here, in one place, so the Win32 classes drop in when they come.
 using PelidornListControl = pfParameterUI;
 using PelidornFloatControl = pfParameterUI;

@@ -1,4 +1,4 @@
-// Part 4.103: the per-format render and the engine choice, written once as a template over
+// The per-format render and the engine choice, written once as a template over
 // the host pixel-array type; lens/render/*.cpp instantiate it, one translation unit per
 // format, and SelectRenderTemplate (lens/render_template.cpp) calls the instance.
 //

@@ -1,4 +1,4 @@
-// The body of Render (Part 4.103), included by the 18 instance files in lens/render/ only.
+// The body of Render, included by the 18 instance files in lens/render/ only.
 #pragma once
 
 #include "core/logger.h"

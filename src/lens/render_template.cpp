@@ -1,5 +1,5 @@
-// Part 4.102: format selection and the one dispatch from the runtime format to the Render
-// instance of Part 4.103.
+// Format selection and the one dispatch from the runtime format to the Render
+// instance.
 #include "lens/render_template.h"
 
 #include <algorithm>
@@ -53,7 +53,7 @@ RenderFormat ChooseRenderFormat(const FilterRecord& r) {
     f.channels = channels;
     f.alpha = alpha;
     f.pixelBytes = planes * f.sampleBytes;
-    // Part 4.103's instance numbers: two-channel 1-6, gray 7-12, RGB 13-18.
+    // The instance numbers: two-channel 1-6, gray 7-12, RGB 13-18.
     const int s = int(f.sample);
     if (channels == 2) f.instance = alpha ? 1 + s : 4 + s;
     else if (channels == 1) f.instance = alpha ? 7 + s : 10 + s;

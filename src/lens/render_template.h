@@ -1,4 +1,4 @@
-// Part 4.102: the render format selection. SelectRenderTemplate reads the host's image
+// The render format selection. SelectRenderTemplate reads the host's image
 // description from the filter record, picks one of the 18 host pixel formats, builds the
 // source, destination and mask views over the host's buffers and calls that format's Render
 // instance (lens/render.h). This file is the one place where the runtime format maps to a
@@ -27,7 +27,7 @@ struct RenderFormat {
     bool alpha = false;
     int sampleBytes = 0;    // 1, 2 or 4
     int pixelBytes = 0;     // planes * sampleBytes: the host pixel's step
-    int instance = 0;       // 1..18, the row of Part 4.103's instance table
+    int instance = 0;       // 1..18, the row of the instance table
 };
 
 // The format of the document the record describes (steps 3-6 of the selection, with the

@@ -1,4 +1,4 @@
-// Part 4.104: the settings blocks, and Part 4.103's engine choice.
+// The settings blocks, and the engine choice.
 #include "lens/settings_blocks.h"
 
 #include <cmath>

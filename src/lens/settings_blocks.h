@@ -1,6 +1,5 @@
-// Part 4.104: the two settings blocks, filled from the lens filter's parameters. The field
-// names of OutOfFocusParams (outoffocus/out_of_focus_params.h) and DepthOfFieldParams
-// (lens/depth_of_field_params.h) are Part 4.104's.
+// The two settings blocks, filled from the lens filter's parameters (OutOfFocusParams in
+// outoffocus/out_of_focus_params.h, DepthOfFieldParams in lens/depth_of_field_params.h).
 //
 // Conversions (both blocks alike):
 //   scale_x = GetScaleFactorX() + GetPreviewLevel(), scale_y likewise (whole numbers);

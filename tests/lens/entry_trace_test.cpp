@@ -1,4 +1,4 @@
-// ENTRYPOINT (Part 4.101) and the trace lines of the adapter (Parts 3.101, 3.110): the first
+// ENTRYPOINT and the trace lines of the adapter: the first
 // call constructs the filter before anything is logged; every call is traced with its
 // selector; handler entry and exit lines stand at their depths. And the mend: no exception
 // leaves ENTRYPOINT (out of memory answers -108, anything else -30100), with the suites

@@ -1,4 +1,4 @@
-// ov::pfFilterPelidorn (Part 4.101): the parameter table, defaults, limits, keys, flags,
+// ov::pfFilterPelidorn: the parameter table, defaults, limits, keys, flags,
 // control bindings, view lists, control states, the callbacks and ResetParameters.
 #include <gtest/gtest.h>
 

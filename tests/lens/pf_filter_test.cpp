@@ -1,4 +1,4 @@
-// ov::pfFilter (Parts 3.101 and 3.110): the selector table, the Start sequence and each of
+// ov::pfFilter: the selector table, the Start sequence and each of
 // its failure paths, the suites, SetupFilterRecord, the scale accessors, host memory,
 // UpdateProgress and RequestColor, with the mended behaviours.
 #include <gtest/gtest.h>
@@ -256,7 +256,7 @@ TEST(Start, RenderStatusIsTheResult) {
 }
 
 TEST(Start, HostAbortAfterTheRenderDoesNotChangeTheResult) {
-    // UpdateProgress's answer is ignored by Start (Part 3.101 step 6).
+    // UpdateProgress's answer is ignored by Start (step 6).
     FakeHost host;
     TestFilter f;
     host.abortAnswer = true;
@@ -360,7 +360,7 @@ TEST(ScaleFactor, RecoveredFromTheRecord) {
         uint32_t scale;
         int32_t x, y;
     };
-    // 10 wide at scale 4: outRect width 2, answer 5 (the spec's case); 1000x700 at 3: 3, 3;
+    // 10 wide at scale 4: outRect width 2, answer 5 (the documented case); 1000x700 at 3: 3, 3;
     // mended: 3x3 at scale 4 leaves an empty outRect, answer the requested 4.
     const Row rows[] = {{10, 10, 4, 5, 5}, {1000, 700, 3, 3, 3}, {3, 3, 4, 4, 4}, {3, 100, 4, 4, 4}, {1, 1, 1, 1, 1}};
     for (const Row& row : rows) {

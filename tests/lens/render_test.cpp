@@ -1,4 +1,4 @@
-// Parts 4.102-4.104: the format table of SelectRenderTemplate (with the mended plane cap),
+// The format table of SelectRenderTemplate (with the mended plane cap),
 // the engine choice, the settings blocks' values and Render's answers.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// Part 3.106: the property list and the terminology, byte for byte; the committed resource
+// The property list and the terminology, byte for byte; the committed resource
 // files that the Windows module embeds equal what the tables build; the string table of the
 // .rc equals the one in the code.
 #include <gtest/gtest.h>

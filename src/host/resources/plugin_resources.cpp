@@ -1,4 +1,4 @@
-// Builds and parses the module's property list and terminology (Part 3.106). See the header
+// Builds and parses the module's property list and terminology. See the header
 // for the byte order; the offsets named in the comments are those of the specification.
 #include "host/resources/plugin_resources.h"
 
@@ -269,7 +269,7 @@ ParsedPropertyList ParsePropertyList(const uint8_t* data, size_t size) {
     return list;
 }
 
-// Part 3.105's string table. 16000 and 16002: the SDK About text, the second with its line
+// The string table. 16000 and 16002: the SDK About text, the second with its line
 // breaks written as backslash-n. 16992 holds the registered sign as the byte 0xAE; 16994
 // keeps a literal backslash before each quote.
 const StringResource kStringTable[] = {

@@ -1,4 +1,4 @@
-// The module's two data resources (Part 3.106): the plug-in property list (type "PIPL") and
+// The module's two data resources: the plug-in property list (type "PIPL") and
 // the scripting terminology (type "AETE"), both id 16000, language 1033. The bytes are built
 // here from tables, once, and are the one source of truth: the Windows module embeds the
 // files that `pelidorn_resgen` writes from these functions (src/host/resources/*.bin), a
@@ -39,7 +39,7 @@ struct TerminologyParameter {
     uint16_t flags = 0;
 };
 
-// The property list, 406 bytes (Part 3.106).
+// The property list, 406 bytes.
 std::vector<uint8_t> BuildPropertyList();
 // The terminology, from the given parameter records in their stored order (the lens filter's
 // 24 records give 1333 bytes).
@@ -75,7 +75,7 @@ struct ParsedPropertyList {
 };
 ParsedPropertyList ParsePropertyList(const uint8_t* data, size_t size);
 
-// The module's string table (Part 3.105), id and Windows-1252 text, as the .rc holds it.
+// The module's string table, id and Windows-1252 text, as the .rc holds it.
 struct StringResource {
     int id;
     const char* text;

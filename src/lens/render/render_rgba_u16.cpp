@@ -1,4 +1,4 @@
-// Render instance for the host format ImgHostRGBA_U16 (Part 4.103).
+// Render instance for the host format ImgHostRGBA_U16.
 #include "lens/render_impl.h"
 
 PEL_LENS_RENDER_INSTANCE(ImgHostRGBA_U16);
