@@ -181,12 +181,21 @@ void BM_OutOfFocusEffect(benchmark::State& state) {
         const uint32_t status = render();
         const int64_t end = (Clock::now() - host.start).count();
         if (status != host.StatusOk()) state.SkipWithError("render failed");
-        auto at = [&](int step) { return double(host.firstReport[step].load()); };
+        // Step k starts at its first report; a step that reported nothing (the kernel drawing
+        // of a layout without alpha reports only through the rasteriser's (0, 1) polls) starts
+        // where the next one does.
+        double starts[10];
+        starts[9] = double(end);
+        for (int k = 8; k >= 0; --k) {
+            const int64_t first = host.firstReport[k].load();
+            starts[k] = first >= 0 ? double(first) : starts[k + 1];
+        }
+        auto at = [&](int step) { return starts[step]; };
         const double total = double(end);
         seconds += total * 1e-9;
         transformShare += (at(6) - at(4) + at(8) - at(7)) / total;
         productShare += (at(7) - at(6)) / total;
-        for (int k = 0; k < 9; ++k) stepShare[k] += ((k < 8 ? at(k + 1) : total) - at(k)) / total;
+        for (int k = 0; k < 9; ++k) stepShare[k] += (at(k + 1) - at(k)) / total;
         peakMiB = std::max(peakMiB, double(host.peak) / (1024.0 * 1024.0));
     }
     const double n = double(state.iterations());
