@@ -4,7 +4,7 @@
 // TileSet2D has no constructor: its owner zero-fills it and calls init before anything else.
 // Tile t lies in row t / cols and column t % cols; tiles are width / cols by height / rows
 // pixels, the last column and row taking the remainder. Padded tile areas are formed in
-// 64 bits (the Parts form them in 32 bits, which overflows for large margins or images).
+// 64 bits (32-bit products overflow for large margins or images).
 #pragma once
 
 #include <cstdint>

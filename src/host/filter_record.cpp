@@ -1,7 +1,7 @@
 // Filter-record set-up for one whole-image request, the scale and preview-level
 // accessors, host memory, progress and abort, the colour picker, the control list.
 //
-// Mended against the specification's faults (each has a test in tests/lens):
+// Guarded cases (each has a test in tests/lens):
 // - GetScaleFactorX/Y divided by the output width or height, 0 when the image is smaller
 //   than the scale: an empty output rectangle answers the scale requested at set-up (the
 //   record's inputRate), and the render then has an empty destination and renders nothing.

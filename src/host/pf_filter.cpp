@@ -1,6 +1,6 @@
 // ov::pfFilter: the selector dispatcher and the six handlers.
 //
-// Mended against the specification's faults:
+// Guarded cases:
 // - Suites: both suite pointers are reset at the start of every call, and a suite is
 //   released only when its acquisition succeeded (a zero error and a suite pointer); the
 //   pointers are cleared again after the release, so nothing refers to a released suite.

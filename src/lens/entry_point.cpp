@@ -1,7 +1,7 @@
 // ENTRYPOINT: constructs the one filter on the first call, traces the call and
 // hands it to the selector dispatcher.
 //
-// Mended against the specification's fault: no exception leaves ENTRYPOINT. Out of memory
+// Guarded: no exception leaves ENTRYPOINT. Out of memory
 // (std::bad_alloc, also from the first call's construction) answers -108; any other
 // exception answers -30100, the host's "problem with the filter module interface". The log
 // indent is restored on the way out (LogScope).

@@ -4,7 +4,7 @@
 // instance (lens/render.h). This file is the one place where the runtime format maps to a
 // template instance.
 //
-// Mended against the specification's fault: the channel count is capped at the planes the
+// Guarded: the channel count is capped at the planes the
 // host's pixel has, and alpha is taken only when channels + alpha fit in them (a record that
 // flags transparency with inLayerPlanes 0 and three planes renders RGB without alpha instead
 // of reading a fourth sample past the pixel).

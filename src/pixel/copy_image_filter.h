@@ -55,7 +55,7 @@ inline T store_sample(double x) {
 }
 
 // One sample of a pair with neither premultiply conversion nor gray reduction. The double
-// steps of the Part are exact there (widening, clamping to [0, MAX], truncation), so they are
+// documented steps are exact there (widening, clamping to [0, MAX], truncation), so they are
 // done on the source's own sample type, which vectorises and gives the same bits.
 template <bool Clamp, int MAX, class DT, class ST>
 inline DT direct_sample(ST x) {

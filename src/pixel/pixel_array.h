@@ -4,7 +4,7 @@
 // data + y * rowBytes; pixel x of a row lies x * step bytes after the row start, where step
 // is pixelBytes (B = 1: host buffers, planes interleaved with a host-chosen step) or
 // sizeof(Pixel) (B = 0: packed work buffers). Every offset is formed in 64 bits
-// (ptrdiff_t), so images over 2 GiB are addressed correctly (a fault of the Parts mended).
+// (ptrdiff_t), so images over 2 GiB are addressed correctly (32-bit products would wrap).
 #pragma once
 
 #include <cstddef>

@@ -47,7 +47,7 @@ inline std::string ReadFile(const fs::path& p) {
 }
 
 // What the log file holds for the given messages: the file is opened in text mode ("a+"), as
-// the Part says, so the Windows C runtime writes each "\n" as "\r\n".
+// the log's contract says, so the Windows C runtime writes each "\n" as "\r\n".
 inline std::string InFile(const std::string& text) {
 #if defined(_WIN32)
     std::string out;

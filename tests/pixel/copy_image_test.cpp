@@ -1,6 +1,6 @@
 // copy-convert. One table-driven test runs the same case rows through all 54
 // pairs (same-format, work-to-host, gray) and compares every written sample with a scalar
-// reference model of the Part; a second table holds the Part's worked examples.
+// reference model of the documented steps; a second table holds worked examples.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -134,7 +134,7 @@ std::vector<Pair> all_pairs() {
     return pairs;
 }
 
-// The Part's row worker, written out plainly for one pixel.
+// The row worker's steps, written out plainly for one pixel.
 std::vector<double> reference(const Pair& p, const std::vector<double>& s, bool srcPremul, bool dstFlag,
                               uint32_t mode) {
     const double MAX = p.max, invMax = 1.0 / MAX;
@@ -233,7 +233,7 @@ TEST(CopyImage, AllFiftyFourPairsAgainstTheReference) {
     }
 }
 
-// The Part's worked examples: a pair, its source pixels, a mode and the expected samples.
+// Worked examples: a pair, its source pixels, a mode and the expected samples.
 TEST(CopyImage, WorkedExamples) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     struct Example {

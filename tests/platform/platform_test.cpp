@@ -1,4 +1,4 @@
-// The platform layer: the Win32 semantics the Parts rely on, on both builds.
+// The platform layer: the Win32 semantics the system relies on, on both builds.
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>

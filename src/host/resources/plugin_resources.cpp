@@ -1,5 +1,5 @@
 // Builds and parses the module's property list and terminology. See the header
-// for the byte order; the offsets named in the comments are those of the specification.
+// for the byte order; the offsets named in the comments are byte offsets into the resource.
 #include "host/resources/plugin_resources.h"
 
 #include <cstring>
