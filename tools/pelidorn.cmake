@@ -28,9 +28,6 @@ add_library(pelidorn_host STATIC
   ${CMAKE_CURRENT_LIST_DIR}/pelidorn/image_io.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pelidorn/document.cpp)
 target_link_libraries(pelidorn_host PUBLIC pelidorn_harness PNG::PNG TIFF::TIFF)
-# libpng reports errors by longjmp; GCC's clobber analysis then flags locals inside the
-# standard library's string at -O1, where none of ours lives across the jump.
-set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/pelidorn/image_io.cpp PROPERTIES COMPILE_OPTIONS -Wno-clobbered)
 
 add_executable(pelidorn ${CMAKE_CURRENT_LIST_DIR}/pelidorn/main.cpp)
 target_link_libraries(pelidorn PRIVATE pelidorn_host Threads::Threads)
