@@ -37,7 +37,7 @@ std::string ZoomLabelText(double label) {
 }
 
 int32_t FitFactor(int32_t imageW, int32_t imageH, int32_t frameW, int32_t frameH) {
-  if (frameW <= 0 || frameH <= 0) return 1;
+  if (int16_t(frameW) <= 0 || int16_t(frameH) <= 0) return 1;
   const int16_t a = int16_t(int16_t(imageW) / int16_t(frameW) + 1);
   const int16_t b = int16_t(int16_t(imageH) / int16_t(frameH) + 1);
   return std::max(a, b);

@@ -114,6 +114,40 @@ void Choose(int combo, int index) {
   Command(combo, CBN_SELCHANGE);
 }
 
+// A point of a panel item in the panel's client coordinates (offset from its top-left).
+POINT ItemPoint(int id, int dx, int dy) {
+  RECT r;
+  GetWindowRect(Item(id), &r);
+  POINT p{(r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2 + dy};
+  ScreenToClient(Panel(), &p);
+  return p;
+}
+
+void Mouse(UINT message, POINT p, bool post = false) {
+  const LPARAM at = MAKELPARAM(p.x, p.y);
+  if (post) PostMessageA(Panel(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0, at);
+  else SendMessageA(Panel(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0, at);
+}
+
+// A window of this thread owned by `owner` (a modal dialog it opened), or null.
+HWND OwnedWindow(HWND owner) {
+  struct Search {
+    HWND owner, found;
+  } search{owner, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND w, LPARAM l) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(l);
+        if (GetWindow(w, GW_OWNER) == s->owner && IsWindowVisible(w)) {
+          s->found = w;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 // ---- screen pixels -----------------------------------------------------------------------------
 
 struct Pixels {
@@ -519,6 +553,43 @@ int main(int argc, char** argv) {
             Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 0 && !IsWindowEnabled(Item(1003)),
                   "after deleting the only preset the list is empty and delete disabled");
           }),
+          // The angle dial: a press right of its centre turns it to 90 degrees, a drag below
+          // the centre to 180; the whole drag is one undo step.
+          Do([] {
+            SetFocus(Item(IDOK));
+            Mouse(WM_LBUTTONDOWN, ItemPoint(1081, 8, 0));
+            Check(Text(1037) == "90.00", "a press right of the dial's centre sets 90.00 degrees");
+            Mouse(WM_MOUSEMOVE, ItemPoint(1081, 0, 8));
+            Mouse(WM_LBUTTONUP, ItemPoint(1081, 0, 8));
+            Check(Text(1037) == "180.00", "dragging below the centre sets 180.00 degrees");
+            Command(1004, BN_CLICKED);
+            Check(Text(1037) == "0.00" && Text(1013) == "15", "one undo takes the dial drag back to 0.00");
+          }),
+          // The zoom buttons: "-" halves the view, "+" returns to 100%.
+          Do([] { Command(1006, BN_CLICKED); }),
+          Wait(300),
+          Do([] {
+            Check(Text(1007) == "50%", "zoom out shows 50%");
+            Command(1005, BN_CLICKED);
+          }),
+          Wait(300),
+          Do([] { Check(Text(1007) == "100%", "zoom in returns to 100%"); }),
+          // The colour chooser (the host offers no colour services): a click on the swatch opens
+          // it over disabled windows; Cancel changes nothing and enables them again.
+          Do([] { Mouse(WM_LBUTTONDOWN, ItemPoint(1082, 0, 0), true); }),
+          [] {
+            HWND chooser = OwnedWindow(Panel());
+            if (!chooser) return false;
+            Check(!IsWindowEnabled(Panel()) && !IsWindowEnabled(Preview()),
+                  "the colour chooser opens over the disabled panel and preview");
+            SendMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return true;
+          },
+          [] { return OwnedWindow(Panel()) == nullptr; },
+          Do([] {
+            Check(IsWindowEnabled(Panel()) && IsWindowEnabled(Preview()), "after Cancel both windows are enabled again");
+            Check(IsWindowEnabled(Item(1010)) != 0, "a refused colour records no undo step (the dial's redo is kept)");
+          }),
           // The view "highlight selection" (third of the short list without a selection).
           Do([&] {
             before = Capture(ScreenRect(Preview(), true));
@@ -581,6 +652,28 @@ int main(int argc, char** argv) {
   DWORD type = 0;
   std::vector<uint8_t> data;
   Check(ReadValue(kKey, "Preview Position X", type, data), "the window values are kept after Cancel too");
+
+  // ---- the About box ----
+  {
+    std::string aboutText;
+    g_entry = module.entry;
+    g_steps = {[&] {
+      HWND about = FindWindowA(nullptr, "About");
+      if (!about) return false;
+      char text[512] = {};
+      GetDlgItemTextA(about, 1083, text, sizeof text);
+      aboutText = text;
+      SendMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      return true;
+    }};
+    g_next = 0;
+    g_deadline = GetTickCount() + 10000;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 40, Tick);
+    RunAbout(module.entry);
+    KillTimer(nullptr, timer);
+    Check(aboutText.find("Pelidorn\xAB v1.4.5") != std::string::npos,
+          "the About box shows the name and version (" + aboutText.substr(0, 24) + ")");
+  }
 
   RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
   DeleteFileA(presets);
