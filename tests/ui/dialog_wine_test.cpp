@@ -4,9 +4,11 @@
 // dispatched by the dialog's own message loop, plays the user: it changes controls by
 // message and checks that the parameters and the preview follow, that a trackbar drag is one
 // undo step, that undo and redo restore values, that a preset is saved, listed, loaded and
-// deleted, and ends the dialog with Enter (OK) or Escape (Cancel, -128). Afterwards the
-// registry holds the window values and, only after OK, the last used values. A screenshot of
-// the panel and the preview is written to dialog.png in the working folder.
+// deleted, and ends the dialog with Enter (OK) or Escape (Cancel, -128); on a document with a
+// depth map the depth controls are enabled and the preview follows the focal point (checked
+// when the build renders depth maps). Afterwards the registry holds the window values and,
+// only after OK, the last used values. A screenshot of the panel and the preview is written
+// to dialog.png in the working folder.
 //
 //   dialog_wine_test MODULE
 #include <windows.h>
@@ -652,6 +654,44 @@ int main(int argc, char** argv) {
   DWORD type = 0;
   std::vector<uint8_t> data;
   Check(ReadValue(kKey, "Preview Position X", type, data), "the window values are kept after Cancel too");
+
+  // ---- a document with a depth map: the depth controls are enabled and the preview follows
+  // the focal point ----
+  HostDocument doc3 = Scene(true);
+  bool engine = false;
+  RunResult depth = RunWithScript(
+      module.entry, doc3,
+      {
+          [] { return Panel() != nullptr; },
+          Wait(600),
+          Do([&] {
+            Check(IsWindowEnabled(Item(1031)) && IsWindowEnabled(Item(1079)) && IsWindowEnabled(Item(1032)) &&
+                      !IsWindowEnabled(Item(1053)) && !IsWindowEnabled(Item(1051)) && IsWindowEnabled(Item(1019)),
+                  "with a depth map the focus, invert and curve controls are enabled, additive and soften not");
+            Check(SendMessageA(Item(1009), CB_GETCOUNT, 0, 0) == 7, "with a depth map the view list has 7 entries");
+            before = Capture(ScreenRect(Preview(), true));
+            engine = Colours(before) > 8;
+            if (engine) Type(1031, "0");
+          }),
+          Wait(700),
+          Do([&] {
+            if (engine) {
+              after = Capture(ScreenRect(Preview(), true));
+              Check(Difference(before, after) > 0.02, "the preview follows the focal point (255 -> 0)");
+              SetFocus(Item(1013));
+              PostMessageA(Item(1013), WM_KEYDOWN, VK_RETURN, 0);
+            } else {
+              std::printf("note: this build renders no depth map (no depth-of-field engine); its preview is not checked\n");
+              SetFocus(Item(1013));
+              PostMessageA(Item(1013), WM_KEYDOWN, VK_ESCAPE, 0);
+            }
+          }),
+      });
+  if (engine)
+    Check(depth.result == 0 && WrittenNumber(depth, "FOPO") == 0.0,
+          "OK renders the depth map with the focal point chosen (result " + std::to_string(depth.result) + ")");
+  else
+    Check(depth.result == -128, "without the engine the depth-map dialog is cancelled (-128)");
 
   // ---- the About box ----
   {
