@@ -663,7 +663,9 @@ int main(int argc, char** argv) {
       module.entry, doc3,
       {
           [] { return Panel() != nullptr; },
-          Wait(600),
+          // The view "sharp zone" (seventh of the full list) marks where the focal point lies.
+          Do([] { Choose(1009, 6); }),
+          Wait(900),
           Do([&] {
             Check(IsWindowEnabled(Item(1031)) && IsWindowEnabled(Item(1079)) && IsWindowEnabled(Item(1032)) &&
                       !IsWindowEnabled(Item(1053)) && !IsWindowEnabled(Item(1051)) && IsWindowEnabled(Item(1019)),
@@ -673,7 +675,7 @@ int main(int argc, char** argv) {
             engine = Colours(before) > 8;
             if (engine) Type(1031, "0");
           }),
-          Wait(700),
+          Wait(900),
           Do([&] {
             if (engine) {
               after = Capture(ScreenRect(Preview(), true));
