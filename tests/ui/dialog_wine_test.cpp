@@ -567,6 +567,18 @@ int main(int argc, char** argv) {
             Command(1004, BN_CLICKED);
             Check(Text(1037) == "0.00" && Text(1013) == "15", "one undo takes the dial drag back to 0.00");
           }),
+          // The page buttons: "Highlights" shows its page in place of the iris page, "Iris"
+          // brings the iris page back; neither is an undo step.
+          Do([] {
+            const bool redo = IsWindowEnabled(Item(1010)) != 0;
+            SendMessageA(Item(1106), BM_CLICK, 0, 0);
+            Check(!IsWindowVisible(Item(1036)) && IsWindowVisible(Item(1049)) &&
+                      SendMessageA(Item(1105), BM_GETCHECK, 0, 0) == BST_UNCHECKED,
+                  "Highlights shows the highlight page and releases Iris");
+            SendMessageA(Item(1105), BM_CLICK, 0, 0);
+            Check(IsWindowVisible(Item(1036)) && !IsWindowVisible(Item(1049)), "Iris brings the iris page back");
+            Check((IsWindowEnabled(Item(1010)) != 0) == redo, "switching pages records no undo step");
+          }),
           // The zoom buttons: "-" halves the view, "+" returns to 100%.
           Do([] { Command(1006, BN_CLICKED); }),
           Wait(300),
@@ -643,6 +655,9 @@ int main(int argc, char** argv) {
                                        Wait(300),
                                        Do([] {
                                          Check(Text(1013) == "15", "the dialog opens with the last used radius 15");
+                                         Check(SendMessageA(Item(1085), BM_GETCHECK, 0, 0) == BST_UNCHECKED,
+                                               "the preview is live (fixed preview unchecked)");
+                                         SendMessageA(Item(1085), BM_CLICK, 0, 0);
                                          Type(1013, "40");
                                          SetFocus(Item(1013));
                                          PostMessageA(Item(1013), WM_KEYDOWN, VK_ESCAPE, 0);
@@ -654,6 +669,8 @@ int main(int argc, char** argv) {
   DWORD type = 0;
   std::vector<uint8_t> data;
   Check(ReadValue(kKey, "Preview Position X", type, data), "the window values are kept after Cancel too");
+  Check(ReadValue(kKey, "Interface FixedPreview", type, data) && type == REG_BINARY && data == std::vector<uint8_t>{0},
+        "the fixed-preview switch is stored as the live-preview byte 0");
 
   // ---- a document with a depth map: the depth controls are enabled and the preview follows
   // the focal point ----
@@ -671,6 +688,7 @@ int main(int argc, char** argv) {
                       !IsWindowEnabled(Item(1053)) && !IsWindowEnabled(Item(1051)) && IsWindowEnabled(Item(1019)),
                   "with a depth map the focus, invert and curve controls are enabled, additive and soften not");
             Check(SendMessageA(Item(1009), CB_GETCOUNT, 0, 0) == 7, "with a depth map the view list has 7 entries");
+            Check(SendMessageA(Item(1085), BM_GETCHECK, 0, 0) == BST_CHECKED, "the fixed-preview switch is restored");
             before = Capture(ScreenRect(Preview(), true));
             engine = Colours(before) > 8;
             if (engine) Type(1031, "0");
