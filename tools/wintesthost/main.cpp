@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "host/resources/plugin_resources.h"
+#include "host/string_table.h"
 #include "lens/lens_terminology.h"
 #include "tools/pelidorn/module_loader.h"
 #include "tools/pelidorn/plugin_host.h"
@@ -213,11 +214,10 @@ int main(int argc, char** argv) {
           "the property list names the filter's entry point ENTRYPOINT");
     Check(ReadModuleResource(module, "AETE", 16000, aete), "the module has an AETE resource 16000");
     Check(aete == ov::lens::PelidornTerminology(), "its terminology equals the one the parameter table builds (1333 bytes)");
-    for (size_t i = 0; i < ov::resources::kStringTableCount; ++i) {
+    for (const ov::ModuleString& s : ov::kModuleStrings) {
         std::string text;
-        const bool found = ReadModuleString(module, ov::resources::kStringTable[i].id, text);
-        Check(found && text == ov::resources::kStringTable[i].text,
-              "string " + std::to_string(ov::resources::kStringTable[i].id) + " of the string table");
+        const bool found = ReadModuleString(module, s.id, text);
+        Check(found && text == s.text, "string " + std::to_string(s.id) + " of the string table");
     }
     entryName = parsed.entryPoint.empty() ? entryName : parsed.entryPoint;
 #else
