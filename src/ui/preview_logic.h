@@ -139,6 +139,26 @@ bool IsGreySwatchMode(int16_t imageMode);
 constexpr uint32_t kRegString = 1; // REG_SZ
 constexpr uint32_t kRegBinary = 3; // REG_BINARY
 constexpr uint32_t kRegDword = 4;  // REG_DWORD
+// The values under the plug-in's key (RegistryKeyPath, under the current user): the panel's
+// are written when the panel closes, the preview window's when it closes, whether the dialog
+// ended with OK or Cancel. The last used parameter values live in the subkey kLastUsedSubkey,
+// written only after OK.
+struct RegistryValue {
+  const char* name;
+  uint32_t type;
+};
+constexpr RegistryValue kInterfacePositionX{"Interface Position X", kRegDword};
+constexpr RegistryValue kInterfacePositionY{"Interface Position Y", kRegDword};
+constexpr RegistryValue kPresetPath{"Preset Path", kRegString};              // read into 256 bytes
+constexpr RegistryValue kFixedPreview{"Interface FixedPreview", kRegBinary}; // the live-preview byte
+constexpr RegistryValue kPreviewPositionX{"Preview Position X", kRegDword};
+constexpr RegistryValue kPreviewPositionY{"Preview Position Y", kRegDword};
+constexpr RegistryValue kPreviewWidth{"Preview Position Width", kRegDword};
+constexpr RegistryValue kPreviewHeight{"Preview Position Height", kRegDword};
+constexpr RegistryValue kPreviewState{"Preview State", kRegDword};
+constexpr const char* kLastUsedSubkey = "\\LastUsed";
+constexpr size_t kPresetPathBytes = 256;
+
 // Raw data as stored: type and bytes.
 struct RegistryData {
   uint32_t type = 0;

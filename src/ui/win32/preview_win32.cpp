@@ -75,7 +75,7 @@ bool ReadByte(const pel::platform::RegistryKey& key, const char* name, uint8_t& 
 
 bool ReadPath(const pel::platform::RegistryKey& key, const char* name, std::string& value) {
   ui::RegistryData d;
-  return key.Read(name, d.type, d.bytes, 256) && ui::DecodeString(d, 256, value);
+  return key.Read(name, d.type, d.bytes, ui::kPresetPathBytes) && ui::DecodeString(d, ui::kPresetPathBytes, value);
 }
 
 void WriteDword(const pel::platform::RegistryKey& key, const char* name, int32_t value) {
@@ -258,17 +258,17 @@ void ReadPanelSettings(pfPreviewWin32* p, HWND panel) {
   pel::platform::RegistryKey key;
   if (key.OpenForReading(RegistryKeyPath())) {
     SetFocus(GetDlgItem(panel, IDOK));
-    const bool gotX = ReadDword(key, "Interface Position X", x);
-    const bool gotY = ReadDword(key, "Interface Position Y", y);
+    const bool gotX = ReadDword(key, ui::kInterfacePositionX.name, x);
+    const bool gotY = ReadDword(key, ui::kInterfacePositionY.name, y);
     if (!(gotX && gotY)) x = y = 0;
     else ui::ClampToVirtualScreen(x, y, GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
     std::string path;
-    if (ReadPath(key, "Preset Path", path)) {
+    if (ReadPath(key, ui::kPresetPath.name, path)) {
       p->presetPath = path;
       LogTrace("UIProcedure - WM_INITDIALOG: PresetPath(", path, ")\n");
     }
     uint8_t live;
-    if (ReadByte(key, "Interface FixedPreview", live)) LivePreview = live != 0;
+    if (ReadByte(key, ui::kFixedPreview.name, live)) LivePreview = live != 0;
     CheckDlgButton(panel, kFixedPreview, LivePreview ? BST_UNCHECKED : BST_CHECKED);
     key.Close();
   }
@@ -281,11 +281,11 @@ void WritePanelSettings(pfPreviewWin32* p, HWND panel) {
   if (!GetWindowPlacement(panel, &placement)) return;
   pel::platform::RegistryKey key;
   if (!key.CreateForWriting(RegistryKeyPath())) return;
-  WriteDword(key, "Interface Position X", placement.rcNormalPosition.left);
-  WriteDword(key, "Interface Position Y", placement.rcNormalPosition.top);
-  key.Write("Preset Path", REG_SZ, p->presetPath.c_str(), uint32_t(p->presetPath.size() + 1));
+  WriteDword(key, ui::kInterfacePositionX.name, placement.rcNormalPosition.left);
+  WriteDword(key, ui::kInterfacePositionY.name, placement.rcNormalPosition.top);
+  key.Write(ui::kPresetPath.name, REG_SZ, p->presetPath.c_str(), uint32_t(p->presetPath.size() + 1));
   const uint8_t live = LivePreview ? 1 : 0;
-  key.Write("Interface FixedPreview", REG_BINARY, &live, 1);
+  key.Write(ui::kFixedPreview.name, REG_BINARY, &live, 1);
 }
 
 INT_PTR CALLBACK UIProcedure(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -411,9 +411,9 @@ void PlacePreviewWindow(HWND window) {
   int32_t x = 200, y = 200, w = 400, h = 400, state = 0;
   pel::platform::RegistryKey key;
   if (key.OpenForReading(RegistryKeyPath())) {
-    const bool all = ReadDword(key, "Preview Position X", x) & ReadDword(key, "Preview Position Y", y) &
-                     ReadDword(key, "Preview Position Width", w) & ReadDword(key, "Preview Position Height", h);
-    ReadDword(key, "Preview State", state);
+    const bool all = ReadDword(key, ui::kPreviewPositionX.name, x) & ReadDword(key, ui::kPreviewPositionY.name, y) &
+                     ReadDword(key, ui::kPreviewWidth.name, w) & ReadDword(key, ui::kPreviewHeight.name, h);
+    ReadDword(key, ui::kPreviewState.name, state);
     key.Close();
     if (all) ui::ClampToVirtualScreen(x, y, GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
   } else {
@@ -431,11 +431,11 @@ void WritePreviewPlacement(HWND window) {
   pel::platform::RegistryKey key;
   if (!key.CreateForWriting(RegistryKeyPath())) return;
   const RECT& r = placement.rcNormalPosition;
-  WriteDword(key, "Preview Position X", r.left);
-  WriteDword(key, "Preview Position Y", r.top);
-  WriteDword(key, "Preview Position Width", r.right - r.left);
-  WriteDword(key, "Preview Position Height", r.bottom - r.top);
-  WriteDword(key, "Preview State", int32_t(placement.showCmd));
+  WriteDword(key, ui::kPreviewPositionX.name, r.left);
+  WriteDword(key, ui::kPreviewPositionY.name, r.top);
+  WriteDword(key, ui::kPreviewWidth.name, r.right - r.left);
+  WriteDword(key, ui::kPreviewHeight.name, r.bottom - r.top);
+  WriteDword(key, ui::kPreviewState.name, int32_t(placement.showCmd));
 }
 
 void PaintPreview(pfPreviewWin32* p) {
@@ -1123,7 +1123,7 @@ void pfPreviewWin32::WriteLastUsedSettings() {
   LogTrace("pfPreviewWin32::WriteLastUsedSettings()\n");
   LogScope scope;
   pel::platform::RegistryKey key;
-  if (!filter || !key.CreateForWriting(RegistryKeyPath() + "\\LastUsed")) return;
+  if (!filter || !key.CreateForWriting(RegistryKeyPath() + ui::kLastUsedSubkey)) return;
   for (int i = 0; i < filter->parameters.GetCount(); ++i) {
     pfParameter* p = filter->parameters.GetParameter(i);
     if (!p || !p->IsSaved()) continue;
@@ -1136,7 +1136,7 @@ void pfPreviewWin32::ReadLastUsedSettings() {
   LogTrace("pfPreviewWin32::ReadLastUsedSettings()\n");
   LogScope scope;
   pel::platform::RegistryKey key;
-  if (!filter || !key.OpenForReading(RegistryKeyPath() + "\\LastUsed")) return;
+  if (!filter || !key.OpenForReading(RegistryKeyPath() + ui::kLastUsedSubkey)) return;
   auto lookup = [&](const std::string& name, ui::RegistryData& d) { return key.Read(name.c_str(), d.type, d.bytes, 8); };
   for (int i = 0; i < filter->parameters.GetCount(); ++i) {
     pfParameter* p = filter->parameters.GetParameter(i);
