@@ -543,6 +543,34 @@ int main(int argc, char** argv) {
             SetFocus(Item(IDOK));
             Check(Text(1013) == "15", "loading my_preset brings the radius back to 15");
           }),
+          // Saving under a name that exists (whatever its case) asks first; No keeps the name
+          // dialog open, and its Cancel saves nothing.
+          Do([] { PostMessageA(Panel(), WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), LPARAM(Item(1002))); }),
+          [] {
+            HWND name = FindWindowA(nullptr, "save as");
+            if (!name) return false;
+            SetDlgItemTextA(name, 1073, "MY PRESET");
+            PostMessageA(name, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return true;
+          },
+          [] {
+            HWND ask = FindWindowA(nullptr, "Overwrite Setting?");
+            if (!ask) return false;
+            SendMessageA(ask, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+            return true;
+          },
+          [] {
+            if (FindWindowA(nullptr, "Overwrite Setting?")) return false;
+            HWND name = FindWindowA(nullptr, "save as");
+            char text[64] = {};
+            GetDlgItemTextA(name, 1073, text, sizeof text);
+            Check(name != nullptr && std::string(text) == "MY_PRESET",
+                  "No keeps the name dialog open with the name as it would be saved (MY_PRESET)");
+            if (name) PostMessageA(name, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return true;
+          },
+          [] { return FindWindowA(nullptr, "save as") == nullptr; },
+          Do([] { Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 1, "Cancel in the name dialog saves nothing"); }),
           Do([] { PostMessageA(Panel(), WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), LPARAM(Item(1003))); }),
           [] {
             HWND box = FindWindowA(nullptr, "Delete Preset?");
