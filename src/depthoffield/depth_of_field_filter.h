@@ -169,7 +169,7 @@ public:
     int32_t take_tile();
     // Whether the tiled blur boosts highlights (enable set and highlight_preservative > 0).
     bool highlights() const {
-        return params.highlight_selection.enable != 0 && params.highlight_preservative > 0.0;
+        return params.highlight_selection.enabled != 0 && params.highlight_preservative > 0.0;
     }
 
     Img source;
