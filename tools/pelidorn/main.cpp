@@ -389,8 +389,9 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     };
     std::string text = "the work area at RADI=" + NumberText(radius) + " (a " + std::to_string(document.width) + "x" +
                        std::to_string(document.height) + " image) is larger than the plug-in can address";
-    if (radius <= 0 || fits(radius) || !fits(0)) return text;
-    double low = 0, high = radius;  // fits(low), !fits(high)
+    // A radius below one pixel copies the image without a work area: the search starts at 0.1.
+    double low = 0.1, high = radius;  // fits(low), !fits(high)
+    if (radius <= low || fits(radius) || !fits(low)) return text;
     while (high - low > 0.05 && interrupts.load() == 0) {
         const double mid = (low + high) / 2;
         (fits(mid) ? low : high) = mid;
