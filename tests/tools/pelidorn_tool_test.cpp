@@ -436,6 +436,10 @@ PngRead ReadLibPng(const std::string& path) {
     return r;
 }
 
+int ChannelsOf(int type) {
+    return (type & PNG_COLOR_MASK_COLOR ? 3 : 1) + (type & PNG_COLOR_MASK_ALPHA ? 1 : 0);
+}
+
 // A made-up ICC profile: the tool keeps the bytes, it never interprets them.
 std::vector<uint8_t> FakeProfile() {
     std::vector<uint8_t> p(132 + 40, 0);
@@ -986,4 +990,75 @@ TEST(PelidornTool, IrisSoftnessFarBeyondTheWindowCostsNoMoreAndChangesNothing) {
     ASSERT_EQ(a.code, 0) << a.err;
     ASSERT_EQ(b.code, 0) << b.err;
     EXPECT_EQ(Read(TempDir() + "/soft_a.png").samples, Read(TempDir() + "/soft_b.png").samples);
+}
+
+TEST(PelidornTool, PngFilesOfLibpngReadExactlyAndCorruptOnesAreRefused) {
+    // libpng chooses among all five row filters; every layout of 8 and 16 bits.
+    for (int bits : {8, 16})
+        for (int type : {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA}) {
+            PngSpec spec;
+            spec.width = 23, spec.height = 9, spec.bitDepth = bits, spec.colorType = type;
+            const int channels = ChannelsOf(type);
+            const size_t rowBytes = size_t(spec.width) * channels * (bits / 8);
+            uint32_t seed = 5;
+            for (int y = 0; y < spec.height; ++y) {
+                std::vector<uint8_t> row(rowBytes);
+                for (size_t i = 0; i < rowBytes; ++i)
+                    row[i] = (y % 3 == 0) ? uint8_t((seed = seed * 1664525u + 1013904223u) >> 24) : uint8_t(i * y);
+                spec.rows.push_back(row);
+            }
+            const std::string path = TempDir() + "/libpng_read.png";
+            WriteLibPng(path, spec);
+            const Image im = Read(path);
+            const PngRead ref = ReadLibPng(path);
+            std::vector<uint8_t> expected = ref.pixels;
+            if (bits == 16)
+                for (size_t i = 0; i + 1 < expected.size(); i += 2) std::swap(expected[i], expected[i + 1]);
+            EXPECT_EQ(im.samples, expected) << bits << " bits, colour type " << type;
+            EXPECT_EQ(im.channels(), channels);
+        }
+    // One flipped byte in the pixel data: refused with one line (the CRC no longer matches).
+    const std::string path = Write(Scene(FileFormat::Png, 3, false, 8), "corrupt.png");
+    std::string bytes = ReadFile(path);
+    const size_t idat = bytes.find("IDAT");
+    ASSERT_NE(idat, std::string::npos);
+    bytes[idat + 10] = char(bytes[idat + 10] ^ 0x40);
+    WriteFile(path, bytes);
+    Image im;
+    std::string error;
+    EXPECT_FALSE(pelidorn::ReadImage(path, im, error));
+    EXPECT_NE(error.find("PNG"), std::string::npos) << error;
+}
+
+TEST(PelidornTool, PngSizeStaysWithinFivePercentOfLibpngDefaults) {
+    // A smooth drawing and the same with grain, 8 and 16 bits: our parallel writer against
+    // libpng's default filters and compression.
+    for (int bits : {8, 16})
+        for (bool grain : {false, true}) {
+            Image im = Scene(FileFormat::Png, 3, false, bits, 300, 200);
+            uint32_t seed = 9;
+            if (grain)
+                for (size_t i = 0; i < im.samples.size(); i += size_t(bits / 8)) {
+                    seed = seed * 1664525u + 1013904223u;
+                    im.samples[i] = uint8_t(im.samples[i] + (seed >> 29));
+                }
+            const std::string ours = TempDir() + "/size_ours.png", theirs = TempDir() + "/size_libpng.png";
+            pelidorn::WriteOptions options;
+            options.pngBandRows = 100;  // two bands
+            std::string error;
+            ASSERT_TRUE(pelidorn::WriteImage(ours, im, error, options)) << error;
+            PngSpec spec;
+            spec.width = im.width, spec.height = im.height, spec.bitDepth = bits, spec.colorType = PNG_COLOR_TYPE_RGB;
+            for (int y = 0; y < im.height; ++y) {
+                std::vector<uint8_t> row(im.samples.begin() + long(im.rowBytes()) * y,
+                                         im.samples.begin() + long(im.rowBytes()) * (y + 1));
+                if (bits == 16)
+                    for (size_t i = 0; i + 1 < row.size(); i += 2) std::swap(row[i], row[i + 1]);
+                spec.rows.push_back(row);
+            }
+            WriteLibPng(theirs, spec);
+            const double ratio = double(ReadFile(ours).size()) / double(ReadFile(theirs).size());
+            EXPECT_LE(ratio, 1.05) << bits << " bits, grain " << grain;
+            EXPECT_EQ(ReadLibPng(ours).pixels, ReadLibPng(theirs).pixels);
+        }
 }

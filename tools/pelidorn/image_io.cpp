@@ -6,6 +6,7 @@
 #include <png.h>
 #include <tiffio.h>
 #include <zlib.h>
+#include <libdeflate.h>
 // jpeglib.h needs FILE and size_t declared before it.
 #include <cstdio>
 #include <jpeglib.h>
@@ -158,6 +159,153 @@ bool ReadPng(FILE* f, Image& image, std::string& error) {
     return true;
 }
 
+inline int Paeth(int a, int b, int c) {
+    const int p = a + b - c;
+    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+// The fast PNG reader for the common files (8 or 16 bits, gray or RGB with or without alpha,
+// not interlaced, no transparency key): the whole file is read at once, every chunk's CRC
+// checked, the IDAT data inflated in one call (libdeflate, which checks the Adler-32) and
+// the rows unfiltered straight into the image. Answers false for any other file, or any
+// fault, and the caller then reads it with libpng (whose message names the fault).
+uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+bool InflateZlib(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return false;
+    out.resize(std::max<size_t>(size * 4, 1024));
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = uInt(size);
+    int r = Z_OK;
+    while (r == Z_OK) {
+        if (z.total_out == out.size()) {
+            if (out.size() > (size_t(64) << 20)) break;  // no colour profile is this large
+            out.resize(out.size() * 2);
+        }
+        z.next_out = out.data() + z.total_out;
+        z.avail_out = uInt(out.size() - z.total_out);
+        r = inflate(&z, Z_NO_FLUSH);
+    }
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return r == Z_STREAM_END;
+}
+
+void UnfilterRow(int type, uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp) {
+    switch (type) {
+        case 1:
+            for (size_t i = bpp; i < n; ++i) cur[i] = uint8_t(cur[i] + cur[i - bpp]);
+            break;
+        case 2:
+            if (prev)
+                for (size_t i = 0; i < n; ++i) cur[i] = uint8_t(cur[i] + prev[i]);
+            break;
+        case 3:
+            for (size_t i = 0; i < n; ++i) {
+                const int a = i >= bpp ? cur[i - bpp] : 0, b = prev ? prev[i] : 0;
+                cur[i] = uint8_t(cur[i] + ((a + b) >> 1));
+            }
+            break;
+        case 4:
+            if (!prev) {
+                for (size_t i = bpp; i < n; ++i) cur[i] = uint8_t(cur[i] + cur[i - bpp]);
+                break;
+            }
+            for (size_t i = 0; i < bpp && i < n; ++i) cur[i] = uint8_t(cur[i] + prev[i]);
+            for (size_t i = bpp; i < n; ++i) cur[i] = uint8_t(cur[i] + Paeth(cur[i - bpp], prev[i], prev[i - bpp]));
+            break;
+        default: break;
+    }
+}
+
+bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused) {
+    refused = false;
+    if (std::fseek(f, 0, SEEK_END) != 0) return false;
+    const long length = std::ftell(f);
+    if (length < 8 + 25 || std::fseek(f, 0, SEEK_SET) != 0) return false;
+    std::vector<uint8_t> file(static_cast<size_t>(length));
+    if (std::fread(file.data(), 1, file.size(), f) != file.size()) return false;
+    size_t at = 8;
+    uint32_t width = 0, height = 0;
+    int depth = 0, type = 0;
+    std::vector<uint8_t> idat;
+    Image meta;
+    bool seenHeader = false, ended = false;
+    while (at + 12 <= file.size() && !ended) {
+        const uint32_t size = Get32(&file[at]);
+        if (size > file.size() - at - 12) return false;
+        const uint8_t* chunk = &file[at + 4];
+        const uint8_t* data = chunk + 4;
+        if (Get32(data + size) != uint32_t(crc32_z(0, chunk, size + 4))) return false;
+        const std::string name(reinterpret_cast<const char*>(chunk), 4);
+        if (name == "IHDR") {
+            if (size != 13 || data[10] != 0 || data[11] != 0 || data[12] != 0) return false;
+            width = Get32(data), height = Get32(data + 4), depth = data[8], type = data[9];
+            if ((depth != 8 && depth != 16) || (type != 0 && type != 2 && type != 4 && type != 6)) return false;
+            seenHeader = true;
+            const int channels = (type & 2 ? 3 : 1) + (type & 4 ? 1 : 0);
+            if (!SizeAllowed(width, height, uint64_t(channels) * (depth / 8), error)) {
+                refused = true;
+                return false;
+            }
+        } else if (!seenHeader) {
+            return false;
+        } else if (name == "IDAT") {
+            idat.insert(idat.end(), data, data + size);
+        } else if (name == "IEND") {
+            ended = true;
+        } else if (name == "tRNS") {
+            return false;
+        } else if (name == "gAMA" && size == 4) {
+            meta.pngGamma = Get32(data);
+        } else if (name == "sRGB" && size == 1) {
+            meta.pngSrgbIntent = data[0];
+        } else if (name == "iCCP") {
+            const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(data, 0, size));
+            if (!zero || size_t(zero - data) + 2 > size || zero[1] != 0) return false;
+            meta.iccName.assign(reinterpret_cast<const char*>(data), size_t(zero - data));
+            if (!InflateZlib(zero + 2, size - size_t(zero - data) - 2, meta.icc)) return false;
+        } else if (!(chunk[0] & 0x20) && name != "PLTE") {
+            return false;  // a critical chunk this reader does not know
+        }
+        at += size_t(size) + 12;
+    }
+    if (!seenHeader || !ended || idat.empty()) return false;
+    file = {};
+    image.format = FileFormat::Png;
+    image.width = int(width);
+    image.height = int(height);
+    image.bits = depth;
+    image.colorChannels = type & 2 ? 3 : 1;
+    image.alpha = (type & 4) != 0;
+    image.icc = std::move(meta.icc);
+    image.iccName = meta.iccName.empty() ? image.iccName : meta.iccName;
+    image.pngGamma = meta.pngGamma;
+    image.pngSrgbIntent = meta.pngSrgbIntent;
+    const size_t n = image.rowBytes();
+    std::vector<uint8_t> raw((n + 1) * height);
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    if (!d) return false;
+    const libdeflate_result r = libdeflate_zlib_decompress(d, idat.data(), idat.size(), raw.data(), raw.size(), nullptr);
+    libdeflate_free_decompressor(d);
+    if (r != LIBDEFLATE_SUCCESS) return false;
+    idat = {};
+    image.samples.resize(n * height);
+    const size_t bpp = size_t(image.channels()) * (depth / 8);
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* src = raw.data() + (n + 1) * y;
+        if (src[0] > 4) return false;
+        uint8_t* cur = image.samples.data() + n * y;
+        std::memcpy(cur, src + 1, n);
+        UnfilterRow(src[0], cur, y > 0 ? cur - n : nullptr, n, bpp);
+    }
+    if (depth == 16)
+        for (size_t i = 0; i + 1 < image.samples.size(); i += 2) std::swap(image.samples[i], image.samples[i + 1]);
+    return true;
+}
+
 // PNG writing: the rows are filtered (each row by the filter whose output has the smallest
 // sum of absolute signed bytes, libpng's own choice) and deflated in bands of rows on all
 // cores. Every band is a raw deflate stream primed with the 32 KiB of filtered data before it
@@ -186,41 +334,77 @@ private:
     FILE* f_;
 };
 
-inline int Paeth(int a, int b, int c) {
-    const int p = a + b - c;
-    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+// The cost libpng gives a filtered row: the sum of its bytes taken as signed magnitudes.
+inline uint64_t RowCost(const uint8_t* p, size_t n) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < n; ++i) sum += p[i] < 128 ? p[i] : 256 - p[i];
+    return sum;
 }
 
-// Filters one row (cur, its predecessor prev or null) into out: the filter byte and the row.
-void FilterRow(const uint8_t* cur, const uint8_t* prev, size_t n, int bpp, uint8_t* out, uint8_t* scratch) {
-    uint64_t best = UINT64_MAX;
-    for (int type = 0; type < 5; ++type) {
-        uint8_t* dst = scratch;
-        uint64_t sum = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const int a = i >= size_t(bpp) ? cur[i - bpp] : 0;
-            const int b = prev ? prev[i] : 0;
-            const int c = prev && i >= size_t(bpp) ? prev[i - bpp] : 0;
-            int v = cur[i];
-            switch (type) {
-                case 1: v -= a; break;
-                case 2: v -= b; break;
-                case 3: v -= (a + b) >> 1; break;
-                case 4: v -= Paeth(a, b, c); break;
-                default: break;
-            }
-            const uint8_t byte = uint8_t(v);
-            dst[i] = byte;
-            sum += byte < 128 ? byte : 256 - byte;
-            if (sum >= best) break;
-        }
-        if (sum < best) {
-            best = sum;
-            out[0] = uint8_t(type);
+// Filters one row (cur, its predecessor prev or null) into out: the filter byte and the row,
+// by the filter of the smallest cost (libpng's own choice). scratch holds n bytes.
+void FilterRow(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp, uint8_t* out, uint8_t* scratch) {
+    const size_t head = std::min(bpp, n);
+    uint64_t best = RowCost(cur, n);
+    out[0] = 0;
+    std::memcpy(out + 1, cur, n);
+    auto consider = [&](uint8_t type) {
+        const uint64_t cost = RowCost(scratch, n);
+        if (cost < best) {
+            best = cost;
+            out[0] = type;
             std::memcpy(out + 1, scratch, n);
         }
+    };
+    // Sub
+    std::memcpy(scratch, cur, head);
+    for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - cur[i - bpp]);
+    consider(1);
+    if (prev) {
+        // Up
+        for (size_t i = 0; i < n; ++i) scratch[i] = uint8_t(cur[i] - prev[i]);
+        consider(2);
     }
+    // Average
+    const uint8_t* up = prev ? prev : nullptr;
+    for (size_t i = 0; i < head; ++i) scratch[i] = uint8_t(cur[i] - ((up ? up[i] : 0) >> 1));
+    for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - ((cur[i - bpp] + (up ? up[i] : 0)) >> 1));
+    consider(3);
+    // Paeth (the same as Sub without a previous row)
+    if (prev) {
+        for (size_t i = 0; i < head; ++i) scratch[i] = uint8_t(cur[i] - prev[i]);
+        for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - Paeth(cur[i - bpp], prev[i], prev[i - bpp]));
+        consider(4);
+    }
+}
+
+// Deflate of one band: level 6 with the filtered-data strategy (libpng's default), or run-
+// length matching when a sample of the band compresses as small that way (grainy photographs:
+// level 6 then costs five times the time for the same size).
+int BandStrategy(const uint8_t* data, size_t size) {
+    // Eight slices of 8 KiB spread over the band.
+    constexpr size_t kSlices = 8, kSlice = 8192;
+    if (size < kSlices * kSlice * 2) return Z_FILTERED;
+    std::vector<uint8_t> sample;
+    sample.reserve(kSlices * kSlice);
+    for (size_t i = 0; i < kSlices; ++i) {
+        const uint8_t* at = data + (size - kSlice) * i / (kSlices - 1);
+        sample.insert(sample.end(), at, at + kSlice);
+    }
+    auto compressed = [&](int level, int strategy) {
+        z_stream z{};
+        if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy) != Z_OK) return size_t(-1);
+        std::vector<uint8_t> out(deflateBound(&z, uLong(sample.size())));
+        z.next_in = sample.data();
+        z.avail_in = uInt(sample.size());
+        z.next_out = out.data();
+        z.avail_out = uInt(out.size());
+        deflate(&z, Z_FINISH);
+        const size_t n = z.total_out;
+        deflateEnd(&z);
+        return n;
+    };
+    return compressed(1, Z_RLE) <= compressed(6, Z_FILTERED) * 101 / 100 ? Z_RLE : Z_FILTERED;
 }
 
 bool WritePng(FILE* f, const Image& image, std::string& error, const WriteOptions& options) {
@@ -303,8 +487,8 @@ bool WritePng(FILE* f, const Image& image, std::string& error, const WriteOption
         if (y0 > 0) fileRow(y0 - 1, prev.data());
         for (int y = y0; y < y1; ++y) {
             fileRow(y, cur.data());
-            FilterRow(cur.data(), y > 0 ? prev.data() : nullptr, n, bpp, band.filtered.data() + size_t(y - y0) * (n + 1),
-                      scratch.data());
+            FilterRow(cur.data(), y > 0 ? prev.data() : nullptr, n, size_t(bpp),
+                      band.filtered.data() + size_t(y - y0) * (n + 1), scratch.data());
             std::swap(prev, cur);
         }
         band.adler = adler32_z(1, band.filtered.data(), band.filtered.size());
@@ -312,7 +496,8 @@ bool WritePng(FILE* f, const Image& image, std::string& error, const WriteOption
     auto deflateBand = [&](int b) {
         Band& band = out[size_t(b)];
         z_stream z{};
-        if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_FILTERED) != Z_OK) return;
+        if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, BandStrategy(band.filtered.data(), band.filtered.size())) != Z_OK)
+            return;
         if (b > 0) {
             const std::vector<uint8_t>& before = out[size_t(b) - 1].filtered;
             const size_t take = std::min(kWindow, before.size());
@@ -667,8 +852,13 @@ bool ReadImage(const std::string& path, Image& image, std::string& error) {
     const size_t n = std::fread(magic, 1, sizeof magic, f);
     bool ok;
     if (n >= 8 && png_sig_cmp(magic, 0, 8) == 0) {
-        std::rewind(f);
-        ok = ReadPng(f, image, error);
+        bool refused = false;
+        ok = ReadPngFast(f, image, error, refused);
+        if (!ok && !refused) {
+            image = Image();
+            std::rewind(f);
+            ok = ReadPng(f, image, error);
+        }
         std::fclose(f);
     } else if (n >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) {
         std::rewind(f);
