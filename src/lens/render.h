@@ -6,7 +6,7 @@
 // (the selection is the depth map); otherwise the out-of-focus effect, with the mask as iris
 // image when it is valid and an empty refraction image.
 //
-// The depth-of-field engine (subsystems 10 and 11) is not part of this build: on that path
+// The depth-of-field engine is not part of this build: on that path
 // Render fills the DepthOfFieldParams block (so it is tested) and answers
 // kStatusDepthOfFieldUnavailable without touching the destination; the hosts turn that
 // answer into a clear message.

@@ -6,10 +6,7 @@
 #include "lens/render.h"
 #include "lens/settings_blocks.h"
 
-// The build defines PEL_LENS_HAVE_OUT_OF_FOCUS_EFFECT when the effect's library is built.
-#if defined(PEL_LENS_HAVE_OUT_OF_FOCUS_EFFECT)
 #include "outoffocus/out_of_focus_effect.h"
-#endif
 
 namespace ov {
 
@@ -26,7 +23,6 @@ int16_t Render(pfFilterPelidorn* filter, const Img& source, const Img& destinati
         status = uint32_t(int32_t(kStatusDepthOfFieldUnavailable));
     } else {
         const OutOfFocusParams params = MakeOutOfFocusParams(*filter, destination.width, destination.height);
-#if defined(PEL_LENS_HAVE_OUT_OF_FOCUS_EFFECT)
         if (destination.width != 0 && destination.height != 0) {
             OutOfFocusEffect<Img, Img, ImgMask8> effect(filter);
             effect.source = source;
@@ -37,11 +33,6 @@ int16_t Render(pfFilterPelidorn* filter, const Img& source, const Img& destinati
             effect.params = params;
             status = effect.render(0, 1);
         }
-#else
-        (void)source;
-        (void)params;
-        status = uint32_t(-1);  // the out-of-focus effect is not part of this build yet
-#endif
     }
     const int16_t result = int16_t(uint16_t(status & 0xFFFF));
     LogTrace("Render( return(", result, ") )\n");
