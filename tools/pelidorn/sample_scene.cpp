@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
     }
     if (grain) {
         uint32_t state = 12345;
-        for (uint8_t& v : scene.samples) v = uint8_t(std::clamp(int(v) + int(Random(state) * 17.0) - 8, 0, 255));
+        for (uint8_t& v : scene.samples) v = uint8_t(std::clamp(int(v) + int(SceneRandom(state) * 17.0) - 8, 0, 255));
     }
     std::string error;
     if (!pelidorn::WriteImage(dir + "/scene.png", scene, error) ||
