@@ -6,10 +6,11 @@
 // (the selection is the depth map); otherwise the out-of-focus effect, with the mask as iris
 // image when it is valid and an empty refraction image.
 //
-// The depth-of-field engine is not part of this build: on that path
-// Render fills the DepthOfFieldParams block (so it is tested) and answers
-// kStatusDepthOfFieldUnavailable without touching the destination; the hosts turn that
-// answer into a clear message.
+// On the depth-of-field path Render fills the DepthOfFieldParams block and runs
+// ov::DepthOfFieldFilter with the source (also as highlight selection), the destination and
+// the mask as depth map. While the engine has no tile renderer, its blur views ("normal
+// blur" and "info density" with a radius) answer kStatusDepthOfFieldUnavailable without
+// touching the destination; the hosts turn that answer into a clear message.
 //
 // Statuses: the engine's, truncated to 16 bits (0, -108 out of memory, ...). Render itself
 // allocates nothing.
@@ -24,8 +25,8 @@ namespace ov {
 
 class pfFilterPelidorn;
 
-// The host's "this filter cannot handle this document" code, answered for a document whose
-// selection would be the depth map.
+// The host's "this filter cannot handle this document" code, answered by the depth-of-field
+// blur views while the engine has no tile renderer.
 constexpr int16_t kStatusDepthOfFieldUnavailable = -30101;
 
 // Which engine Render would run for a mask view and the filter's parameters.

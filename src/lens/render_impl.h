@@ -5,6 +5,7 @@
 #include "lens/pelidorn_filter.h"
 #include "lens/render.h"
 #include "lens/settings_blocks.h"
+#include "depthoffield/depth_of_field_filter.h"
 
 #include "outoffocus/out_of_focus_effect.h"
 
@@ -17,10 +18,14 @@ int16_t Render(pfFilterPelidorn* filter, const Img& source, const Img& destinati
     LogScope scope;
     uint32_t status = filter->StatusOk();
     if (ChooseEngine(*filter, mask) == RenderEngine::DepthOfField) {
-        // The block the engine would get; the engine itself is not part of this build.
         const DepthOfFieldParams params = MakeDepthOfFieldParams(*filter, destination.width, destination.height);
-        (void)params;
-        status = uint32_t(int32_t(kStatusDepthOfFieldUnavailable));
+        DepthOfFieldFilter<Img, ImgDepth8> engine(filter);
+        engine.source = source;
+        engine.destination = destination;
+        engine.selection = source;  // highlights are judged on the unblurred source
+        engine.depth_map = mask;
+        engine.params = params;
+        status = engine.render(0, 1);
     } else {
         const OutOfFocusParams params = MakeOutOfFocusParams(*filter, destination.width, destination.height);
         if (destination.width != 0 && destination.height != 0) {

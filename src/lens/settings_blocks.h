@@ -1,5 +1,5 @@
 // The two settings blocks, filled from the lens filter's parameters (OutOfFocusParams in
-// outoffocus/out_of_focus_params.h, DepthOfFieldParams in lens/depth_of_field_params.h).
+// outoffocus/out_of_focus_params.h, DepthOfFieldParams in depthoffield/depth_of_field_params.h).
 //
 // Conversions (both blocks alike):
 //   scale_x = GetScaleFactorX() + GetPreviewLevel(), scale_y likewise (whole numbers);
@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "lens/depth_of_field_params.h"
+#include "depthoffield/depth_of_field_params.h"
 #include "outoffocus/out_of_focus_params.h"
 
 namespace ov {

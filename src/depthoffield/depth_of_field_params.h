@@ -1,8 +1,6 @@
 // DepthOfFieldParams: the settings block of the depth-of-field path, filled by
-// the render entry and meant to be copied whole into ov::DepthOfFieldFilter (its set-up and
-// its tile renderer). The engine is not part of this build: Render refuses the depth-of-field path
-// (lens/render.h), but the block is filled and tested so that the engine can take it over
-// unchanged. Widths: i32 = int32_t, f64 = double, f32 = float, flag = uint8_t.
+// the render entry and copied whole into ov::DepthOfFieldFilter, which only reads it.
+// Widths: i32 = int32_t, f64 = double, f32 = float, flag = uint8_t.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,206 @@
+// ov::DepthOfFieldFilter: the object of one depth-of-field render, the blur that follows a
+// depth map (one 8-bit gray byte per pixel), and its set-up helpers.
+//
+// Skeleton of render(pass, passCount) (both ignored):
+//   log "render()" and the frame line; init_all (three 32768-entry float tables, the kernel
+//   store, and for views 1 and 6 the 256 per-depth kernels); next_tile = 0; then by
+//   params.view: 1 and 6 the tiled blur (a plain copy of the source when blur_radius is 0.0
+//   and there is no radius_table), 2 the iris, 3 and 7 the depth view, 4 and 5 the highlight
+//   selection, anything else nothing; free_all on every path; log "return (" status ")".
+//
+// Tiled blur: cpus = GetThreadCount(999999); the margin is max_blur_extent; TileSet2D::init
+// over the destination; init_memory(cpus) is retried after each TileSet2D::increase until
+// the per-thread ChunkBuffers fit (StatusOutOfMemory when the grid cannot be split further);
+// then ParallelRun(min(cpus, tiles), render_callback<highlights>) and free_memory(cpus).
+// Every tile is taken exactly once through take_tile() (next_tile under tile_lock).
+//
+// Level geometry (one function, depthLevelRadii, serves max_blur_extent, the kernels, the
+// iris-image kernels and the sharp-zone view): r = |d - focal_point| * blur_radius * (1/255)
+// + 1 (or radius_table[d] + 1); rx = r / scale_x * (1 + iris_aspect) / destination.scale,
+// ry = r / scale_y * (1 - iris_aspect) (no aspect with a radius table).
+//
+// Limits (sizes are formed in 64 bits and refused rather than wrapped):
+// - every level radius must be finite and at most kMaxLevelRadius, else init_all answers
+//   StatusOutOfMemory (a padded tile side must stay within the renderer's 16-bit positions);
+// - the kernel store (slices rounded up to 16 bytes) must fit in 2^31 - 1 bytes;
+// - a per-thread buffer that does not fit 32 bits, or a padded tile side beyond 65535,
+//   counts as a refused allocation, so the grid is refined further.
+// A level whose kernel comes out empty (sum 0) gets a one-pixel kernel instead, so a render
+// never returns black as success.
+//
+// Ownership: the filter owns nothing between renders. Tables, the kernel store, the kernels'
+// own blocks (iris-image kernels) and the chunk buffers come from the host's AllocateMemory
+// and go back through FreeMemory before render returns, on every path; the release routines
+// accept null pointers and may run more than once. The views are the caller's.
+//
+// Threads: everything but the ParallelRun jobs runs on the calling thread; the jobs only read
+// the filter (tables, kernels, grid, params, views), take tiles under tile_lock, use the
+// ChunkBuffers record of their threadID and write the destination pixels of their own tiles.
+#pragma once
+
+#include <cstdint>
+
+#include "core/ostrovanne_filter.h"
+#include "core/render_context.h"
+#include "core/tile_set.h"
+#include "kernel/iris_kernel.h"
+#include "depthoffield/depth_of_field_params.h"
+#include "pixel/formats.h"
+#include "platform/platform.h"
+
+namespace ov {
+
+// The 8-bit gray depth map of every instance.
+using ImgDepth8 = ImgMask8;
+
+// The status the tiled blur answers while no tile renderer is built in (the host's "this
+// filter cannot handle this document" code, which the hosts turn into a clear message).
+constexpr uint32_t kStatusTileRendererMissing = uint32_t(int32_t(-30101));
+
+// Entries of each lookup table; entry i stands for x = i / 32767.
+inline constexpr int32_t kDepthTableSize = 32768;
+// The largest level radius (x or y, in rendered pixels) the engine accepts: a padded tile
+// side 2 * ceil(r) + 1 must stay addressable by 16-bit positions.
+inline constexpr double kMaxLevelRadius = 32767.0;
+// The largest padded tile side the tile renderer can address.
+inline constexpr int64_t kMaxPaddedTileSide = 65535;
+// The kernel store's limit: signed 32-bit offsets.
+inline constexpr uint64_t kMaxKernelStoreBytes = 0x7fffffffu;
+// Every kernel slice starts on this boundary.
+inline constexpr uint64_t kKernelSliceAlign = 16;
+
+// The radii of depth level d (0..255).
+struct DepthLevelRadii {
+    double r;   // level radius in full-image pixels
+    double rx;  // x radius in rendered pixels (divided by the view's scale)
+    double ry;  // y radius in rendered pixels
+    // ry / rx, or ry itself when rx is 0 or not a number.
+    double aspect() const { return rx == 0.0 || rx != rx ? ry : ry / rx; }
+};
+DepthLevelRadii depthLevelRadii(const DepthOfFieldParams& params, double scale, int32_t d);
+
+// Whether every level radius is finite and within kMaxLevelRadius (x and y).
+bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale);
+
+// The largest x and y level radius over the 256 levels, rounded up (the tile margin).
+// Maxima start at 0.0. Radii must be usable (callers check depthLevelRadiiUsable first).
+void max_blur_extent(const DepthOfFieldParams& params, double scale, unsigned& rx, unsigned& ry);
+
+// One slice of the kernel store for level geometry g: kernelBufferSize rounded up to 16 bytes
+// (UINT64_MAX when the kernel cannot be sized).
+uint64_t kernelSliceBytes(const DepthLevelRadii& g, double border_bias);
+// The store: `unrounded` sums kernelBufferSize over the 256 levels, `rounded` the slices
+// (what is allocated). Both in 64 bits, UINT64_MAX when a level cannot be sized.
+struct KernelStoreSize {
+    uint64_t unrounded;
+    uint64_t rounded;
+};
+KernelStoreSize kernelStoreSize(const DepthOfFieldParams& params, double scale);
+
+// Fills the three tables (kDepthTableSize floats each): decode (BT.709 to linear light) and
+// encode (from linear light) times maxValue, and the depth curve pow(x, depth_curve).
+void fillDepthTables(float* decode, float* encode, float* curve, double depth_curve,
+                     double maxValue);
+
+// The depth-curve value (0..1) of depth-map pixel (x, y): the byte (mode 1 or 3; 255 for
+// mode 2, 0 otherwise) / 255, through the window [low, high] (swapped bounds flip invert),
+// inverted when asked, clamped, then curve[trunc(t * 32767)]. Outside the map or without
+// data the byte counts as 0.
+double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const float* curve,
+                        int32_t mode, bool invert, double low, double high);
+
+// The work buffers of one render thread, each for N padded-tile pixels.
+struct ChunkBuffers {
+    void* composite;          // N float work pixels (P bytes each)
+    float* highlight_keep;    // N floats
+    float* coverage_excess;   // N floats
+    uint8_t* min_index;       // N bytes
+    void* records;            // N records of 32 + 2 P bytes
+    void** list_heads;        // N pointers
+};
+
+// The byte counts of one ChunkBuffers record for N pixels and work pixels of P bytes, in
+// the member order.
+struct ChunkBufferBytes {
+    uint64_t bytes[6];
+};
+ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t p);
+
+// Img: one of the 18 host views; Depth: the 8-bit gray depth map.
+template <class Img, class Depth = ImgDepth8>
+class DepthOfFieldFilter : public OstrovanneFilter {
+public:
+    using Pixel = typename Img::pixel_type;
+    // The float work pixel of the tile renderer: colours, then alpha where the format has it.
+    using WorkPixel = WorkPixelOf<Pixel, 0, 1>;
+    static constexpr uint32_t P = sizeof(WorkPixel);
+    static_assert(P == 4 * Pixel::base_count, "a work pixel is one float per colour and alpha");
+
+    explicit DepthOfFieldFilter(OstrovanneHost* host_);
+    ~DepthOfFieldFilter() override;
+    DepthOfFieldFilter(const DepthOfFieldFilter&) = delete;
+    DepthOfFieldFilter& operator=(const DepthOfFieldFilter&) = delete;
+
+    uint32_t render(uint32_t pass_, uint32_t passCount_) override;
+
+    // Set-up and release (the calling thread only).
+    uint32_t init_all();
+    void free_all();
+    uint32_t init_memory(int32_t cpus);
+    void free_memory(int32_t cpus);
+
+    // The views.
+    uint32_t render_iris_preview();
+    uint32_t render_selection_view();
+    uint32_t render_depth_view();
+
+    // The tiled blur (views 1 and 6 with a radius): grid, buffers, the parallel run of `job`
+    // (the bound render_callback unless tile_job is set), release.
+    uint32_t render_tiled();
+
+    // The tile renderer (depth_of_field_tiles_impl.h): the parallel-run job and one tile.
+    // Highlights: the variant with highlight boosting.
+    template <bool Highlights>
+    uint32_t render_callback(uint32_t thread_index, uint32_t thread_iterations, uint32_t threadID);
+    template <bool Highlights>
+    uint32_t render_chunk(int32_t tile, uint32_t thread_iterations, uint32_t threadID);
+
+    // Takes the next tile number under tile_lock (returns next_tile, stores next_tile + 1).
+    int32_t take_tile();
+    // Whether the tiled blur boosts highlights (enable set and highlight_preservative > 0).
+    bool highlights() const {
+        return params.highlight_selection.enabled != 0 && params.highlight_preservative > 0.0;
+    }
+
+    Img source;
+    Img destination;
+    Img selection;
+    Depth depth_map;
+    Img iris_image;
+    DepthOfFieldParams params{};
+    float* decode_lut = nullptr;
+    float* encode_lut = nullptr;
+    float* curve_lut = nullptr;
+    void* kernel_store = nullptr;
+    ChunkBuffers* chunk_buffers = nullptr;
+    IrisKernel kernels[256];
+    TileSet2D tiles;
+    pel::platform::CriticalSection tile_lock;
+    int32_t next_tile;
+
+    // When set, the tiled blur runs this job instead of render_callback (a test seam for
+    // watching the grid and the thread ids).
+    ParallelJob tile_job;
+
+private:
+    uint32_t build_kernels_from_settings();
+    uint32_t build_kernels_from_image();
+    uint32_t plain_copy();
+};
+
+#define PEL_DOF_FILTER(F, H) DepthOfFieldFilter<ImgHost##F##_##H, ImgDepth8>
+#define PEL_EXTERN_DOF_FILTER(F, H, WS) extern template class PEL_DOF_FILTER(F, H);
+PEL_FOR_EACH_HOST_FORMAT(PEL_EXTERN_DOF_FILTER)
+#undef PEL_EXTERN_DOF_FILTER
+
+}  // namespace ov

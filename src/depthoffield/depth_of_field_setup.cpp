@@ -1,0 +1,110 @@
+// The format-independent parts of the depth-of-field set-up: level geometry, the tile
+// margin, kernel store sizes, the lookup tables and the depth curve.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "depthoffield/depth_of_field_filter.h"
+
+namespace ov {
+
+DepthLevelRadii depthLevelRadii(const DepthOfFieldParams& params, double scale, int32_t d) {
+    DepthLevelRadii g;
+    if (params.radius_table != nullptr) {
+        g.r = params.radius_table[d] + 1.0;
+        g.rx = g.r / params.scale_x;
+        g.ry = g.r / params.scale_y;
+    } else {
+        g.r = std::fabs(double(d) - params.focal_point) * params.blur_radius * 0.00392156862745098 + 1.0;
+        g.rx = g.r / params.scale_x * (1.0 + params.iris_aspect);
+        g.ry = g.r / params.scale_y * (1.0 - params.iris_aspect);
+    }
+    g.rx = g.rx / scale;
+    return g;
+}
+
+bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale) {
+    for (int32_t d = 0; d < 256; ++d) {
+        const DepthLevelRadii g = depthLevelRadii(params, scale, d);
+        // Written so that NaN fails: a radius is usable when it lies within +-limit.
+        if (!(std::fabs(g.rx) <= kMaxLevelRadius) || !(std::fabs(g.ry) <= kMaxLevelRadius)) return false;
+    }
+    return true;
+}
+
+void max_blur_extent(const DepthOfFieldParams& params, double scale, unsigned& rx, unsigned& ry) {
+    double mx = 0.0, my = 0.0;
+    for (int32_t d = 0; d < 256; ++d) {
+        const DepthLevelRadii g = depthLevelRadii(params, scale, d);
+        if (g.rx > mx) mx = g.rx;
+        if (g.ry > my) my = g.ry;
+    }
+    // Callers keep the radii within kMaxLevelRadius; the clamp only guards the conversion.
+    rx = unsigned(std::min(std::ceil(mx), kMaxLevelRadius));
+    ry = unsigned(std::min(std::ceil(my), kMaxLevelRadius));
+}
+
+uint64_t kernelSliceBytes(const DepthLevelRadii& g, double border_bias) {
+    const uint64_t bytes = kernelBufferSize64(g.rx, border_bias, g.aspect());
+    if (bytes > (uint64_t(1) << 62)) return std::numeric_limits<uint64_t>::max();
+    return (bytes + (kKernelSliceAlign - 1)) & ~(kKernelSliceAlign - 1);
+}
+
+KernelStoreSize kernelStoreSize(const DepthOfFieldParams& params, double scale) {
+    constexpr uint64_t kNone = std::numeric_limits<uint64_t>::max();
+    KernelStoreSize s{0, 0};
+    for (int32_t d = 0; d < 256; ++d) {
+        const DepthLevelRadii g = depthLevelRadii(params, scale, d);
+        const uint64_t bytes = kernelBufferSize64(g.rx, params.iris_border_brightness, g.aspect());
+        const uint64_t slice = kernelSliceBytes(g, params.iris_border_brightness);
+        // Each term is below 2^62, so 256 of them cannot wrap before the check.
+        if (bytes > (uint64_t(1) << 62) || slice == kNone) return {kNone, kNone};
+        s.unrounded += bytes;
+        s.rounded += slice;
+    }
+    return s;
+}
+
+void fillDepthTables(float* decode, float* encode, float* curve, double depth_curve, double maxValue) {
+    for (int32_t i = 0; i < kDepthTableSize; ++i) {
+        const double x = double(i) * 3.051850947599719e-05;
+        curve[i] = float(std::pow(x, depth_curve));
+        const double d = x > 0.081 ? std::pow((x + 0.099) * 0.9099181073703367, 2.2222222222222223)
+                                   : x * 0.2222222222222222;
+        decode[i] = float(d * maxValue);
+        const double e = x >= 0.018 ? std::pow(x, 0.45) * 1.099 - 0.099 : x * 4.5;
+        encode[i] = float(e * maxValue);
+    }
+}
+
+double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const float* curve, int32_t mode,
+                        bool invert, double low, double high) {
+    if (low > high) {
+        std::swap(low, high);
+        invert = !invert;
+    }
+    double v = 0.0;
+    if (depth.data != nullptr && x < depth.width && y < depth.height) {
+        uint32_t b = 0;
+        if (mode == 1 || mode == 3)
+            b = *(depth.data + int64_t(depth.pixelBytes) * x + int64_t(depth.rowBytes) * y);
+        else if (mode == 2)
+            b = 255;
+        v = double(b) * 0.00392156862745098;
+    }
+    double t;
+    if (v < low) t = 0.0;
+    else if (v > high) t = 1.0;
+    else if (high - low > 0.0) t = (v - low) / (high - low);
+    else t = 0.0;
+    if (invert) t = 1.0 - t;
+    if (!(t > 0.0)) t = 0.0;
+    else if (t > 1.0) t = 1.0;
+    return double(curve[int32_t(t * 32767.0)]);
+}
+
+ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t p) {
+    return ChunkBufferBytes{{n * p, n * 4, n * 4, n, n * (32 + 2 * p), n * 8}};
+}
+
+}  // namespace ov
