@@ -628,6 +628,14 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
     WriteLibTiff(dir + "/pages.tif", 4, 4, 1, 8, PLANARCONFIG_CONTIG, COMPRESSION_NONE, 2, 1, {},
                  std::vector<uint8_t>(16, 100));
     WriteLibJpeg(dir + "/cmyk.jpg", 8, 8, 4, JCS_CMYK, {}, std::vector<uint8_t>(goodJpegSamples.begin(), goodJpegSamples.end()));
+    // Files cut off half-way through their image data (a JPEG decoder would fill the rest in).
+    for (FileFormat format : {FileFormat::Png, FileFormat::Jpeg, FileFormat::Tiff}) {
+        const std::string ext = format == FileFormat::Png ? ".png" : format == FileFormat::Jpeg ? ".jpg" : ".tif";
+        const std::string whole = ReadFile(Write(Scene(format, 3, false, 8), "hostile_whole" + ext));
+        const size_t scan = format == FileFormat::Jpeg ? whole.find("\xFF\xDA") : 0;  // JPEG: start of scan
+        ASSERT_NE(scan, std::string::npos);
+        WriteFile(dir + "/cut" + ext, whole.substr(0, (scan + whole.size()) / 2));
+    }
     const int made = std::system(("mkdir -p " + dir + "/folder.png").c_str());
     (void)made;
     struct Row {
@@ -642,6 +650,9 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         {dir + "/huge.tif", dir + "/out.tif", 1, "32767"},
         {dir + "/pages.tif", dir + "/out.tif", 1, "multi-page"},
         {dir + "/cmyk.jpg", dir + "/out.jpg", 1, "CMYK"},
+        {dir + "/cut.png", out, 1, "not a readable PNG"},
+        {dir + "/cut.jpg", dir + "/out.jpg", 1, "not a readable JPEG"},
+        {dir + "/cut.tif", dir + "/out.tif", 1, "TIFF"},
         {good, dir + "/no/such/folder/out.png", 1, "does not exist"},
         {good, dir + "/folder.png", 1, "not a regular file"},
     };

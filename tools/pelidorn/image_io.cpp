@@ -10,6 +10,7 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <cstdio>
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,7 +21,7 @@
 #include <thread>
 #include <cinttypes>
 #include <cstdarg>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 
 // libpng reports errors by longjmp. The only work after the jump builds the error text from
@@ -558,6 +559,7 @@ struct JpegError {
     jpeg_error_mgr manager;
     jmp_buf jump;
     char text[JMSG_LENGTH_MAX];
+    bool truncated;  // the data ended early: libjpeg made up the rest of the image
 };
 
 void JpegErrorExit(j_common_ptr info) {
@@ -566,6 +568,9 @@ void JpegErrorExit(j_common_ptr info) {
     std::longjmp(e->jump, 1);
 }
 void JpegOutput(j_common_ptr) {}
+void JpegEmit(j_common_ptr info, int level) {
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) reinterpret_cast<JpegError*>(info->err)->truncated = true;
+}
 
 bool ReadJpeg(FILE* f, Image& image, std::string& error) {
     jpeg_decompress_struct info{};
@@ -573,6 +578,7 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error) {
     info.err = jpeg_std_error(&err.manager);
     err.manager.error_exit = JpegErrorExit;
     err.manager.output_message = JpegOutput;
+    err.manager.emit_message = JpegEmit;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&info);
         error = std::string("not a readable JPEG file (") + err.text + ")";
@@ -610,6 +616,11 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error) {
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = image.samples.data() + image.rowBytes() * info.output_scanline;
         jpeg_read_scanlines(&info, &row, 1);
+    }
+    if (err.truncated) {
+        jpeg_destroy_decompress(&info);
+        error = "not a readable JPEG file (it ends before its image data does)";
+        return false;
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
