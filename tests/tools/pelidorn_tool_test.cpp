@@ -386,6 +386,7 @@ struct PngSpec {
     std::vector<uint8_t> icc;
     double gamma = 0;
     int srgb = -1;
+    bool interlaced = false;  // Adam7
     std::vector<std::vector<uint8_t>> rows;  // packed rows as the file holds them
 };
 
@@ -395,7 +396,8 @@ void WriteLibPng(const std::string& path, const PngSpec& s) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_init_io(png, f);
-    png_set_IHDR(png, info, s.width, s.height, s.bitDepth, s.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, s.width, s.height, s.bitDepth, s.colorType,
+                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (!s.palette.empty()) png_set_PLTE(png, info, s.palette.data(), int(s.palette.size()));
     if (!s.paletteAlpha.empty()) png_set_tRNS(png, info, s.paletteAlpha.data(), int(s.paletteAlpha.size()), nullptr);
@@ -408,7 +410,9 @@ void WriteLibPng(const std::string& path, const PngSpec& s) {
     if (s.gamma > 0) png_set_gAMA(png, info, s.gamma);
     if (s.srgb >= 0) png_set_sRGB(png, info, s.srgb);
     png_write_info(png, info);
-    for (const auto& r : s.rows) png_write_row(png, r.data());
+    const int passes = png_set_interlace_handling(png);
+    for (int pass = 0; pass < passes; ++pass)
+        for (const auto& r : s.rows) png_write_row(png, r.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     std::fclose(f);
@@ -1022,11 +1026,14 @@ TEST(PelidornTool, IrisSoftnessFarBeyondTheWindowCostsNoMoreAndChangesNothing) {
 }
 
 TEST(PelidornTool, PngFilesOfLibpngReadExactlyAndCorruptOnesAreRefused) {
-    // libpng chooses among all five row filters; every layout of 8 and 16 bits.
+    // libpng chooses among all five row filters; every layout of 8 and 16 bits, stored row
+    // after row and interlaced (seven passes over a 23x9 image).
+    for (bool interlaced : {false, true})
     for (int bits : {8, 16})
         for (int type : {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA}) {
             PngSpec spec;
             spec.width = 23, spec.height = 9, spec.bitDepth = bits, spec.colorType = type;
+            spec.interlaced = interlaced;
             const int channels = ChannelsOf(type);
             const size_t rowBytes = size_t(spec.width) * channels * (bits / 8);
             uint32_t seed = 5;
@@ -1043,7 +1050,7 @@ TEST(PelidornTool, PngFilesOfLibpngReadExactlyAndCorruptOnesAreRefused) {
             std::vector<uint8_t> expected = ref.pixels;
             if (bits == 16)
                 for (size_t i = 0; i + 1 < expected.size(); i += 2) std::swap(expected[i], expected[i + 1]);
-            EXPECT_EQ(im.samples, expected) << bits << " bits, colour type " << type;
+            EXPECT_EQ(im.samples, expected) << bits << " bits, colour type " << type << ", interlaced " << interlaced;
             EXPECT_EQ(im.channels(), channels);
         }
     // One flipped byte in the pixel data: refused with one line (the CRC no longer matches).

@@ -97,7 +97,6 @@ bool ReadPng(FILE* f, Image& image, std::string& error) {
         return false;
     }
     png_infop info = png_create_info_struct(png);
-    std::vector<png_bytep> rows;
     if (!info || setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
         error = std::string("not a readable PNG file (") + err.text + ")";
@@ -125,7 +124,7 @@ bool ReadPng(FILE* f, Image& image, std::string& error) {
     if (type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
     if (key) png_set_tRNS_to_alpha(png);
     if (depth == 16) png_set_swap(png);  // file order is big-endian; keep native uint16
-    png_set_interlace_handling(png);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     image.format = FileFormat::Png;
     image.width = int(width);
@@ -152,9 +151,11 @@ bool ReadPng(FILE* f, Image& image, std::string& error) {
     int intent = 0;
     if (png_get_sRGB(png, info, &intent)) image.pngSrgbIntent = intent;
     image.samples.resize(image.rowBytes() * image.height);
-    rows.resize(image.height);
-    for (int y = 0; y < image.height; ++y) rows[y] = image.samples.data() + image.rowBytes() * y;
-    png_read_image(png, rows.data());
+    // Row by row (every pass of an interlaced file over all rows, as png_read_image does), so
+    // that no local changes between the setjmp above and a jump back to it.
+    for (int pass = 0; pass < passes; ++pass)
+        for (int y = 0; y < image.height; ++y)
+            png_read_row(png, image.samples.data() + image.rowBytes() * size_t(y), nullptr);
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
