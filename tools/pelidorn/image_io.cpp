@@ -57,16 +57,7 @@ bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, std::s
         return false;
     }
     const uint64_t bytes = width * height * bytesPerPixel;
-    uint64_t available = 0;
-    if (FILE* m = std::fopen("/proc/meminfo", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, m))
-            if (std::sscanf(line, "MemAvailable: %" SCNu64, &available) == 1) {
-                available *= 1024;
-                break;
-            }
-        std::fclose(m);
-    }
+    const uint64_t available = AvailableMemory();
     if (available && bytes > available) {
         error = "the image is " + std::to_string(width) + "x" + std::to_string(height) + " pixels (" +
                 std::to_string(bytes >> 20) + " MiB); the machine has " + std::to_string(available >> 20) +
@@ -828,6 +819,17 @@ bool WriteTiff(const std::string& path, const Image& image, std::string& error) 
 }
 
 }  // namespace
+
+uint64_t AvailableMemory() {
+    uint64_t kib = 0;
+    if (FILE* m = std::fopen("/proc/meminfo", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, m))
+            if (std::sscanf(line, "MemAvailable: %" SCNu64, &kib) == 1) break;
+        std::fclose(m);
+    }
+    return kib * 1024;
+}
 
 bool FormatFromPath(const std::string& path, FileFormat& format) {
     const std::string p = Lower(path);

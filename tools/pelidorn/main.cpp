@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -238,19 +237,6 @@ std::string ResultText(int16_t r) {
     }
 }
 
-
-// What the machine can give without swapping (MemAvailable), in bytes; 0 when unknown.
-uint64_t AvailableMemory() {
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    uint64_t kib = 0;
-    std::string unit;
-    while (meminfo >> key >> kib) {
-        std::getline(meminfo, unit);
-        if (key == "MemAvailable:") return kib * 1024;
-    }
-    return 0;
-}
 
 std::string Mib(uint64_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB"; }
 
