@@ -358,10 +358,14 @@ void FilterRow(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp, ui
         for (size_t i = 0; i < n; ++i) scratch[i] = uint8_t(cur[i] - prev[i]);
         consider(2);
     }
-    // Average
-    const uint8_t* up = prev ? prev : nullptr;
-    for (size_t i = 0; i < head; ++i) scratch[i] = uint8_t(cur[i] - ((up ? up[i] : 0) >> 1));
-    for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - ((cur[i - bpp] + (up ? up[i] : 0)) >> 1));
+    // Average (of the left byte alone without a previous row)
+    if (prev) {
+        for (size_t i = 0; i < head; ++i) scratch[i] = uint8_t(cur[i] - (prev[i] >> 1));
+        for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - ((cur[i - bpp] + prev[i]) >> 1));
+    } else {
+        std::memcpy(scratch, cur, head);
+        for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - (cur[i - bpp] >> 1));
+    }
     consider(3);
     // Paeth (the same as Sub without a previous row)
     if (prev) {
