@@ -90,6 +90,12 @@ Image Scene(FileFormat format, int colors, bool alpha, int bits, int width = 40,
     return im;
 }
 
+// Overwrites every `every`-th sample byte with noise (a fixed linear congruential sequence).
+void AddNoise(Image& im, uint32_t seed, size_t every = 1) {
+    for (size_t i = 0; i < im.samples.size(); i += every)
+        im.samples[i] = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+}
+
 std::string Write(const Image& im, const std::string& name) {
     const std::string path = TempDir() + "/" + name;
     std::string error;
@@ -691,8 +697,7 @@ TEST(PelidornTool, FileSizeLimitKeepsTheOldOutputAndLeavesNoTemporaryFile) {
     // temporary file beside it and renames it only when it is complete.
     const std::string dir = Fresh("ulimit");
     Image noise = Scene(FileFormat::Png, 3, false, 8, 64, 64);
-    uint32_t seed = 7;
-    for (uint8_t& b : noise.samples) b = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+    AddNoise(noise, 7);
     const std::string input = Write(noise, "ulimit_in.png");
     const std::string output = dir + "/out.png";
     const std::string old(4000, 'k');
@@ -736,8 +741,7 @@ TEST(PelidornTool, ReplacingKeepsPermissionsAndWritesThroughLinks) {
 TEST(PelidornTool, TerminateWhileWritingLeavesNoTemporaryFile) {
     const std::string dir = Fresh("sigterm");
     Image noise = Scene(FileFormat::Png, 3, false, 16, 1500, 1000);
-    uint32_t seed = 11;
-    for (uint8_t& b : noise.samples) b = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+    AddNoise(noise, 11);
     const std::string input = Write(noise, "sigterm_in.png");
     const std::string output = dir + "/out.png";
     WriteFile(output, "keep me");
@@ -816,9 +820,7 @@ TEST(PelidornTool, ParallelPngReadsBackBitExactWithLibpng) {
         for (int colors : {1, 3})
             for (bool alpha : {false, true}) {
                 Image im = Scene(FileFormat::Png, colors, alpha, bits, 37, 29);
-                uint32_t seed = 3;
-                for (size_t i = 0; i < im.samples.size(); i += 5)
-                    im.samples[i] = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+                AddNoise(im, 3, 5);
                 const std::string path = TempDir() + "/parallel.png";
                 pelidorn::WriteOptions options;
                 options.threads = 4;
