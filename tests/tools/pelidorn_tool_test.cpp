@@ -634,6 +634,7 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
     const std::string goodJpegSamples(size_t(8 * 8 * 4), '\x80');
     WriteFile(dir + "/huge.png", PngHeaderOnly(100000, 100000));
     WriteFile(dir + "/big.png", PngHeaderOnly(40000, 40000));
+    WriteFile(dir + "/short.png", PngHeaderOnly(8000, 6000));  // 144 MB of rows from 8 bytes
     WriteFile(dir + "/huge.tif", TiffHeaderOnly(100000, 100000));
     WriteLibTiff(dir + "/pages.tif", 4, 4, 1, 8, PLANARCONFIG_CONTIG, COMPRESSION_NONE, 2, 1, {},
                  std::vector<uint8_t>(16, 100));
@@ -657,6 +658,7 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
     const Row rows[] = {
         {dir + "/huge.png", out, 1, "32767"},
         {dir + "/big.png", out, 1, "32767"},
+        {dir + "/short.png", out, 1, "too short for 8000x6000 pixels"},
         {dir + "/huge.tif", dir + "/out.tif", 1, "32767"},
         {dir + "/pages.tif", dir + "/out.tif", 1, "multi-page"},
         {dir + "/cmyk.jpg", dir + "/out.jpg", 1, "CMYK"},

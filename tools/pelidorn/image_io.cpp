@@ -278,6 +278,14 @@ bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused) {
     image.pngGamma = meta.pngGamma;
     image.pngSrgbIntent = meta.pngSrgbIntent;
     const size_t n = image.rowBytes();
+    // Deflate shrinks data at most 1032 to 1: image data shorter than that cannot hold the
+    // rows, and a few bytes claiming a large image take no memory for them.
+    if (idat.size() * 1040 < (n + 1) * height) {
+        error = "not a readable PNG file (its image data is too short for " + std::to_string(width) + "x" +
+                std::to_string(height) + " pixels)";
+        refused = true;
+        return false;
+    }
     std::vector<uint8_t> raw((n + 1) * height);
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
     if (!d) return false;
