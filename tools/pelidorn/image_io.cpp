@@ -465,6 +465,8 @@ bool WritePng(FILE* f, const Image& image, std::string& error, const WriteOption
     // Bands of about 4 MiB (at least 8 rows): enough of them to keep every core busy.
     int bandRows = options.pngBandRows > 0 ? options.pngBandRows
                                            : int(std::max<size_t>(8, (size_t(4) << 20) / (n + 1)));
+    // zlib counts a band's bytes in 32 bits: a band stays within 1 GiB, whatever was asked.
+    bandRows = std::min<size_t>(size_t(bandRows), std::max<size_t>(1, (size_t(1) << 30) / (n + 1)));
     bandRows = std::max(1, std::min(bandRows, H));
     const int bands = (H + bandRows - 1) / bandRows;
     struct Band {
