@@ -646,6 +646,8 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         const size_t scan = format == FileFormat::Jpeg ? whole.find("\xFF\xDA") : 0;  // JPEG: start of scan
         ASSERT_NE(scan, std::string::npos);
         WriteFile(dir + "/cut" + ext, whole.substr(0, (scan + whole.size()) / 2));
+        // Without its final marker a JPEG still holds every pixel: that one is read.
+        if (format == FileFormat::Jpeg) WriteFile(dir + "/noend.jpg", whole.substr(0, whole.size() - 2));
     }
     const int made = std::system(("mkdir -p " + dir + "/folder.png").c_str());
     (void)made;
@@ -681,6 +683,8 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         }
         EXPECT_EQ(HiddenFiles(dir), 0) << row.input;
     }
+    const ToolRun noEnd = Pelidorn(dir + "/noend.jpg " + dir + "/noend_out.jpg RADI=3 --quiet");
+    EXPECT_EQ(noEnd.code, 0) << noEnd.err;
 }
 
 TEST(PelidornTool, UnwritableFolderIsReportedBeforeTheRender) {

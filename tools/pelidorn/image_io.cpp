@@ -565,7 +565,9 @@ struct JpegError {
     jpeg_error_mgr manager;
     jmp_buf jump;
     char text[JMSG_LENGTH_MAX];
-    bool truncated;  // the data ended early: libjpeg made up the rest of the image
+    // The data ended early: libjpeg made up the rest of the image. A file that lacks only its
+    // final marker is read (the decoder's look-ahead meets the end, no bits are missing).
+    bool hitEnd, missingBits;
 };
 
 void JpegErrorExit(j_common_ptr info) {
@@ -575,7 +577,10 @@ void JpegErrorExit(j_common_ptr info) {
 }
 void JpegOutput(j_common_ptr) {}
 void JpegEmit(j_common_ptr info, int level) {
-    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) reinterpret_cast<JpegError*>(info->err)->truncated = true;
+    auto* e = reinterpret_cast<JpegError*>(info->err);
+    if (level >= 0) return;
+    if (info->err->msg_code == JWRN_JPEG_EOF) e->hitEnd = true;
+    if (info->err->msg_code == JWRN_HIT_MARKER) e->missingBits = true;
 }
 
 bool ReadJpeg(FILE* f, Image& image, std::string& error) {
@@ -623,7 +628,8 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error) {
         JSAMPROW row = image.samples.data() + image.rowBytes() * info.output_scanline;
         jpeg_read_scanlines(&info, &row, 1);
     }
-    if (err.truncated) {
+    // A progressive file that ends early lacks whole scans (no bits missing within one).
+    if (err.missingBits || (err.hitEnd && info.progressive_mode)) {
         jpeg_destroy_decompress(&info);
         error = "not a readable JPEG file (it ends before its image data does)";
         return false;
