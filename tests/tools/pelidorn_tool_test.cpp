@@ -636,6 +636,7 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
     WriteFile(dir + "/big.png", PngHeaderOnly(40000, 40000));
     WriteFile(dir + "/short.png", PngHeaderOnly(8000, 6000));  // 144 MB of rows from 8 bytes
     WriteFile(dir + "/huge.tif", TiffHeaderOnly(100000, 100000));
+    WriteFile(dir + "/short.tif", TiffHeaderOnly(8000, 6000));  // 48 MB of rows from one 3-byte strip
     WriteLibTiff(dir + "/pages.tif", 4, 4, 1, 8, PLANARCONFIG_CONTIG, COMPRESSION_NONE, 2, 1, {},
                  std::vector<uint8_t>(16, 100));
     WriteLibJpeg(dir + "/cmyk.jpg", 8, 8, 4, JCS_CMYK, {}, std::vector<uint8_t>(goodJpegSamples.begin(), goodJpegSamples.end()));
@@ -662,6 +663,7 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         {dir + "/big.png", out, 1, "32767"},
         {dir + "/short.png", out, 1, "too short for 8000x6000 pixels"},
         {dir + "/huge.tif", dir + "/out.tif", 1, "32767"},
+        {dir + "/short.tif", dir + "/out.tif", 1, "too short for 8000x6000 pixels"},
         {dir + "/pages.tif", dir + "/out.tif", 1, "multi-page"},
         {dir + "/cmyk.jpg", dir + "/out.jpg", 1, "CMYK"},
         {dir + "/cut.png", out, 1, "not a readable PNG"},

@@ -17,6 +17,7 @@
 #include <cctype>
 #include <csetjmp>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <thread>
 #include <cinttypes>
@@ -752,6 +753,18 @@ bool ReadTiff(const std::string& path, Image& image, std::string& error) {
         return false;
     }
     if (!SizeAllowed(width, height, uint64_t(spp) * (bits / 8), error)) return false;
+    if (compression == COMPRESSION_NONE) {
+        // Stored as they are, the rows must fit in the file: a few bytes claiming a large
+        // image take no memory for it. (libtiff makes up strip sizes for a file whose own
+        // are implausible, so the file's length is the measure.)
+        std::error_code failed;
+        const uintmax_t length = std::filesystem::file_size(path, failed);
+        if (!failed && length < uint64_t(width) * height * spp * (bits / 8)) {
+            error = "not a readable TIFF file (its image data is too short for " + std::to_string(width) + "x" +
+                    std::to_string(height) + " pixels)";
+            return false;
+        }
+    }
     uint32_t profileLength = 0;
     void* profile = nullptr;
     if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &profileLength, &profile) && profile && profileLength)
