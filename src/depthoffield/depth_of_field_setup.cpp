@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "depthoffield/depth_of_field_filter.h"
+#include "pixel/colour.h"
 
 namespace ov {
 
@@ -44,10 +45,18 @@ void max_blur_extent(const DepthOfFieldParams& params, double scale, unsigned& r
     ry = unsigned(std::min(std::ceil(my), kMaxLevelRadius));
 }
 
-uint64_t kernelSliceBytes(const DepthLevelRadii& g, double border_bias) {
-    const uint64_t bytes = kernelBufferSize64(g.rx, border_bias, g.aspect());
+namespace {
+
+// A kernel buffer size rounded up to the slice alignment; sizes above 2^62 give the max value.
+uint64_t alignedSlice(uint64_t bytes) {
     if (bytes > (uint64_t(1) << 62)) return std::numeric_limits<uint64_t>::max();
     return (bytes + (kKernelSliceAlign - 1)) & ~(kKernelSliceAlign - 1);
+}
+
+}  // namespace
+
+uint64_t kernelSliceBytes(const DepthLevelRadii& g, double border_bias) {
+    return alignedSlice(kernelBufferSize64(g.rx, border_bias, g.aspect()));
 }
 
 KernelStoreSize kernelStoreSize(const DepthOfFieldParams& params, double scale) {
@@ -56,7 +65,7 @@ KernelStoreSize kernelStoreSize(const DepthOfFieldParams& params, double scale) 
     for (int32_t d = 0; d < 256; ++d) {
         const DepthLevelRadii g = depthLevelRadii(params, scale, d);
         const uint64_t bytes = kernelBufferSize64(g.rx, params.iris_border_brightness, g.aspect());
-        const uint64_t slice = kernelSliceBytes(g, params.iris_border_brightness);
+        const uint64_t slice = alignedSlice(bytes);
         // Each term is below 2^62, so 256 of them cannot wrap before the check.
         if (bytes > (uint64_t(1) << 62) || slice == kNone) return {kNone, kNone};
         s.unrounded += bytes;
@@ -69,11 +78,8 @@ void fillDepthTables(float* decode, float* encode, float* curve, double depth_cu
     for (int32_t i = 0; i < kDepthTableSize; ++i) {
         const double x = double(i) * 3.051850947599719e-05;
         curve[i] = float(std::pow(x, depth_curve));
-        const double d = x > 0.081 ? std::pow((x + 0.099) * 0.9099181073703367, 2.2222222222222223)
-                                   : x * 0.2222222222222222;
-        decode[i] = float(d * maxValue);
-        const double e = x >= 0.018 ? std::pow(x, 0.45) * 1.099 - 0.099 : x * 4.5;
-        encode[i] = float(e * maxValue);
+        decode[i] = float(rec709_to_linear(x) * maxValue);
+        encode[i] = float(linear_to_rec709(x) * maxValue);
     }
 }
 

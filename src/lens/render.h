@@ -18,16 +18,13 @@
 
 #include <cstdint>
 
+#include "depthoffield/depth_of_field_filter.h"
 #include "host/host_api.h"
 #include "pixel/formats.h"
 
 namespace ov {
 
 class pfFilterPelidorn;
-
-// The host's "this filter cannot handle this document" code, answered by the depth-of-field
-// blur views while the engine has no tile renderer.
-constexpr int16_t kStatusDepthOfFieldUnavailable = -30101;
 
 // Which engine Render would run for a mask view and the filter's parameters.
 enum class RenderEngine { DepthOfField, OutOfFocus };

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "fft/fft.h"
+#include "pixel/colour.h"
 
 namespace ov {
 
@@ -119,11 +120,8 @@ void fillTransferTables(float* toLinear, float* fromLinear, bool gammaCorrection
     for (int i = 0; i < kTransferTableSize; ++i) {
         const double x = double(i) * 3.051850947599719e-05;  // i / 32767
         if (gammaCorrection) {
-            const double lin = x > 0.081 ? std::pow((x + 0.099) * 0.9099181073703367, 2.2222222222222223)
-                                         : x * 0.2222222222222222;
-            const double enc = x >= 0.018 ? 1.099 * std::pow(x, 0.45) - 0.099 : 4.5 * x;
-            toLinear[i] = static_cast<float>(lin);
-            fromLinear[i] = static_cast<float>(enc * maxValue);
+            toLinear[i] = static_cast<float>(rec709_to_linear(x));
+            fromLinear[i] = static_cast<float>(linear_to_rec709(x) * maxValue);
         } else {
             toLinear[i] = static_cast<float>(x);
             fromLinear[i] = static_cast<float>(x * maxValue);

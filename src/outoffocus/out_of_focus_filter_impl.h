@@ -18,6 +18,7 @@
 #include "kernel/iris_kernel_image.h"
 #include "outoffocus/out_of_focus_filter.h"
 #include "pixel/clear_fill_filter.h"
+#include "pixel/colour.h"
 #include "pixel/copy_image_filter.h"
 #include "pixel/edge_mode.h"
 
@@ -27,15 +28,6 @@ namespace oof_detail {
 
 // The largest float sample the blur takes as it is (16 times white; linearised, about 390).
 inline constexpr double kFloatSampleCeiling = 16.0;
-
-// BT.709 transfer computed directly (float formats).
-inline double decode709(double v) {
-    return v > 0.081 ? std::pow((v + 0.099) * 0.9099181073703367, 2.2222222222222223)
-                     : v * 0.2222222222222222;
-}
-inline double encode709(double c) {
-    return c >= 0.018 ? 1.099 * std::pow(c, 0.45) - 0.099 : 4.5 * c;
-}
 
 // Rows [first, last) of band `index` of `count` over `rows` rows: q = rows / count rows per
 // band, the last band takes the remainder.
@@ -336,7 +328,7 @@ void OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::toWorking(double* colour, doub
             if (colour[c] > oof_detail::kFloatSampleCeiling) colour[c] = oof_detail::kFloatSampleCeiling;
         if (alpha > oof_detail::kFloatSampleCeiling) alpha = oof_detail::kFloatSampleCeiling;
         if (gamma)
-            for (int c = 0; c < C; ++c) colour[c] = oof_detail::decode709(colour[c]);
+            for (int c = 0; c < C; ++c) colour[c] = rec709_to_linear(colour[c]);
     }
     for (int c = 0; c < C; ++c) out.v[c] = static_cast<float>(colour[c] * gain);
     if constexpr (P::has_alpha) out.v[GridPixel::alpha_index] = static_cast<float>(alpha * gain);
@@ -598,7 +590,7 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::writeBand(const WorkView<G
                     }
                 }
                 if (gamma)
-                    for (int c = 0; c < C; ++c) colour[c] = oof_detail::encode709(colour[c]);
+                    for (int c = 0; c < C; ++c) colour[c] = linear_to_rec709(colour[c]);
                 if constexpr (hasAlpha) {
                     const float a = static_cast<float>(alpha);
                     if (straight && a > 0.0f)
