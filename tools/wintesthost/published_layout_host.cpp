@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <type_traits>
 
 #include "tools/scene/scene_random.h"
 
@@ -109,10 +110,23 @@ void PutProc(std::vector<uint8_t>& bytes, size_t offset, Fn fn) {
 
 // ---- host procedures -----------------------------------------------------------------------
 
-int16_t Unused() {
+// A procedure the module must not call, of the slot's own signature: counts the call and
+// answers a failure (null for a pointer, -1 for a number).
+template <class R, class... Args>
+R Unused(Args...) {
     g->unusedCalls++;
-    return -1;
+    if constexpr (std::is_pointer_v<R>) return nullptr;
+    else if constexpr (!std::is_void_v<R>) return R(-1);
 }
+
+// The published signatures of the slots the module leaves alone. Handles are char**, tokens
+// are opaque pointers, keys, types, units and enumerations are 32-bit codes, a Boolean is a
+// byte, a Str255 is 256 bytes, and a simple reference is only passed by pointer.
+using Handle = char**;
+using Token = void*;
+using Code32 = uint32_t;
+using Str255 = uint8_t[256];
+struct SimpleReference;
 
 uint8_t Abort() {
     g->abortCalls++;
@@ -269,7 +283,10 @@ void SetUp(State& s) {
     PutProc(s.basic, 0, &AcquireSuite);
     PutProc(s.basic, 8, &ReleaseSuite);
     PutProc(s.basic, 16, &IsEqual);
-    for (size_t i = 3; i < kBasicSuiteSlots; ++i) PutProc(s.basic, i * 8, &Unused);
+    PutProc(s.basic, 24, &Unused<int32_t, size_t, void**>);         // AllocateBlock
+    PutProc(s.basic, 32, &Unused<int32_t, void*>);                  // FreeBlock
+    PutProc(s.basic, 40, &Unused<int32_t, void*, size_t, void**>);  // ReallocateBlock
+    PutProc(s.basic, 48, &Unused<int32_t>);                         // Undefined
     Put<void*>(r, kSSPBasic, s.basic.data());
 
     s.bufferSuite.assign(kBufferSuiteSlots * 8, 0);
@@ -278,22 +295,56 @@ void SetUp(State& s) {
     PutProc(s.bufferSuite, 16, &BufferGetSize);
     PutProc(s.bufferSuite, 24, &BufferGetSpace);
     s.handleSuite.assign(kHandleSuiteSlots * 8, 0);  // acquired and released, never called
-    for (size_t i = 0; i < kHandleSuiteSlots; ++i) PutProc(s.handleSuite, i * 8, &Unused);
+    PutProc(s.handleSuite, 0, &Unused<Handle, int32_t>);                        // New
+    PutProc(s.handleSuite, 8, &Unused<void, Handle>);                           // Dispose
+    PutProc(s.handleSuite, 16, &Unused<void, Handle>);                          // DisposeRegularHandle
+    PutProc(s.handleSuite, 24, &Unused<void, Handle, uint8_t, char**, uint8_t*>);  // SetLock
+    PutProc(s.handleSuite, 32, &Unused<int32_t, Handle>);                       // GetSize
+    PutProc(s.handleSuite, 40, &Unused<int16_t, Handle, int32_t>);              // SetSize
+    PutProc(s.handleSuite, 48, &Unused<void, int32_t>);                         // RecoverSpace
 
     s.readProcs.assign(kReadProcsSize, 0);
     Put<int16_t>(s.readProcs, 0, 0);
     Put<int16_t>(s.readProcs, 2, kReadCount);
-    for (int i = 0; i < kReadCount; ++i) PutProc(s.readProcs, kFirstProc + size_t(i) * 8, &Unused);
-    PutProc(s.readProcs, kFirstProc + 0 * 8, &OpenRead);
-    PutProc(s.readProcs, kFirstProc + 1 * 8, &CloseRead);
-    PutProc(s.readProcs, kFirstProc + 2 * 8, &GetKey);
-    PutProc(s.readProcs, kFirstProc + 3 * 8, &GetInteger);
-    PutProc(s.readProcs, kFirstProc + 4 * 8, &GetFloat);
+    const auto read = [&s](int slot, auto fn) { PutProc(s.readProcs, kFirstProc + size_t(slot) * 8, fn); };
+    read(0, &OpenRead);
+    read(1, &CloseRead);
+    read(2, &GetKey);
+    read(3, &GetInteger);
+    read(4, &GetFloat);
+    read(5, &Unused<int16_t, Token, Code32*, double*>);                        // getUnitFloat
+    read(6, &Unused<int16_t, Token, uint8_t*>);                                // getBoolean
+    read(7, &Unused<int16_t, Token, Handle*>);                                 // getText
+    read(8, &Unused<int16_t, Token, Handle*>);                                 // getAlias
+    read(9, &Unused<int16_t, Token, Code32*>);                                 // getEnumerated
+    read(10, &Unused<int16_t, Token, Code32*>);                                // getClass
+    read(11, &Unused<int16_t, Token, SimpleReference*>);                       // getSimpleReference
+    read(12, &Unused<int16_t, Token, Code32*, Handle*>);                       // getObject
+    read(13, &Unused<int16_t, Token, uint32_t*>);                              // getCount
+    read(14, &Unused<int16_t, Token, Str255*>);                                // getString
+    read(15, &Unused<int16_t, Token, int32_t, int32_t, int32_t*>);             // getPinnedInteger
+    read(16, &Unused<int16_t, Token, const double*, const double*, double*>);  // getPinnedFloat
+    read(17, &Unused<int16_t, Token, const double*, const double*, Code32*, double*>);  // getPinnedUnitFloat
     s.writeProcs.assign(kWriteProcsSize, 0);
     Put<int16_t>(s.writeProcs, 0, 0);
     Put<int16_t>(s.writeProcs, 2, kWriteCount);
-    for (int i = 0; i < kWriteCount; ++i) PutProc(s.writeProcs, kFirstProc + size_t(i) * 8, &Unused);
-    PutProc(s.writeProcs, kFirstProc, &OpenWrite);
+    const auto write = [&s](int slot, auto fn) { PutProc(s.writeProcs, kFirstProc + size_t(slot) * 8, fn); };
+    write(0, &OpenWrite);
+    write(1, &Unused<int16_t, Token, Handle*>);                                // closeWrite
+    write(2, &Unused<int16_t, Token, Code32, int32_t>);                        // putInteger
+    write(3, &Unused<int16_t, Token, Code32, const double*>);                  // putFloat
+    write(4, &Unused<int16_t, Token, Code32, Code32, const double*>);          // putUnitFloat
+    write(5, &Unused<int16_t, Token, Code32, uint8_t>);                        // putBoolean
+    write(6, &Unused<int16_t, Token, Code32, Handle>);                         // putText
+    write(7, &Unused<int16_t, Token, Code32, Handle>);                         // putAlias
+    write(8, &Unused<int16_t, Token, Code32, Code32, Code32>);                 // putEnumerated
+    write(9, &Unused<int16_t, Token, Code32, Code32>);                         // putClass
+    write(10, &Unused<int16_t, Token, Code32, const SimpleReference*>);        // putSimpleReference
+    write(11, &Unused<int16_t, Token, Code32, Code32, Handle>);                // putObject
+    write(12, &Unused<int16_t, Token, Code32, uint32_t>);                      // putCount
+    write(13, &Unused<int16_t, Token, Code32, const uint8_t*>);                // putString
+    write(14, &Unused<int16_t, Token, Code32, Code32>);                        // putScopedClass
+    write(15, &Unused<int16_t, Token, Code32, Code32, Handle>);                // putScopedObject
     s.descriptor.assign(kDescriptorSize, 0);
     Put<int16_t>(s.descriptor, kPlayInfo, 0);  // do not show the dialog
     Put<void*>(s.descriptor, kWriteProcs, s.writeProcs.data());
