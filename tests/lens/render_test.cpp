@@ -118,15 +118,28 @@ TEST(Render, EngineChoice) {
     EXPECT_EQ(ov::ChooseEngine(*f, noMask), ov::RenderEngine::OutOfFocus);
 }
 
-TEST(Render, DepthMapDocumentIsRefusedUntouched) {
+TEST(Render, DepthMapDocumentRunsTheDepthOfFieldEngine) {
+    // "depth buffer": the selection, read as depth map, drawn as gray (depth curve 1).
     auto f = MakeFilter();
     lens_test::FakeHost host(6, 4, 3);
     host.rec.haveMask = 1;
-    host.mask.assign(6 * 4, 128);
+    host.mask.assign(6 * 4, 0);
+    for (size_t i = 0; i < host.mask.size(); i += 2) host.mask[i] = 255;
     ASSERT_EQ(ov::pfFilter::SetupFilterRecord(&host.rec, 1), 0);
     f->filterRecord = &host.rec;
-    EXPECT_EQ(f->Render(&host.rec), ov::kStatusDepthOfFieldUnavailable);
-    for (uint8_t v : host.out) EXPECT_EQ(v, 0);  // the destination is not touched
+    f->Show.Select(3);
+    ASSERT_EQ(f->Render(&host.rec), 0);
+    for (size_t i = 0; i < 6 * 4; ++i)
+        for (size_t c = 0; c < 3; ++c) EXPECT_EQ(host.out[i * 3 + c], i % 2 == 0 ? 255 : 0) << i;
+    // "normal blur" with a radius needs the tile renderer: it blurs, or, in a build without
+    // one, answers the host's "cannot handle" code and leaves the destination untouched.
+    std::fill(host.out.begin(), host.out.end(), uint8_t(7));
+    f->Show.Select(1);
+    const int16_t status = f->Render(&host.rec);
+    EXPECT_TRUE(status == 0 || status == ov::kStatusDepthOfFieldUnavailable) << status;
+    if (status != 0) {
+        for (uint8_t v : host.out) EXPECT_EQ(v, 7);
+    }
 }
 
 TEST(Render, EmptyDestinationRendersNothing) {

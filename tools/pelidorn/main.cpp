@@ -38,8 +38,8 @@ using namespace pelidorn;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitCancelled = 130;
-// The module's answer for a document whose selection would be the depth map (SelectionIs 1
-// with a selection): the depth-of-field engine is not part of this build. The host's
+// The module's answer for the depth-of-field blur views (a selection used as depth map,
+// SelectionIs 1, SHOW 1 or 6) in a build without the engine's tile renderer. The host's
 // "filter cannot handle this document" code.
 constexpr int16_t kResultDepthOfFieldUnavailable = -30101;
 
@@ -83,8 +83,10 @@ void PrintHelp(const std::vector<ov::resources::TerminologyParameter>& keys) {
         "Options:\n"
         "  --selection FILE   an 8-bit gray image of the same size used as the selection\n"
         "                     (255 selected). The plug-in uses it as the iris shape with SEIS=2;\n"
-        "                     as a depth map (SEIS=1, the default) it needs the depth-of-field\n"
-        "                     engine, which this version does not have, and is refused.\n"
+        "                     as a depth map (SEIS=1, the default) the depth-of-field engine runs,\n"
+        "                     and SHOW takes its list: 1 normal blur, 2 iris, 3 depth buffer,\n"
+        "                     4 highlight selection, 5 highlight selection only, 6 info density,\n"
+        "                     7 sharp zone.\n"
         "  --print-values     print the values the plug-in records (KEY=VALUE, one a line)\n"
         "  --module PATH      the plug-in module (default: pelidorn_plugin.so beside this program,\n"
         "                     or $PELIDORN_MODULE)\n"
@@ -307,8 +309,9 @@ int main(int argc, char** argv) {
     }
     if (!run.error.empty()) Fail(kExitFailed, run.error);
     if (run.result == kResultDepthOfFieldUnavailable)
-        Fail(kExitFailed, "the selection would be the depth map (SEIS=1), and the depth-of-field engine is not "
-                          "part of this version: pass SEIS=2 to use the selection as the iris shape, or leave out "
+        Fail(kExitFailed, "the blur with the selection as depth map (SEIS=1, SHOW=1 or 6) is not part of this "
+                          "version: its other views work (SHOW=2 iris, 3 depth buffer, 4 and 5 highlight selection, "
+                          "7 sharp zone); pass SEIS=2 to use the selection as the iris shape, or leave out "
                           "--selection");
     if (run.result == userCanceledErr || interrupts.load() > 0) {
         std::fprintf(stderr, "pelidorn: cancelled by the user (-128); %s left untouched\n", outputPath.c_str());

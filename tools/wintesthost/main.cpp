@@ -123,6 +123,11 @@ std::vector<Case> Cases() {
         {"rgba16_highlights_only", 3, true, 16, false, {Long("SHOW", 4), Double("SELL", 180)}, 0},
         {"rgb8_selection_iris", 3, false, 8, true, {Double("RADI", 300), Long("SEIS", 2)}, 0},
         {"rgb8_depth_map_refused", 3, false, 8, true, {Double("RADI", 300), Long("SEIS", 1)}, -30101},
+        // The selection as depth map: the depth-of-field engine's views (its 7-entry list).
+        {"rgb8_depth_buffer", 3, false, 8, true, {Long("SEIS", 1), Long("SHOW", 3)}, 0},
+        {"rgba16_sharp_zone", 3, true, 16, true, {Long("SEIS", 1), Long("SHOW", 7), Double("RADI", 40)}, 0},
+        {"rgbaf_depth_iris", 3, true, 32, true, {Long("SEIS", 1), Long("SHOW", 2), Long("IRFA", 6)}, 0},
+        {"two8_depth_highlights", 2, false, 8, true, {Long("SEIS", 1), Long("SHOW", 4), Double("SELL", 180)}, 0},
     };
 }
 

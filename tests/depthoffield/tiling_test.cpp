@@ -1,0 +1,187 @@
+// The tiled blur's frame: the tile grid over the destination, the per-thread chunk buffers
+// and their refinement when the host refuses memory, and the parallel run that shares the
+// tiles out. A recording worker stands in for the tile renderer: it takes tiles as the
+// renderer does, marks the destination pixels each tile covers and touches the last byte of
+// each buffer its padded tile needs (so an undersized buffer shows under the sanitizers).
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "depthoffield/depth_of_field_filter.h"
+#include "dof_test_support.h"
+
+using namespace dof_test;
+
+namespace {
+
+using Filter = ov::DepthOfFieldFilter<ov::ImgHostRGBA_U8, ov::ImgDepth8>;
+
+struct Recorder {
+    std::mutex mutex;
+    std::vector<int> tileTakes;     // per tile: how often it was taken
+    std::vector<int> pixelHits;     // per destination pixel: how many tiles covered it
+    std::vector<uint32_t> threadIDs;
+    std::vector<uint32_t> iterations;
+    bool touchBuffers = true;
+
+    void attach(Filter& f) {
+        f.tile_job = [this, &f](uint32_t, uint32_t n, uint32_t id) -> uint32_t {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                threadIDs.push_back(id);
+                iterations.push_back(n);
+            }
+            for (;;) {
+                const int32_t t = f.take_tile();
+                if (t >= f.tiles.rows * f.tiles.cols) return 0;
+                const ov::Rectangle r = f.tiles.tile(t);
+                if (touchBuffers) {
+                    const ov::Rectangle& o = f.tiles.overflow;
+                    const int64_t padX = std::max(std::abs(o.left), std::abs(o.right));
+                    const int64_t padY = std::max(std::abs(o.top), std::abs(o.bottom));
+                    const int64_t n = (r.right - r.left + 2 * padX) * (r.bottom - r.top + 2 * padY);
+                    const ov::ChunkBuffers& c = f.chunk_buffers[id];
+                    static_cast<unsigned char*>(c.composite)[n * Filter::P - 1] = 1;
+                    c.highlight_keep[n - 1] = 1.0f;
+                    c.coverage_excess[n - 1] = 1.0f;
+                    c.min_index[n - 1] = 1;
+                    static_cast<unsigned char*>(c.records)[n * (32 + 2 * Filter::P) - 1] = 1;
+                    c.list_heads[n - 1] = nullptr;
+                }
+                std::lock_guard<std::mutex> lock(mutex);
+                tileTakes.at(size_t(t))++;
+                for (int32_t y = r.top; y < r.bottom; ++y)
+                    for (int32_t x = r.left; x < r.right; ++x) pixelHits.at(size_t(y) * f.tiles.width + x)++;
+            }
+        };
+    }
+};
+
+}  // namespace
+
+// Every destination pixel is handed to exactly one tile, every tile is taken once, and thread
+// ids stay below the thread count, for several sizes and 1..64 threads.
+TEST(TileGrid, EveryPixelOnceEveryTileOnceForAnyThreadCount) {
+    struct Size {
+        uint32_t w, h;
+        double radius;
+    };
+    const Size sizes[] = {{1, 1, 3}, {7, 5, 1}, {24, 16, 12}, {61, 3, 2}, {40, 37, 40}};
+    for (int32_t threads : {1, 2, 3, 5, 8, 13, 31, 64}) {
+        TestHost host(threads);
+        for (const Size& s : sizes) {
+            SCOPED_TRACE(testing::Message() << s.w << "x" << s.h << " on " << threads << " threads");
+            Rig<ov::ImgHostRGBA_U8> rig(host, s.w, s.h, defaultParams(s.radius));
+            Recorder rec;
+            rec.attach(rig.filter);
+            // Tiles are known only once the grid is laid; size the records generously.
+            rec.tileTakes.assign(size_t(s.w) * s.h, 0);
+            rec.pixelHits.assign(size_t(s.w) * s.h, 0);
+            ASSERT_EQ(rig.filter.render(0, 1), 0u);
+            const int32_t tiles = rig.filter.tiles.rows * rig.filter.tiles.cols;
+            const int32_t cpus = std::min(threads, 64);
+            EXPECT_EQ(rig.filter.tiles.cpus, cpus);
+            for (int32_t t = 0; t < tiles; ++t) EXPECT_EQ(rec.tileTakes[size_t(t)], 1) << t;
+            for (int hits : rec.pixelHits) ASSERT_EQ(hits, 1);
+            const uint32_t items = uint32_t(std::min(cpus, tiles));
+            for (uint32_t n : rec.iterations) EXPECT_EQ(n, items);
+            for (uint32_t id : rec.threadIDs) {
+                EXPECT_LT(id, items);
+                EXPECT_LT(int32_t(id), cpus);
+            }
+            EXPECT_EQ(rig.filter.chunk_buffers, nullptr);
+            EXPECT_EQ(host.liveBlocks(), 0u);
+        }
+    }
+}
+
+// With buffers capped per block the grid is refined until they fit; when even the finest grid
+// does not fit, or the record array is never granted, the render is out of memory with
+// nothing left allocated and no worker started.
+TEST(TileGrid, RefinementUnderMemoryCaps) {
+    const uint32_t arrayBytes = 4 * sizeof(ov::ChunkBuffers);
+    struct Case {
+        const char* what;
+        std::function<bool(uint32_t)> refuse;
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {"cap of 80 KB", [](uint32_t s) { return s > 80000; }, 0},
+        {"cap of 2 KB", [](uint32_t s) { return s > 2000; }, kHostOutOfMemory},
+        {"no record array", [=](uint32_t s) { return s == arrayBytes; }, kHostOutOfMemory},
+    };
+    for (const Case& c : cases) {
+        TestHost host(4);
+        Rig<ov::ImgHostRGBA_U8> rig(host, 48, 40, defaultParams(10.0));
+        Recorder rec;
+        rec.attach(rig.filter);
+        rec.tileTakes.assign(48 * 40, 0);
+        rec.pixelHits.assign(48 * 40, 0);
+        ASSERT_EQ(rig.filter.init_all(), 0u) << c.what;
+        host.refuse = c.refuse;
+        rig.filter.next_tile = 0;
+        EXPECT_EQ(rig.filter.render_tiled(), c.expected) << c.what;
+        rig.filter.free_all();
+        EXPECT_EQ(host.liveBlocks(), 0u) << c.what;
+        EXPECT_EQ(rig.filter.chunk_buffers, nullptr) << c.what;
+        if (c.expected == 0) {
+            EXPECT_GT(rig.filter.tiles.rows * rig.filter.tiles.cols, 4) << c.what;
+            for (int hits : rec.pixelHits) ASSERT_EQ(hits, 1) << c.what;
+        } else {
+            EXPECT_TRUE(rec.threadIDs.empty()) << c.what;
+            // The grid was refined to its finest before giving up: tile sides of 4 or 5.
+            EXPECT_LE(48 / rig.filter.tiles.cols, 5) << c.what;
+            EXPECT_LE(40 / rig.filter.tiles.rows, 5) << c.what;
+        }
+    }
+}
+
+// Buffer sizes are formed in 64 bits: a request that does not fit 32 bits, or a padded tile
+// side beyond 65535, is never made but refused, so the grid splits further. The host here
+// only pretends to grant the large blocks (the recording worker does not touch them).
+TEST(TileGrid, LargeImagesSplitInsteadOfWrapping) {
+    struct Case {
+        uint32_t w, h;
+        double radius;
+        int32_t threads;
+    };
+    // 20000 x 15000 at Radius 50 (1562.5 pixels) on 8 threads asks 5.5 GB for a grid of 8
+    // tiles; 200000 x 8 has a tile side beyond 65535 on one thread.
+    const Case cases[] = {{20000, 15000, 1562.5, 8}, {200000, 8, 1.0, 1}};
+    for (const Case& c : cases) {
+        TestHost host(c.threads);
+        std::vector<uint32_t> asked;
+        host.freeHook = [](void*) {};
+        Filter f(&host);
+        f.destination = ov::ImgHostRGBA_U8(nullptr, c.w, c.h, 0, 0, 0, false, 1.0, 1.0, 1.0, true, 4);
+        f.params = defaultParams(c.radius);
+        std::vector<ov::ChunkBuffers> records(64);
+        host.allocateHook = [&](uint32_t size) -> void* {
+            asked.push_back(size);
+            if (size == uint32_t(c.threads) * sizeof(ov::ChunkBuffers)) return records.data();
+            return reinterpret_cast<void*>(uintptr_t(0x1000));  // never dereferenced
+        };
+        int runs = 0;
+        f.tile_job = [&](uint32_t, uint32_t, uint32_t) -> uint32_t {
+            ++runs;
+            return 0;
+        };
+        f.next_tile = 0;
+        ASSERT_EQ(f.render_tiled(), 0u);
+        EXPECT_GE(runs, 1);
+        // The buffers were asked for once, for the final grid, with their exact 64-bit sizes.
+        const ov::Rectangle t = f.tiles.largest_tile();
+        const ov::Rectangle& o = f.tiles.overflow;
+        const int64_t pw = t.right - t.left + 2 * int64_t(o.right), ph = t.bottom - t.top + 2 * int64_t(o.bottom);
+        EXPECT_LE(pw, 65535);
+        EXPECT_LE(ph, 65535);
+        const uint64_t n = uint64_t(pw) * uint64_t(ph);
+        ASSERT_EQ(asked.size(), 1u + 6u * uint32_t(c.threads));
+        const uint64_t expect[6] = {n * 16, n * 4, n * 4, n, n * 64, n * 8};
+        for (size_t i = 0; i < 6; ++i) EXPECT_EQ(asked[1 + i], expect[i]) << i;
+    }
+}
