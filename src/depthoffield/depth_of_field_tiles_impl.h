@@ -479,6 +479,7 @@ private:
                       double preservative) {
         while (r) {
             Record* const after = r->next;
+            if (after) prefetch(after);  // the walk is bound by memory latency, not arithmetic
             const int32_t d = r->blur_index;
             const IrisKernel& k = f.kernels[d];
             const KernelDeltaRecord* const kr = k.records;
@@ -525,6 +526,14 @@ private:
             }
             r = after;
         }
+    }
+
+    static void prefetch(const void* p) {
+#if defined(__GNUC__)
+        __builtin_prefetch(p);
+#else
+        (void)p;
+#endif
     }
 
     static void gather(Record* r, double g, const double* hs) {
