@@ -171,7 +171,10 @@ inline uint8_t blurIndexAt(const F& f, int32_t ix, int32_t iy) {
 }
 
 // Everything one render_chunk call works with.
-template <class F, bool Highlights>
+// Fast: pass 2 takes each footprint run's minimum from a sparse table of the row (O(1) per
+// run) instead of the backward sweep over the widest run ending at each column (O(run)); both
+// give the exact minimum, so the results are the same bits (the tests compare them).
+template <class F, bool Highlights, bool Fast = true>
 class ChunkRenderer {
 public:
     using Img = std::remove_cvref_t<decltype(F::source)>;
@@ -297,7 +300,7 @@ private:
         return ok;
     }
 
-    uint32_t pass2() {
+    uint32_t pass2Sweep() {
         uint8_t* runMin = reinterpret_cast<uint8_t*>(excess);  // one byte per column
         for (int32_t py = 0; py < H; ++py) {
             std::memset(runMin, 255, size_t(W));
@@ -314,6 +317,7 @@ private:
                 }
                 while (S) {
                     SpanRecord* next = S->next;
+                    if (next) prefetch(next);
                     const IrisKernel& K = f.kernels[S->blur_index];
                     const int32_t dy = py - int32_t(S->y);
                     const int32_t s = clampColumn(int64_t(S->x) + firstX(K, dy), W);
@@ -327,6 +331,53 @@ private:
                         if (s0 < W) recordRun(e, int32_t(s0), int32_t(ny));
                         push(S, e, int32_t(ny));
                     }
+                    S = next;
+                }
+            }
+            if (const uint32_t st = progress(true); st != ok) return st;
+        }
+        return ok;
+    }
+
+    // The sparse table of row py's blur indices: level k holds the minimum of 2^k columns from
+    // each column on. It lives in the coverage_excess buffer, free until pass 5 (W bytes per
+    // level, at most 17 levels for W <= 65536; 4 W H bytes are there).
+    static int32_t floorLog2(uint32_t v) {
+        int32_t k = 0;
+        while (v >>= 1) ++k;
+        return k;
+    }
+
+    uint32_t pass2() {
+        const int32_t levels = floorLog2(uint32_t(W)) + 1;
+        if constexpr (!Fast) return pass2Sweep();
+        if (int64_t(levels) * W > 4 * int64_t(W) * H) return pass2Sweep();
+        uint8_t* const table = reinterpret_cast<uint8_t*>(excess);
+        for (int32_t py = 0; py < H; ++py) {
+            const size_t rowStart = at(0, py);
+            for (int32_t x = 0; x < W; ++x) table[x] = span(rowStart + size_t(x))->blur_index;
+            for (int32_t k = 1; k < levels; ++k) {
+                const uint8_t* const below = table + size_t(k - 1) * size_t(W);
+                uint8_t* const level = table + size_t(k) * size_t(W);
+                const int32_t half = 1 << (k - 1), n = W - (1 << k) + 1;
+                for (int32_t x = 0; x < n; ++x) level[x] = std::min(below[x], below[x + half]);
+            }
+            for (int32_t px = 0; px < W; ++px) {
+                SpanRecord* S = static_cast<SpanRecord*>(heads[rowStart + size_t(px)]);
+                while (S) {
+                    SpanRecord* next = S->next;
+                    if (next) prefetch(next);
+                    const IrisKernel& K = f.kernels[S->blur_index];
+                    const int32_t dy = py - int32_t(S->y);
+                    const int32_t s = clampColumn(int64_t(S->x) + firstX(K, dy), W);
+                    const int32_t k = floorLog2(uint32_t(px - s + 1));
+                    const uint8_t* const level = table + size_t(k) * size_t(W);
+                    const uint8_t m = std::min(level[s], level[px - (1 << k) + 1]);
+                    if (m < S->min_blur_index) S->min_blur_index = m;
+                    const int32_t dn = nonEmptyRow(K, dy + 1);
+                    const int64_t ny = int64_t(S->y) + dn;
+                    if (dn <= K.bottom_row && ny < H)
+                        push(S, clampColumn(int64_t(S->x) + lastX(K, dn), W), int32_t(ny));
                     S = next;
                 }
             }
@@ -479,7 +530,10 @@ private:
                       double preservative) {
         while (r) {
             Record* const after = r->next;
-            if (after) prefetch(after);  // the walk is bound by memory latency, not arithmetic
+            if (after) {  // the walk is bound by memory latency, not arithmetic
+                prefetch(after);
+                prefetch(reinterpret_cast<const char*>(after) + sizeof(Record) - 1);  // a record may span two lines
+            }
             const int32_t d = r->blur_index;
             const IrisKernel& k = f.kernels[d];
             const KernelDeltaRecord* const kr = k.records;
@@ -719,7 +773,10 @@ private:
         } else {
             ch[0] = float(e * -Fmt::kMax);
         }
-        for (int c = 0; c < C; ++c) px.v[c] = T(ch[c]);
+        for (int c = 0; c < C; ++c) {
+            if constexpr (Fmt::kInteger) px.v[c] = T(Fmt::clampChannel(ch[c]));
+            else px.v[c] = ch[c];
+        }
         if constexpr (Fmt::kAlpha) px.v[Fmt::kA] = T(Fmt::kMax);
     }
 
