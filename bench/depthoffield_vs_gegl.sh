@@ -18,10 +18,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$bin/pelidorn_sample" "$work" --size 6000x4000
 # A depth ramp: 0 (far, most blurred) at the top to 255 (in focus) at the bottom.
-convert -size 4000x6000 gradient:black-white -rotate 90 -flip -depth 8 -colorspace Gray "$work/ramp_raw.png"
-convert "$work/ramp_raw.png" -rotate -90 -depth 8 -type Grayscale "$work/depth.png"
-convert "$work/depth.png" -negate "$work/blurmap.png"
-echo "input: 6000x4000 RGB 8-bit, depth ramp; $(nproc) cores; load $(cut -d' ' -f1-3 /proc/loadavg)"
+convert -size 6000x4000 gradient:black-white -colorspace Gray -depth 8 -define png:color-type=0 "$work/depth.png"
+convert "$work/depth.png" -negate -define png:color-type=0 "$work/blurmap.png"
+export GEGL_THREADS=${GEGL_THREADS:-$(nproc)}
+echo "input: 6000x4000 RGB 8-bit, depth ramp; $(nproc) cores, gegl threads $GEGL_THREADS; load $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-7s %-8s %10s %10s\n' radius tool seconds "peak MiB"
 measure() {  # label radius command...
     local label=$1 r=$2; shift 2
@@ -35,7 +35,7 @@ for r in 5 20; do
     px=$(awk -v r=$r 'BEGIN { printf "%.3f", r * sqrt(6000*6000 + 4000*4000) / 800 }')
     measure pelidorn $r "$bin/pelidorn" "$work/scene.png" "$work/out.png" --selection "$work/depth.png" "RADI=$r" --quiet
     measure gegl $r gegl "$work/scene.png" -o "$work/gegl.png" -- \
-        gegl:variable-blur radius=$px aux=[ gegl:load path="$work/blurmap.png" ]
+        gegl:variable-blur radius=$px aux=[ gegl:load path=$work/blurmap.png ]
     read -r ps pm < "$work/pelidorn.$r"
     read -r gs gm < "$work/gegl.$r"
     awk -v ps=$ps -v gs=$gs -v pm=$pm -v gm=$gm -v r=$r \

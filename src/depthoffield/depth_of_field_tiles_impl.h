@@ -10,7 +10,7 @@
 //   pass 1  blur index of every padded position; SpanRecords queued at their first
 //           footprint row
 //   pass 2  each SpanRecord walks its footprint rows down the tile and keeps the smallest blur
-//           index under it (a running minimum per row)
+//           index under it (the exact minimum of each run, from a sparse table of the row)
 //   pass 3  that minimum into min_index; list heads cleared again
 //   pass 4  SourceRecords: colour (premultiplied, linear light in "normal blur" with gamma
 //           correction), highlight weight (highlight variant), blur index, queued at their
@@ -26,6 +26,7 @@
 // After every padded row of every pass the render context's ReportProgress is asked; a status
 // other than StatusOk ends the tile (the core rows not reached keep what they held) and is
 // returned. Nothing is allocated: every per-pixel value lives in the thread's buffers.
+// Progress: done = 6 H * tile + rows so far (passes 1 to 6 advance it), total = 6 H * tiles.
 //
 // Numbers: per-row tables and per-pixel sums are doubles, everything kept per pixel is a
 // float. Integer formats clamp every working channel to 0..MAX and round at output (+0.5
