@@ -1,5 +1,5 @@
 # pel_add_library(NAME SOURCES... [DEPS ...])
-#   A static library of one subsystem, named pel_<NAME>.
+#   A static library of one source folder, named pel_<NAME>.
 function(pel_add_library name)
   cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
   add_library(pel_${name} STATIC ${A_SOURCES} ${A_UNPARSED_ARGUMENTS})

@@ -37,5 +37,5 @@ if(TARGET pelidorn_plugin)
 endif()
 
 add_executable(pelidorn_sample ${CMAKE_CURRENT_LIST_DIR}/pelidorn/sample_scene.cpp)
-target_link_libraries(pelidorn_sample PRIVATE pelidorn_host)
+target_link_libraries(pelidorn_sample PRIVATE pelidorn_host pelidorn_scene)
 set_target_properties(pelidorn_sample PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)

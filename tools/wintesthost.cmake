@@ -5,7 +5,8 @@
 if(NOT TARGET pelidorn_plugin)
   return()
 endif()
-add_executable(wintesthost ${CMAKE_CURRENT_LIST_DIR}/wintesthost/main.cpp)
-target_link_libraries(wintesthost PRIVATE pelidorn_harness)
+add_executable(wintesthost ${CMAKE_CURRENT_LIST_DIR}/wintesthost/main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wintesthost/published_layout_host.cpp)
+target_link_libraries(wintesthost PRIVATE pelidorn_harness pelidorn_scene)
 set_target_properties(wintesthost PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 add_dependencies(wintesthost pelidorn_plugin)

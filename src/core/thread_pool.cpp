@@ -141,7 +141,7 @@ uint32_t ThreadPool::WorkerProc(void* arg) {
         try {
             pool->WorkLoop(*t);
         } catch (...) {
-            // Dropped, as specified: this worker's share ends.
+            // Swallowed: a job's exception ends this worker's share of the run, nothing more.
         }
         t->start.Reset();
         t->done.Set();

@@ -450,7 +450,8 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_depth_view() {
     const bool sharpZone = params.view == 7;
     const double scale = destination.scale;
     for (uint32_t y = 0; y < H; ++y) {
-        unsigned char* srcRow = source.row_bytes(y);
+        // The source is read only for the sharp zone (and may be absent otherwise).
+        unsigned char* srcRow = sharpZone ? source.row_bytes(y) : nullptr;
         unsigned char* dstRow = destination.row_bytes(y);
         for (uint32_t x = 0; x < W; ++x) {
             const int64_t mx = int64_t(x) - depth_map.originX + source.originX;

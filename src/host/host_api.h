@@ -9,11 +9,16 @@
 // Layout rules:
 // - Fixed-width types only. The host's ABI "long" is 32 bits on every platform it runs on,
 //   so it is int32_t here (a Linux `long` would be 64 bits).
-// - Natural alignment (no packing pragma); ColorServicesInfo is then 56 bytes on a 64-bit
-//   target, the size the host expects in its infoSize field.
-// - Fields follow the interface's published order. FilterRecord ends after `depth` with a
-//   reserved tail: the plug-in reads and writes nothing past `depth`, and a host that builds
-//   the record from this header allocates the tail zeroed.
+// - The filter record is packed to 4 bytes, as every 64-bit host of the interface lays it
+//   out: a pointer that follows a 4-byte field sits at an offset that is a multiple of 4,
+//   not of 8 (abortProc at 4, advanceState at 280, sSPBasic at 464; 556 bytes in all on x64).
+//   Every other record, suite and procedure table keeps natural alignment, which is what
+//   hosts use for them (ColorServicesInfo is then 56 bytes on a 64-bit target, the size the
+//   host expects in its infoSize field).
+// - Fields follow the interface's published order. FilterRecord ends after `depth` with the
+//   colour-profile fields and a reserved tail: the plug-in reads and writes nothing past
+//   `depth`, but a host that builds the record from this header allocates what a real host
+//   allocates.
 // - Procedure pointers use the platform's default C calling convention (x86-64 has one).
 //
 // Everything here is plain data: no constructors, no owning members, safe to zero-fill.
@@ -86,7 +91,7 @@ struct PlugInMonitor {
 // ---- basic suite ---------------------------------------------------------------------------
 
 using SPErr = int32_t;
-using SPBoolean = uint8_t;
+using SPBoolean = int32_t; // 32 bits wide in every host's basic suite
 
 struct SPBasicSuite {
   SPErr (*AcquireSuite)(const char* name, int32_t version, const void** suite);
@@ -136,14 +141,15 @@ struct PSBufferSuite1 {
   uint32_t (*GetSpace)(void);
 };
 
+// The order hosts publish: DisposeRegularHandle third (at byte 16 on a 64-bit target).
 struct PSHandleSuite2 {
   Handle (*New)(int32_t size);
   void (*Dispose)(Handle h);
+  void (*DisposeRegularHandle)(Handle h);
   void (*SetLock)(Handle h, Boolean lock, Ptr* address, Boolean* oldLock);
   int32_t (*GetSize)(Handle h);
   OSErr (*SetSize)(Handle h, int32_t newSize);
   void (*RecoverSpace)(int32_t size);
-  void (*DisposeRegularHandle)(Handle h);
 };
 
 // ---- procedure tables of the filter record -------------------------------------------------
@@ -378,6 +384,8 @@ using AdvanceStateProc = OSErr (*)(void);
 using GetPropertyProc = OSErr (*)(OSType signature, OSType key, int32_t index, intptr_t* simpleProperty,
                                   Handle* complexProperty);
 
+// Packed to 4 bytes on every target (see the layout rules at the top); nothing else is.
+#pragma pack(push, 4)
 struct FilterRecord {
   int32_t serialNumber;
   TestAbortProc abortProc;
@@ -486,8 +494,13 @@ struct FilterRecord {
   SPBasicSuite* sSPBasic;
   void* plugInRef;
   int32_t depth; // bits per sample: 0 or 8, 16, 32
-  char reservedTail[256];
+  // Colour profile of the document, offered by newer hosts; the plug-in does not read them.
+  void* iccProfileData;
+  int32_t iccProfileSize;
+  int32_t canUseICCProfiles;
+  char reserved[54];
 };
+#pragma pack(pop)
 
 // The About selector's parameter block.
 struct AboutRecord {

@@ -279,9 +279,7 @@ bool pfParameterInt::SetValue(int32_t value) {
 }
 
 void pfParameterInt::Validate() {
-  int32_t v = value_;
-  if (minimumHard_ && v < minimum_) v = minimum_;
-  if (maximumHard_ && v > maximum_) v = maximum_;
+  const int32_t v = ClampToHardLimits(value_);
   if (v != value_) {
     value_ = v;
     UpdateUI();
@@ -349,9 +347,7 @@ bool pfParameterFloat::SetValue(double value) {
 }
 
 void pfParameterFloat::Validate() {
-  double v = value_;
-  if (minimumHard_ && minimum_ > v) v = minimum_;
-  if (maximumHard_ && !(maximum_ >= v)) v = maximum_; // a NaN meets a hard maximum here
+  double v = ClampToHardLimits(value_);
   if (!std::isfinite(v)) v = minimumHard_ && std::isfinite(minimum_) ? minimum_ : default_;
   // Exact comparison, but a NaN value that stays NaN (a NaN default) is not stored again.
   if (v != value_ && !(std::isnan(v) && std::isnan(value_))) {

@@ -200,24 +200,43 @@ private:
   DescriptorKeyID key_ = 0;
 };
 
-class pfParameterInt : public pfParameter {
+// The limits of the Int and Float kinds: a minimum and a maximum (initially 0 and 1), each
+// with a hard flag. A hard limit is enforced by Validate; a soft one is only the control's
+// range.
+template <class T>
+class pfParameterLimits : public pfParameter {
+public:
+  void SetMinimum(T value, bool hard) {
+    minimum_ = value;
+    minimumHard_ = hard;
+  }
+  void SetMaximum(T value, bool hard) {
+    maximum_ = value;
+    maximumHard_ = hard;
+  }
+  T GetMinimum() const { return minimum_; }
+  T GetMaximum() const { return maximum_; }
+  bool IsMinimumClamped() const { return minimumHard_; }
+  bool IsMaximumClamped() const { return maximumHard_; }
+
+protected:
+  // `value` brought within the hard limits. A NaN passes a hard minimum and meets a hard
+  // maximum, which then replaces it.
+  T ClampToHardLimits(T value) const {
+    if (minimumHard_ && minimum_ > value) value = minimum_;
+    if (maximumHard_ && !(maximum_ >= value)) value = maximum_;
+    return value;
+  }
+
+  T minimum_ = T(0), maximum_ = T(1);
+  bool minimumHard_ = false, maximumHard_ = false;
+};
+
+class pfParameterInt : public pfParameterLimits<int32_t> {
 public:
   bool SetValue(int32_t value);
   int32_t GetValue() const { return value_; }
   void SetScriptKey(DescriptorKeyID key) { key_ = key; }
-  // A hard limit is enforced by Validate; a soft one is only the control's range.
-  void SetMinimum(int32_t value, bool hard) {
-    minimum_ = value;
-    minimumHard_ = hard;
-  }
-  void SetMaximum(int32_t value, bool hard) {
-    maximum_ = value;
-    maximumHard_ = hard;
-  }
-  int32_t GetMinimum() const { return minimum_; }
-  int32_t GetMaximum() const { return maximum_; }
-  bool IsMinimumClamped() const { return minimumHard_; }
-  bool IsMaximumClamped() const { return maximumHard_; }
 
   void Validate() override;
   void WriteScriptParam(FilterRecord* record, PIWriteDescriptor token) override;
@@ -235,28 +254,14 @@ public:
 
 private:
   int32_t value_ = 0;
-  int32_t minimum_ = 0, maximum_ = 1;
-  bool minimumHard_ = false, maximumHard_ = false;
   DescriptorKeyID key_ = 0;
 };
 
-class pfParameterFloat : public pfParameter {
+class pfParameterFloat : public pfParameterLimits<double> {
 public:
   bool SetValue(double value);
   double GetValue() const { return value_; }
   void SetScriptKey(DescriptorKeyID key) { key_ = key; }
-  void SetMinimum(double value, bool hard) {
-    minimum_ = value;
-    minimumHard_ = hard;
-  }
-  void SetMaximum(double value, bool hard) {
-    maximum_ = value;
-    maximumHard_ = hard;
-  }
-  double GetMinimum() const { return minimum_; }
-  double GetMaximum() const { return maximum_; }
-  bool IsMinimumClamped() const { return minimumHard_; }
-  bool IsMaximumClamped() const { return maximumHard_; }
   // The value a non-finite value is replaced by when there is no hard minimum (initially 0).
   void SetDefault(double value) { default_ = value; }
   double GetDefault() const { return default_; }
@@ -277,8 +282,6 @@ public:
 
 private:
   double value_ = 0.0;
-  double minimum_ = 0.0, maximum_ = 1.0;
-  bool minimumHard_ = false, maximumHard_ = false;
   double default_ = 0.0;
   DescriptorKeyID key_ = 0;
 };

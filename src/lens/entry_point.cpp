@@ -32,8 +32,8 @@ extern "C" PEL_ENTRY_EXPORT void ENTRYPOINT(uint16_t selector, void* filterParam
                                             int16_t* result) {
     try {
         ov::pfFilterPelidorn& filter = ov::PelidornFilter();
-        ov::LogTrace("ENTRYPOINT( selector(", unsigned(selector), "), filterParamBlock(", filterParamBlock,
-                     "), data(", static_cast<void*>(data), "), result(", static_cast<void*>(result), ") )\n");
+        ov::LogTrace("ENTRYPOINT( selector(", unsigned(selector), "), filterParamBlock(", ov::HexPtr(filterParamBlock),
+                     "), data(", ov::HexPtr(data), "), result(", ov::HexPtr(result), ") )\n");
         ov::LogScope scope;
         filter.DispatchSelector(int16_t(selector), filterParamBlock, data, result);
     } catch (const std::bad_alloc&) {

@@ -186,13 +186,14 @@ void pfFilterPelidorn::OnSelectionIsChanged(pfParameter*, void* context) {
     auto* f = static_cast<pfFilterPelidorn*>(context);
     const int32_t remembered = f->Show.GetSelection();
     const bool full = f->SelectionIs.GetSelection() == 1;
-    // Deviation (see the header): a view from 3 on falls back to 1 only when
-    // the list really changes, since only then do its indexes change their meaning.
-    const bool sameList = f->ShowHoldsList(full);
-    f->FillShowList(full);
-    f->Show.Select(1);
-    if (remembered == 1 || remembered == 2 || (sameList && remembered <= f->Show.GetItemCount()))
-        f->Show.Select(remembered);
+    // A view from 3 on falls back to 1 only when the list really changes (see the header):
+    // not when Show holds the list this callback installs, nor the list the render reads by.
+    const bool keep = f->ShowHoldsList(full) || (f->filterRecord && f->ShowHoldsList(f->IsDepthMapMode()));
+    if (!keep) {
+        f->FillShowList(full);
+        f->Show.Select(1);
+        if (remembered == 1 || remembered == 2) f->Show.Select(remembered);
+    }
     f->Show.UpdateUI();
     f->UpdateControlStates();
 }

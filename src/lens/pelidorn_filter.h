@@ -3,12 +3,14 @@
 // the page and depth-map rules of the parameter panel; the callbacks; ResetParameters; and
 // Render, which is SelectRenderTemplate (lens/render_template.h).
 //
-// One deviation: OnSelectionIsChanged keeps a Show index from 3 on when the
-// list it installs is the one Show already holds (full list stays full, short stays short),
-// because the indexes then keep their meaning. As specified, every validation (Start
-// validates after reading the descriptor) ran the callback and turned a recorded view 3..7
-// back into 1, so "highlight selection" and "highlight selection only" could never be
-// rendered through the host's Start call. A real change of list still falls back to 1.
+// The Show view survives validation: every validation runs the SelectionIs callback (Start
+// validates after the dialog and after reading the descriptor). The callback keeps a view
+// from 3 on, with its list, when Show already holds the list it would install, or when Show
+// holds the list the render reads the index by (the full list in depth-map mode, the short
+// one otherwise, while a call gives a record): the index then keeps its meaning. So a
+// "highlight selection" chosen in the dialog of a document without a selection (short list,
+// while SelectionIs 1 names the full one) reaches the render. A real change of the list in
+// force still falls back to 1, since indexes from 3 on name different views in the lists.
 #pragma once
 
 #include <array>

@@ -7,10 +7,7 @@
 #include "lens/settings_blocks.h"
 #include "depthoffield/depth_of_field_filter.h"
 
-// The build defines PEL_LENS_HAVE_OUT_OF_FOCUS_EFFECT when the effect's library is built.
-#if defined(PEL_LENS_HAVE_OUT_OF_FOCUS_EFFECT)
 #include "outoffocus/out_of_focus_effect.h"
-#endif
 
 namespace ov {
 
@@ -31,7 +28,6 @@ int16_t Render(pfFilterPelidorn* filter, const Img& source, const Img& destinati
         status = engine.render(0, 1);
     } else {
         const OutOfFocusParams params = MakeOutOfFocusParams(*filter, destination.width, destination.height);
-#if defined(PEL_LENS_HAVE_OUT_OF_FOCUS_EFFECT)
         if (destination.width != 0 && destination.height != 0) {
             OutOfFocusEffect<Img, Img, ImgMask8> effect(filter);
             effect.source = source;
@@ -42,11 +38,6 @@ int16_t Render(pfFilterPelidorn* filter, const Img& source, const Img& destinati
             effect.params = params;
             status = effect.render(0, 1);
         }
-#else
-        (void)source;
-        (void)params;
-        status = uint32_t(-1);  // the out-of-focus effect is not part of this build yet
-#endif
     }
     const int16_t result = int16_t(uint16_t(status & 0xFFFF));
     LogTrace("Render( return(", result, ") )\n");

@@ -45,15 +45,12 @@ inline Axis split_axis(double v, uint32_t extent) {
     return a;
 }
 
-}  // namespace refract_detail
-
-// Colour pixels: one double per stored sample, in storage order.
-template <class P, int A, int B>
-    requires(P::extra_count == 0)
-inline void sample_bilinear(const PixelArray<P, A, B>& view, double x, double y,
-                            DoublePixel<P>& result) {
-    const refract_detail::Axis ax = refract_detail::split_axis(x, view.width);
-    const refract_detail::Axis ay = refract_detail::split_axis(y, view.height);
+// The one sampler behind both overloads: Acc is the type the running sum is kept in (double
+// for colour pixels, float for the InfoBuffer), Out the pixel it is written to.
+template <class Acc, class P, int A, int B, class Out>
+inline void sample_bilinear_in(const PixelArray<P, A, B>& view, double x, double y, Out& result) {
+    const Axis ax = split_axis(x, view.width);
+    const Axis ay = split_axis(y, view.height);
     const double w00 = (1.0 - ax.f) * (1.0 - ay.f);
     const double w10 = ax.f * (1.0 - ay.f);
     const double w11 = ax.f * ay.f;
@@ -65,37 +62,29 @@ inline void sample_bilinear(const PixelArray<P, A, B>& view, double x, double y,
     const P& p11 = *view.in_row(row1, ax.i1);
     const P& p01 = *view.in_row(row1, ax.i0);
     for (int s = 0; s < P::sample_count; ++s) {
-        double r = w00 * static_cast<double>(p00.v[s]);
-        r = r + w10 * static_cast<double>(p10.v[s]);
-        r = r + w11 * static_cast<double>(p11.v[s]);
-        r = r + w01 * static_cast<double>(p01.v[s]);
+        Acc r = static_cast<Acc>(w00 * static_cast<double>(p00.v[s]));
+        r = static_cast<Acc>(static_cast<double>(r) + w10 * static_cast<double>(p10.v[s]));
+        r = static_cast<Acc>(static_cast<double>(r) + w11 * static_cast<double>(p11.v[s]));
+        r = static_cast<Acc>(static_cast<double>(r) + w01 * static_cast<double>(p01.v[s]));
         result.v[s] = r;
     }
+}
+
+}  // namespace refract_detail
+
+// Colour pixels: one double per stored sample, in storage order.
+template <class P, int A, int B>
+    requires(P::extra_count == 0)
+inline void sample_bilinear(const PixelArray<P, A, B>& view, double x, double y,
+                            DoublePixel<P>& result) {
+    refract_detail::sample_bilinear_in<double>(view, x, y, result);
 }
 
 // The InfoBuffer: sine, cosine and strength, summed in single precision step by step.
 template <int A, int B>
 inline void sample_bilinear(const PixelArray<PxRefractInfo, A, B>& view, double x, double y,
                             PxRefractInfo& result) {
-    const refract_detail::Axis ax = refract_detail::split_axis(x, view.width);
-    const refract_detail::Axis ay = refract_detail::split_axis(y, view.height);
-    const double w00 = (1.0 - ax.f) * (1.0 - ay.f);
-    const double w10 = ax.f * (1.0 - ay.f);
-    const double w11 = ax.f * ay.f;
-    const double w01 = (1.0 - ax.f) * ay.f;
-    unsigned char* const row0 = view.row_bytes(ay.i0);
-    unsigned char* const row1 = view.row_bytes(ay.i1);
-    const PxRefractInfo& p00 = *view.in_row(row0, ax.i0);
-    const PxRefractInfo& p10 = *view.in_row(row0, ax.i1);
-    const PxRefractInfo& p11 = *view.in_row(row1, ax.i1);
-    const PxRefractInfo& p01 = *view.in_row(row1, ax.i0);
-    for (int s = 0; s < PxRefractInfo::sample_count; ++s) {
-        float r = static_cast<float>(w00 * static_cast<double>(p00.v[s]));
-        r = static_cast<float>(static_cast<double>(r) + w10 * static_cast<double>(p10.v[s]));
-        r = static_cast<float>(static_cast<double>(r) + w11 * static_cast<double>(p11.v[s]));
-        r = static_cast<float>(static_cast<double>(r) + w01 * static_cast<double>(p01.v[s]));
-        result.v[s] = r;
-    }
+    refract_detail::sample_bilinear_in<float>(view, x, y, result);
 }
 
 }  // namespace ov

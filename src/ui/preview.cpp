@@ -1,5 +1,5 @@
 // The dialog object as a headless host answers it (see preview.h); the Win32 panel and
-// preview replace these bodies when the dialog subsystem lands.
+// preview replace these bodies when the Win32 dialog is built.
 #include "ui/preview.h"
 
 #include "core/logger.h"

@@ -5,8 +5,8 @@
 // AlternativeColorSelection); ov::pfPreviewWin32 adds FitScaleFactor. The filter protocol
 // adapter holds one pfPreviewWin32 by value and calls it through the base's slots.
 //
-// This round has no window behind it (the Win32 panel and preview come with the dialog
-// subsystem). Until then both builds answer as a headless host does:
+// This round has no window behind it (the Win32 panel and preview are not built yet).
+// Until then both builds answer as a headless host does:
 // - Show answers true at once, as if OK had been pressed without a change: the parameters
 //   keep the values they hold (defaults, last values, or what the scripting descriptor
 //   set), nothing is stored as last-used values, and the filter renders with them. It does

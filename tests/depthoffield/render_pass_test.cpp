@@ -141,8 +141,8 @@ TEST(RenderPassFailures, EveryAllocationAndReportInTurn) {
         std::vector<uint64_t> turns;
         for (uint64_t k = 1; k <= allocations; ++k)
             if (!road.irisImage || k <= 8 || k + 4 > allocations || k % 97 == 0) turns.push_back(k);
+        TestHost host(2);  // one host (and thread pool) for every turn
         for (uint64_t k : turns) {
-            TestHost host(2);
             run(host, k, 0, status);
             // The last 1 + 6 x 2 blocks of a tiled blur on two threads are its chunk buffers: a
             // refusal there is retried on a finer grid.
@@ -152,7 +152,6 @@ TEST(RenderPassFailures, EveryAllocationAndReportInTurn) {
             EXPECT_EQ(host.doubleFrees, 0) << road.what;
         }
         for (uint64_t k = 1; k <= reports; k += (reports > 40 ? reports / 20 : 1)) {
-            TestHost host(2);
             run(host, 0, k, status);
             EXPECT_EQ(status, 2u) << road.what << " report " << k;
             EXPECT_EQ(host.liveBlocks(), 0u) << road.what << " report " << k;

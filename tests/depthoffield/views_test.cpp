@@ -189,6 +189,25 @@ TYPED_TEST(DepthViews, IrisGeometry) {
     }
 }
 
+// Images too small for an aperture (the radius d = W / 2 - 1 is 0 or negative) draw an
+// empty or tiny iris without failing.
+TEST(DepthViewsRouting, IrisOfTinyImages) {
+    for (uint32_t side : {1u, 2u, 3u}) {
+        TestHost host;
+        DepthOfFieldParams p = defaultParams(5.0);
+        p.view = 2;
+        Rig<ov::ImgHostRGBA_F1> rig(host, side, side, p);
+        EXPECT_EQ(rig.filter.render(0, 1), 0u) << side;
+        for (uint32_t y = 0; y < side; ++y)
+            for (uint32_t x = 0; x < side; ++x) {
+                EXPECT_GE(rig.dst.at(x, y).v[0], 0.0f);
+                EXPECT_LE(rig.dst.at(x, y).v[0], 1.0f);
+                EXPECT_EQ(rig.dst.at(x, y).v[3], 1.0f);
+            }
+        EXPECT_EQ(host.liveBlocks(), 0u);
+    }
+}
+
 // Highlight selection: the weighted source (view 4) or the weight alone (view 5, mask mode),
 // opaque in every format.
 TYPED_TEST(DepthViews, HighlightSelection) {

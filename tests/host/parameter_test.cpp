@@ -147,7 +147,7 @@ TEST(ParameterSetters, MatrixOfResultsCallbacksAndRefreshes) {
   }
 }
 
-TEST(ParameterDefaults, KindsStartAsSpecified) {
+TEST(ParameterDefaults, EachKindStartsWithItsInitialValueAndLimits) {
   pfParameterPosition position;
   EXPECT_EQ(position.GetX(), 0.0);
   EXPECT_EQ(position.GetY(), 0.0);
@@ -245,7 +245,7 @@ TEST(ParameterLimits, RGBValidateClampsEachChannel) {
   EXPECT_EQ(b, 1.0);
 }
 
-// After the specified clamps, whatever is not finite becomes the hard minimum, else the default.
+// After the hard-limit clamps, whatever is not finite becomes the hard minimum, else the default.
 TEST(ParameterNonFinite, ValidateLeavesOnlyFiniteValues) {
   struct Row {
     const char* name;

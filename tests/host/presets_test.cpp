@@ -222,23 +222,36 @@ TEST_F(Presets, LoadAppliesTheSettersRulesAndValidates) {
   EXPECT_EQ(p.show.GetSelection(), 1); // the file ends inside the block
 }
 
-// A token longer than the bound makes the file unreadable: nothing changes anywhere.
+// A token longer than the bound anywhere makes the file unreadable: every operation fails and
+// nothing changes, wherever the token stands (inside the block asked for, or after it, where
+// reading that block alone never reaches it).
 TEST_F(Presets, ACorruptedFileChangesNothingAndReportsFailure) {
   const std::string longToken(kMaxPresetToken + 1, 'x');
-  const std::string corrupted =
-      "FileOwner Pelidorn\n\nname A\nRadius 9.000000\nOutside 4\n" + longToken + " 1\n\nname B\nRadius 2.000000\n";
-  WriteBytes(file, corrupted);
-  EXPECT_FALSE(p.set.LoadSettings("A", file, nullptr));
-  EXPECT_EQ(p.radius.GetValue(), 5.0);
-  EXPECT_EQ(p.outside.GetSelection(), 2);
-  EXPECT_FALSE(p.set.SaveSettings("A", file, "Pelidorn"));
-  EXPECT_FALSE(p.set.SaveSettings("new", file, "Pelidorn"));
-  EXPECT_FALSE(p.set.DeleteSettings("A", file));
-  EXPECT_FALSE(p.set.DeleteSettings("B", file));
-  std::list<std::string> names;
-  EXPECT_FALSE(p.set.GetSettingNames(file, names, "Pelidorn"));
-  EXPECT_EQ(ReadBytes(file), corrupted);
-  EXPECT_FALSE(fs::exists(file + "tmp"));
+  struct Row {
+    const char* where;
+    std::string content;
+  };
+  const Row rows[] = {
+      {"inside the requested block",
+       "FileOwner Pelidorn\n\nname A\nRadius 9.000000\nOutside 4\n" + longToken + " 1\n\nname B\nRadius 2.000000\n"},
+      {"after the requested block",
+       "FileOwner Pelidorn\n\nname A\nRadius 9.000000\nOutside 4\n\nname B\nRadius 2.000000\n" + longToken + " 1\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.where);
+    WriteBytes(file, row.content);
+    EXPECT_FALSE(p.set.LoadSettings("A", file, nullptr));
+    EXPECT_EQ(p.radius.GetValue(), 5.0);
+    EXPECT_EQ(p.outside.GetSelection(), 2);
+    EXPECT_FALSE(p.set.SaveSettings("A", file, "Pelidorn"));
+    EXPECT_FALSE(p.set.SaveSettings("new", file, "Pelidorn"));
+    EXPECT_FALSE(p.set.DeleteSettings("A", file));
+    EXPECT_FALSE(p.set.DeleteSettings("B", file));
+    std::list<std::string> names;
+    EXPECT_FALSE(p.set.GetSettingNames(file, names, "Pelidorn"));
+    EXPECT_EQ(ReadBytes(file), row.content);
+    EXPECT_FALSE(fs::exists(file + "tmp"));
+  }
   // A token just within the bound is fine.
   WriteBytes(file, "FileOwner Pelidorn\n\nname " + std::string(kMaxPresetToken, 'n') + "\nRadius 4\n");
   EXPECT_TRUE(p.set.LoadSettings(std::string(kMaxPresetToken, 'n'), file, nullptr));

@@ -8,6 +8,7 @@
 // runs alone in its process).
 #include <gtest/gtest.h>
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -74,6 +75,16 @@ TEST(EntryPoint, FirstCallConstructsThenTracesEveryCall) {
     EXPECT_EQ(ov::PelidornFilter().description.rfind(
                   "Simulates a camera's 'Depth of Field' and 'Out of Focus' effect.", 0), 0u);
     EXPECT_EQ(ov::PelidornFilter().description.back(), '\n');
+    // The pointers as 16 upper-case hexadecimal digits, like every pointer in a trace.
+    int16_t result = 0;
+    intptr_t data = 0;
+    ENTRYPOINT(filterSelectorFinish, &host.rec, &data, &result);
+    char line[160];
+    std::snprintf(line, sizeof line, "ENTRYPOINT( selector(5), filterParamBlock(%016" PRIXPTR "), data(%016" PRIXPTR
+                  "), result(%016" PRIXPTR ") )\n",
+                  reinterpret_cast<uintptr_t>(&host.rec), reinterpret_cast<uintptr_t>(&data),
+                  reinterpret_cast<uintptr_t>(&result));
+    EXPECT_NE(ReadLog().find(line), std::string::npos) << line << ReadLog();
     // Unknown selectors answer -1; 65533 is -3 as a 16-bit signed selector.
     EXPECT_EQ(Entry(6, &host.rec), -1);
     EXPECT_EQ(Entry(65533, &host.rec), -1);

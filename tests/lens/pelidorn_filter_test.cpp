@@ -331,3 +331,87 @@ TEST(ResetParameters, WithoutUndoRecordsNothing) {
     EXPECT_EQ(f->undo.Cursor(), 0);
     EXPECT_EQ(f->HighlightSelectionClimax.GetValue(), 1.0);
 }
+
+// ---- the chosen view reaches the render --------------------------------------------------------
+
+namespace {
+
+// Plays the user in the dialog: the panel opens (AdaptToHostMask), the user picks `view`
+// (0: leaves Show alone) and presses OK.
+struct ViewPickingDialog : ov::pfPreview {
+    explicit ViewPickingDialog(int32_t v) : view(v) {}
+    bool Show(ov::pfFilter* filter, FilterRecord* record, ov::pfParameterUIList&) override {
+        auto* f = static_cast<ov::pfFilterPelidorn*>(filter);
+        f->AdaptToHostMask(record);
+        if (view) f->Show.Select(view);
+        return true;
+    }
+    void Invalidate() override {}
+    bool AlternativeColorSelection(FilterRecord*, double&, double&, double&) override { return false; }
+    int32_t view;
+};
+
+// A small document without a selection: a dim ramp with one bright pixel, so that the blur,
+// the highlight selection and the highlight selection alone all look different.
+void FillDocument(lens_test::FakeHost& host) {
+    for (size_t i = 0; i < host.in.size(); ++i) host.in[i] = uint8_t(40 + (i * 7) % 90);
+    for (int p = 0; p < 3; ++p) host.in[(2 * 8 + 3) * 3 + size_t(p)] = 255;
+}
+
+int16_t Start(ov::pfFilterPelidorn& f, lens_test::FakeHost& host) {
+    int16_t result = 12345;
+    intptr_t data = 0;
+    f.DispatchSelector(filterSelectorStart, &host.rec, &data, &result);
+    return result;
+}
+
+// The reference: the document rendered with `view` set on the short list just before the
+// render, past every validation.
+std::vector<uint8_t> RenderedWithView(int32_t view) {
+    auto f = MakeFilter();
+    lens_test::FakeHost host;
+    FillDocument(host);
+    EXPECT_EQ(ov::pfFilter::SetupFilterRecord(&host.rec, 1), 0);
+    f->filterRecord = &host.rec;
+    f->AdaptToHostMask(&host.rec);
+    f->Show.Select(view);
+    EXPECT_EQ(f->Show.GetSelection(), view);
+    EXPECT_EQ(f->Render(&host.rec), 0);
+    return host.out;
+}
+
+}  // namespace
+
+TEST(ShowView, ChosenViewSurvivesValidationOnADocumentWithoutSelection) {
+    // Both roads into Start: the dialog (the panel opens with the short list, the user picks
+    // the view, Start validates and renders) and the scripted step played back after a dialog
+    // session left the short list in Show.
+    const std::vector<uint8_t> blur = RenderedWithView(1);
+    struct Row {
+        bool dialog;
+        int32_t view;
+    };
+    for (const Row row : {Row{true, 3}, Row{true, 4}, Row{false, 3}, Row{false, 4}}) {
+        SCOPED_TRACE(std::string(row.dialog ? "dialog" : "scripted") + ", view " + std::to_string(row.view));
+        const std::vector<uint8_t> expected = RenderedWithView(row.view);  // one FakeHost at a time
+        EXPECT_NE(expected, blur);  // the view is visible in the pixels
+        auto f = MakeFilter();
+        ViewPickingDialog panel(row.dialog ? row.view : 0);
+        f->dialog = &panel;
+        lens_test::FakeHost host;
+        FillDocument(host);
+        if (row.dialog) {
+            host.descriptor.playInfo = plugInDialogDisplay;
+        } else {
+            host.descriptor.playInfo = plugInDialogDisplay;  // an earlier session with the panel
+            ASSERT_EQ(Start(*f, host), 0);
+            FillDocument(host);
+            host.out.assign(host.out.size(), 0);
+            host.descriptor.playInfo = plugInDialogDontDisplay;
+            host.playback = {{ov::FourCC("SHOW"), typeInteger, 0, row.view, false}};
+        }
+        ASSERT_EQ(Start(*f, host), 0);
+        EXPECT_EQ(f->Show.GetSelection(), row.view);
+        EXPECT_EQ(host.out, expected);
+    }
+}

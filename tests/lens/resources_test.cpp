@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/resources/plugin_resources.h"
+#include "host/string_table.h"
 #include "lens/lens_terminology.h"
 
 using namespace ov::resources;
@@ -196,16 +197,16 @@ TEST(ModuleResources, RcStringTableEqualsTheCode) {
     EXPECT_NE(text.find("16000 PIPL \"pipl.bin\""), std::string::npos);
     EXPECT_NE(text.find("16000 AETE \"aete.bin\""), std::string::npos);
     EXPECT_NE(text.find("LANGUAGE 9, 1"), std::string::npos);  // 1033
-    for (size_t i = 0; i < kStringTableCount; ++i) {
+    for (const ov::ModuleString& s : ov::kModuleStrings) {
         // The .rc spells the string with \256 for 0xAE and \\ for a backslash.
         std::string spelled;
-        for (char c : std::string(kStringTable[i].text)) {
+        for (char c : std::string(s.text)) {
             if (c == '\\') spelled += "\\\\";
             else if (c == '\n') spelled += "\\n";
             else if (uint8_t(c) == 0xAE) spelled += "\\256";
             else spelled += c;
         }
-        const std::string line = std::to_string(kStringTable[i].id) + " \"" + spelled + "\"";
+        const std::string line = std::to_string(s.id) + " \"" + spelled + "\"";
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
 }

@@ -462,7 +462,7 @@ bool AnyRequest(const FilterRecord& r) { return !Empty(r.inRect) || !Empty(r.out
 void SetupSession(Session& s) {
     s.basic = {AcquireSuite, ReleaseSuite, IsEqual, AllocateBlock, FreeBlock, ReallocateBlock, Undefined};
     s.bufferSuite = {BufferNew, BufferDispose, BufferGetSize, BufferGetSpace};
-    s.handleSuite = {NewHandle, DisposeHandle, SetLockSuite, GetHandleSize, SetHandleSize, RecoverSpace, DisposeHandle};
+    s.handleSuite = {NewHandle, DisposeHandle, DisposeHandle, SetLockSuite, GetHandleSize, SetHandleSize, RecoverSpace};
     s.handleProcs = {kCurrentHandleProcsVersion, kCurrentHandleProcsCount, NewHandle, DisposeHandle, GetHandleSize,
                      SetHandleSize, LockHandle, UnlockHandle, RecoverSpace, DisposeHandle};
     s.readProcs = {kCurrentReadDescriptorProcsVersion, kCurrentReadDescriptorProcsCount, OpenRead, CloseRead,

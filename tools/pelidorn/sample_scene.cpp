@@ -14,21 +14,12 @@
 #include <vector>
 
 #include "tools/pelidorn/image_io.h"
+#include "tools/scene/scene_random.h"
 
 namespace {
 
-uint32_t Hash(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352dU;
-    x ^= x >> 15;
-    x *= 0x846ca68bU;
-    x ^= x >> 16;
-    return x;
-}
-double Random(uint32_t& state) {
-    state = Hash(state + 0x9e3779b9U);
-    return (state & 0xFFFFFF) / double(0x1000000);
-}
+using pelidorn::SceneHash;
+using pelidorn::SceneRandom;
 
 struct Canvas {
     int w, h;
@@ -107,14 +98,14 @@ int main(int argc, char** argv) {
     // Building blocks with dim windows.
     uint32_t seed = 12345;
     for (int b = 0; b < 9; ++b) {
-        const int x0 = int(b * 110 + Random(seed) * 30), x1 = x0 + 70 + int(Random(seed) * 40);
-        const int top = 120 + int(Random(seed) * 160);
+        const int x0 = int(b * 110 + SceneRandom(seed) * 30), x1 = x0 + 70 + int(SceneRandom(seed) * 40);
+        const int top = 120 + int(SceneRandom(seed) * 160);
         for (int y = top; y < horizon; ++y)
             for (int x = x0; x < x1 && x < c.w; ++x) {
                 double* p = &c.rgb[(size_t(y) * c.w + x) * 3];
                 p[0] = 0.05, p[1] = 0.05, p[2] = 0.07;
                 c.depth[size_t(y) * c.w + x] = 25;
-                if ((x - x0) % 14 < 7 && (y - top) % 18 < 9 && Hash(uint32_t(x / 14 * 977 + y / 18 * 131 + b)) % 3 == 0)
+                if ((x - x0) % 14 < 7 && (y - top) % 18 < 9 && SceneHash(uint32_t(x / 14 * 977 + y / 18 * 131 + b)) % 3 == 0)
                     p[0] = 0.55, p[1] = 0.45, p[2] = 0.25;
             }
     }
@@ -122,10 +113,10 @@ int main(int argc, char** argv) {
     // blur turns into bokeh.
     const double colours[5][3] = {{1.0, 0.85, 0.55}, {1.0, 1.0, 1.0}, {1.0, 0.35, 0.25}, {0.45, 0.8, 1.0}, {1.0, 0.7, 0.2}};
     for (int i = 0; i < 140; ++i) {
-        const double cx = Random(seed) * c.w, cy = 60 + Random(seed) * (horizon + 40);
-        const double radius = 1.2 + Random(seed) * 2.3;
-        const double* col = colours[Hash(uint32_t(i)) % 5];
-        const double gain = (col[1] == 1.0 ? 3.0 : 1.0) + Random(seed) * 0.8;
+        const double cx = SceneRandom(seed) * c.w, cy = 60 + SceneRandom(seed) * (horizon + 40);
+        const double radius = 1.2 + SceneRandom(seed) * 2.3;
+        const double* col = colours[SceneHash(uint32_t(i)) % 5];
+        const double gain = (col[1] == 1.0 ? 3.0 : 1.0) + SceneRandom(seed) * 0.8;
         for (int y = int(cy - radius - 2); y <= int(cy + radius + 2); ++y)
             for (int x = int(cx - radius - 2); x <= int(cx + radius + 2); ++x) {
                 const double dist = std::hypot(x + 0.5 - cx, y + 0.5 - cy);

@@ -269,18 +269,4 @@ ParsedPropertyList ParsePropertyList(const uint8_t* data, size_t size) {
     return list;
 }
 
-// The string table. 16000 and 16002: the SDK About text, the second with its line
-// breaks written as backslash-n. 16992 holds the registered sign as the byte 0xAE; 16994
-// keeps a literal backslash before each quote.
-const StringResource kStringTable[] = {
-    {16000, "Pelidorn\nVersion 1.4.5\nOstrovanne"},
-    {16002, "Pelidorn\\nVersion 1.4.5\\nOstrovanne"},
-    {16990, "An integer is required between ^1 and ^2."},
-    {16991, "A decimal number is required between ^1 and ^2."},
-    {16992, "This plug-in requires Adobe Photoshop\xAE ^1 or later functionality."},
-    {16993, "This plug-in is incompatible with this version of the host program."},
-    {16994, "the required suite \\'^0\\' is unavailable"},
-};
-const size_t kStringTableCount = sizeof(kStringTable) / sizeof(kStringTable[0]);
-
 }  // namespace ov::resources

@@ -75,12 +75,4 @@ struct ParsedPropertyList {
 };
 ParsedPropertyList ParsePropertyList(const uint8_t* data, size_t size);
 
-// The module's string table, id and Windows-1252 text, as the .rc holds it.
-struct StringResource {
-    int id;
-    const char* text;
-};
-extern const StringResource kStringTable[];
-extern const size_t kStringTableCount;
-
 }  // namespace ov::resources
