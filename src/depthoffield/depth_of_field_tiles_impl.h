@@ -527,13 +527,20 @@ private:
     };
 
     // Applies the changes due at (px, py) of the list that starts with `r`.
-    void applyChanges(Record* r, int32_t px, int32_t py, Tables& t, uint32_t& topIndex,
+    // `ahead` is the list of the next column: it is chased one record per record walked here,
+    // so that its records (queued long before, cold) arrive while this list is worked on. Only
+    // pushes at its head change it meanwhile, and those records are warm already.
+    void applyChanges(Record* r, Record* ahead, int32_t px, int32_t py, Tables& t, uint32_t& topIndex,
                       double preservative) {
         while (r) {
             Record* const after = r->next;
             if (after) {  // the walk is bound by memory latency, not arithmetic
                 prefetch(after);
                 prefetch(reinterpret_cast<const char*>(after) + sizeof(Record) - 1);  // a record may span two lines
+            }
+            if (ahead) {
+                ahead = ahead->next;
+                if (ahead) prefetch(ahead);
             }
             const int32_t d = r->blur_index;
             const IrisKernel& k = f.kernels[d];
@@ -608,7 +615,8 @@ private:
             const bool coreRow = uint32_t(py - fr.pad_y) < uint32_t(fr.tile_height);
             for (int32_t px = 0; px < W; ++px) {
                 const size_t i = rowStart + size_t(px);
-                applyChanges(static_cast<Record*>(heads[i]), px, py, t, topIndex, preservative);
+                applyChanges(static_cast<Record*>(heads[i]), px + 1 < W ? static_cast<Record*>(heads[i + 1]) : nullptr,
+                             px, py, t, topIndex, preservative);
 
                 // Composition, front (topIndex) to back (min_index), with the background of
                 // the layers at or behind the pixel's own depth and the highlight sums.
