@@ -30,6 +30,8 @@ xParameterList pfFilter::CreateParameterList() { return xParameterList(); }
 
 void pfFilter::AdaptToHostMask(FilterRecord*) {}
 
+void pfFilter::PrepareScriptRead(FilterRecord*) {}
+
 pfParameterUI* pfFilter::GetControl(int32_t index) const {
     if (index < 0 || index >= GetControlCount()) return nullptr;
     auto it = controls.begin();
@@ -157,6 +159,7 @@ int16_t pfFilter::DoStartSelector(FilterRecord* record) {
     } else {
         // 2.-5. Validate, read the descriptor, the dialog when asked for, write it back.
         parameters.ValidateAll();
+        PrepareScriptRead(record);
         if (parameters.ReadScriptParams(record)) {
             if (!dialog->Show(this, record, controls)) result = userCanceledErr;
         }

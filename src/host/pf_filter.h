@@ -73,6 +73,12 @@ public:
     virtual const char* GetFilterName() = 0;
     // Slot 23: selector 1.
     virtual int16_t DoParametersSelector(FilterRecord* record);
+    // After slot 23: Start calls it with the record of the call after its first validation
+    // and before the scripting descriptor is read, so that a filter can bring parameters
+    // whose meaning depends on the document (a list whose items differ from one document to
+    // the next) in line with this document first; the recorded values then keep the meaning
+    // they were recorded with. Empty here.
+    virtual void PrepareScriptRead(FilterRecord* record);
 
     // Every host call: see the file comment. `data` is not used.
     void DispatchSelector(int16_t selector, void* block, intptr_t* data, int16_t* result);

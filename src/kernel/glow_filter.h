@@ -8,7 +8,8 @@
 // image), frees the temporary block it allocated and returns the first status that was not
 // StatusOk.
 //
-// The line blur of radius r (ri = trunc(r), f = r - ri) weights the samples at distance
+// The line blur of radius r (ri = trunc(r), f = r - ri; r at most 512 line lengths, where the
+// result is the line's mean to well within a 16-bit step) weights the samples at distance
 // |d| <= ri by r + 0.5 - |d| and the two at ri + 1 by f / 2, normalised to sum 1; it runs
 // on four running sums per float sample (cost independent of the radius). Coordinates
 // outside the line are folded by edge_index in mirror mode (the edge pixel repeats:

@@ -147,6 +147,25 @@ void pfFilterPelidorn::FillShowList(bool full) {
         for (const char* item : kShortViewList) Show.AddItem(item);
 }
 
+void pfFilterPelidorn::ReplaceShowList(bool full) {
+    const int32_t remembered = Show.GetSelection();
+    FillShowList(full);
+    Show.Select(1);
+    if (remembered == 1 || remembered == 2) Show.Select(remembered);
+}
+
+bool pfFilterPelidorn::RenderReadsFullList(const FilterRecord* record) const {
+    const bool selection = record != nullptr && (record->maskData != nullptr || record->haveMask != 0);
+    return SelectionIs.GetSelection() == 1 && selection;
+}
+
+void pfFilterPelidorn::PrepareScriptRead(FilterRecord* record) {
+    const bool full = RenderReadsFullList(record);
+    if (ShowHoldsList(full)) return;
+    ReplaceShowList(full);
+    Show.UpdateUI();
+}
+
 void pfFilterPelidorn::AdaptToHostMask(FilterRecord* record) {
     const bool mask = record != nullptr && record->maskData != nullptr;
     bool full;
@@ -184,16 +203,12 @@ bool pfFilterPelidorn::ShowHoldsList(bool full) const {
 
 void pfFilterPelidorn::OnSelectionIsChanged(pfParameter*, void* context) {
     auto* f = static_cast<pfFilterPelidorn*>(context);
-    const int32_t remembered = f->Show.GetSelection();
     const bool full = f->SelectionIs.GetSelection() == 1;
     // A view from 3 on falls back to 1 only when the list really changes (see the header):
     // not when Show holds the list this callback installs, nor the list the render reads by.
-    const bool keep = f->ShowHoldsList(full) || (f->filterRecord && f->ShowHoldsList(f->IsDepthMapMode()));
-    if (!keep) {
-        f->FillShowList(full);
-        f->Show.Select(1);
-        if (remembered == 1 || remembered == 2) f->Show.Select(remembered);
-    }
+    const bool keep =
+        f->ShowHoldsList(full) || (f->filterRecord && f->ShowHoldsList(f->RenderReadsFullList(f->filterRecord)));
+    if (!keep) f->ReplaceShowList(full);
     f->Show.UpdateUI();
     f->UpdateControlStates();
 }

@@ -11,6 +11,17 @@
 // "highlight selection" chosen in the dialog of a document without a selection (short list,
 // while SelectionIs 1 names the full one) reaches the render. A real change of the list in
 // force still falls back to 1, since indexes from 3 on name different views in the lists.
+//
+// Start reads the descriptor before anything looks at the document (on the scripted road,
+// without a dialog, nothing else ever does), so PrepareScriptRead first installs the list this document's render reads by
+// (full when SelectionIs is 1 and the host gives a selection, else short; views 1 and 2
+// kept, others fall back to 1): a recorded Show then selects the view it was recorded with,
+// whatever document ran before, and the first call of a session on a document without a
+// selection does not read it against the constructor's full list. Before the record is set
+// up the host's mask data is not there yet, so "gives a selection" is the mask data or the
+// record's haveMask flag. A SelectionIs read from the same descriptor runs the callback
+// above with that record, so when it changes the list the render reads by, the new list
+// comes in before a Show that follows it (the set's order puts SelectionIs first).
 #pragma once
 
 #include <array>
@@ -52,6 +63,8 @@ public:
 
     // Depth-map mode: SelectionIs 1 and the current record carries mask data.
     bool IsDepthMapMode() const;
+    // Start, before the descriptor is read: Show holds the list this record's render reads by.
+    void PrepareScriptRead(FilterRecord* record) override;
     pfParameter* ParameterOf(lens::ParamId id) const { return parameterById[id]; }
     pfParameterUI* ControlOf(lens::ParamId id) const { return controlById[id]; }
 
@@ -109,7 +122,11 @@ public:
 
 private:
     void FillShowList(bool full);
+    // A new list in Show: views 1 and 2 are kept, any other falls back to 1.
+    void ReplaceShowList(bool full);
     bool ShowHoldsList(bool full) const;
+    // Whether the render of a document this record describes reads Show by the full list.
+    bool RenderReadsFullList(const FilterRecord* record) const;
     std::array<pfParameter*, lens::kParamCount> parameterById{};
     std::array<pfParameterUI*, lens::kParamCount> controlById{};
 };

@@ -25,6 +25,9 @@ namespace ov {
 
 namespace oof_detail {
 
+// The largest float sample the blur takes as it is (16 times white; linearised, about 390).
+inline constexpr double kFloatSampleCeiling = 16.0;
+
 // BT.709 transfer computed directly (float formats).
 inline double decode709(double v) {
     return v > 0.081 ? std::pow((v + 0.099) * 0.9099181073703367, 2.2222222222222223)
@@ -326,8 +329,14 @@ void OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::toWorking(double* colour, doub
             if (gamma) v = toLinearTable[static_cast<int32_t>(v * 32767.0)];
             colour[c] = v;
         }
-    } else if (gamma) {
-        for (int c = 0; c < C; ++c) colour[c] = oof_detail::decode709(colour[c]);
+    } else {
+        // Float samples above kFloatSampleCeiling (alpha too) count as the ceiling, so that
+        // no grid or transform value can overflow or drown the image in rounding noise.
+        for (int c = 0; c < C; ++c)
+            if (colour[c] > oof_detail::kFloatSampleCeiling) colour[c] = oof_detail::kFloatSampleCeiling;
+        if (alpha > oof_detail::kFloatSampleCeiling) alpha = oof_detail::kFloatSampleCeiling;
+        if (gamma)
+            for (int c = 0; c < C; ++c) colour[c] = oof_detail::decode709(colour[c]);
     }
     for (int c = 0; c < C; ++c) out.v[c] = static_cast<float>(colour[c] * gain);
     if constexpr (P::has_alpha) out.v[GridPixel::alpha_index] = static_cast<float>(alpha * gain);

@@ -350,3 +350,31 @@ TEST(GlowFilter, OutOfMemoryAndCancelLeaveTheImage) {
 }
 
 }  // namespace
+
+TEST(GlowFilter, RadiiBeyondFiveHundredLineLengthsCostNoMoreAndChangeNothingVisible) {
+  // A softness far past the line's size: the result stays the tent's own up to 512 line
+  // lengths, and a longer radius gives the result of 512 line lengths (its work bounded)
+  // that is still the tent's own to within a 16-bit step.
+  TestHost host;
+  const uint32_t W = 7;
+  std::vector<double> line(W);
+  for (double& v : line) v = rnd();
+  auto run = [&](double r) {
+    WorkImage<ImgWorkGray_F1> img(W, 1);
+    for (uint32_t x = 0; x < W; ++x) img.at(x, 0, 0) = static_cast<float>(line[x]);
+    EXPECT_EQ(glow(host, img.view, r, 0.0), host.StatusOk());
+    return std::vector<float>(img.v.begin(), img.v.end());
+  };
+  std::vector<double> exact(W);
+  for (uint32_t x = 0; x < W; ++x) exact[x] = static_cast<float>(line[x]);
+  const double below = 512.0 * W - 0.5;
+  const std::vector<float> atBelow = run(below);
+  const std::vector<double> tentBelow = tentLine(exact, below);
+  for (uint32_t x = 0; x < W; ++x) EXPECT_NEAR(atBelow[x], tentBelow[x], 1e-6) << x;
+  const double far = 2e5;
+  const std::vector<float> atFar = run(far);
+  EXPECT_EQ(atFar, run(1e12));
+  EXPECT_EQ(atFar, run(512.0 * W));
+  const std::vector<double> tentFar = tentLine(exact, far);
+  for (uint32_t x = 0; x < W; ++x) EXPECT_NEAR(atFar[x], tentFar[x], 1.0 / 65536) << x;
+}

@@ -2,13 +2,16 @@
 // control bindings, view lists, control states, the callbacks and ResetParameters.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fake_host.h"
 #include "host/undo.h"
 #include "lens/lens_parameter_table.h"
 #include "lens/pelidorn_filter.h"
+#include "lens/settings_blocks.h"
 
 using namespace ov::lens;
 
@@ -342,6 +345,8 @@ struct ViewPickingDialog : ov::pfPreview {
     explicit ViewPickingDialog(int32_t v) : view(v) {}
     bool Show(ov::pfFilter* filter, FilterRecord* record, ov::pfParameterUIList&) override {
         auto* f = static_cast<ov::pfFilterPelidorn*>(filter);
+        // As the panel does: the record is set up for the preview before the panel adapts.
+        EXPECT_EQ(ov::pfFilter::SetupFilterRecord(record, 1), 0);
         f->AdaptToHostMask(record);
         if (view) f->Show.Select(view);
         return true;
@@ -413,5 +418,194 @@ TEST(ShowView, ChosenViewSurvivesValidationOnADocumentWithoutSelection) {
         ASSERT_EQ(Start(*f, host), 0);
         EXPECT_EQ(f->Show.GetSelection(), row.view);
         EXPECT_EQ(host.out, expected);
+    }
+}
+
+// ---- a recorded view plays back on any document, whatever ran before ------------------------
+
+namespace {
+
+// A document of the session: the dim ramp, with or without a selection (a ramp too, so that
+// the depth map and the iris image are not flat). Its highlight is tinted, so that the
+// highlight selection (the source times the weight) differs from the selection alone (the
+// weight as grey).
+void OpenDocument(lens_test::FakeHost& host, bool selection) {
+    FillDocument(host);
+    const uint8_t tint[3] = {255, 235, 215};
+    for (int p = 0; p < 3; ++p) host.in[(2 * 8 + 3) * 3 + size_t(p)] = tint[p];
+    host.rec.haveMask = selection;
+    if (selection) {
+        host.mask.resize(size_t(host.rec.imageSize.h) * size_t(host.rec.imageSize.v));
+        for (size_t i = 0; i < host.mask.size(); ++i) host.mask[i] = uint8_t(30 + i * 4);
+    }
+}
+
+struct Rendered {
+    std::string name;  // the view's text; empty when the document's list has no such index
+    int16_t status = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// The reference: the dialog's road on a fresh filter. The record is set up, the panel opens
+// on it (AdaptToHostMask installs this document's list), the view is picked and rendered.
+Rendered DialogReference(bool selection, int32_t selectionIs, int32_t view) {
+    auto f = MakeFilter();
+    lens_test::FakeHost host;
+    OpenDocument(host, selection);
+    EXPECT_EQ(ov::pfFilter::SetupFilterRecord(&host.rec, 1), 0);
+    f->filterRecord = &host.rec;
+    f->SelectionIs.Select(selectionIs);
+    f->AdaptToHostMask(&host.rec);
+    Rendered r;
+    f->Show.Select(view);
+    if (f->Show.GetSelection() != view) return r;
+    r.name = f->Show.GetItemText(view - 1);
+    r.status = f->Render(&host.rec);
+    r.pixels = host.out;
+    return r;
+}
+
+// One Start of the session's filter on a new document. Scripted: the descriptor holds
+// SelectionIs (0: absent) and Show. Dialog: the descriptor holds SelectionIs, the panel opens
+// and the user picks `show`.
+struct Step {
+    bool selection;
+    int32_t seis;
+    int32_t show;
+    bool dialog = false;
+    bool showFirst = false;  // Show ahead of SelectionIs in the descriptor
+};
+
+struct Played {
+    Rendered rendered;
+    int32_t dispatchedView = 0;
+    int32_t writtenShow = 0, writtenSeis = 0;
+};
+
+Played Play(ov::pfFilterPelidorn& f, const Step& step) {
+    ViewPickingDialog panel(step.show);
+    f.dialog = &panel;
+    lens_test::FakeHost host;
+    OpenDocument(host, step.selection);
+    host.descriptor.playInfo = step.dialog ? plugInDialogDisplay : plugInDialogDontDisplay;
+    if (step.seis) host.playback.push_back({ov::FourCC("SEIS"), typeInteger, 0, step.seis, false});
+    if (!step.dialog) {
+        const lens_test::DescriptorValue show{ov::FourCC("SHOW"), typeInteger, 0, step.show, false};
+        host.playback.insert(step.showFirst ? host.playback.begin() : host.playback.end(), show);
+    }
+    Played p;
+    p.rendered.status = Start(f, host);
+    p.rendered.pixels = host.out;
+    p.rendered.name = f.Show.GetItemText(f.Show.GetSelection() - 1);
+    // The view the render dispatch hands its engine (nothing changes Show after the render).
+    p.dispatchedView = f.IsDepthMapMode() ? ov::MakeDepthOfFieldParams(f, 8, 6).view
+                                          : ov::MakeOutOfFocusParams(f, 8, 6).view;
+    for (const lens_test::DescriptorValue& w : host.written) {
+        if (w.key == ov::FourCC("SHOW")) p.writtenShow = w.integer;
+        if (w.key == ov::FourCC("SEIS")) p.writtenSeis = w.integer;
+    }
+    f.filterRecord = nullptr;  // the record goes with its host
+    f.dialog = &f.preview;
+    return p;
+}
+
+}  // namespace
+
+TEST(ShowView, RecordedViewPlaysBackWhateverDocumentRanBefore) {
+    // Every view of each kind of document, reached on the dialog's road by a fresh filter.
+    std::map<std::tuple<bool, int32_t, int32_t>, Rendered> reference;
+    for (bool selection : {false, true})
+        for (int32_t seis : {1, 2})
+            for (int32_t view = 1; view <= 7; ++view)
+                reference[std::make_tuple(selection, seis, view)] = DialogReference(selection, seis, view);
+    auto ref = [&](bool selection, int32_t seis, int32_t view) -> const Rendered& {
+        return reference.at(std::make_tuple(selection, seis, view));
+    };
+    // The pixels tell the four views of the out-of-focus documents apart.
+    for (bool selection : {false, true})
+        for (int32_t a = 1; a <= 4; ++a)
+            for (int32_t b = a + 1; b <= 4; ++b)
+                EXPECT_NE(ref(selection, 2, a).pixels, ref(selection, 2, b).pixels) << selection << ": " << a << " " << b;
+    // Those of the depth-map document that render pixels (its blur views may answer that the
+    // engine cannot blur yet, with the destination untouched).
+    const int32_t depthViews[] = {2, 3, 4, 5, 7};
+    for (int32_t a : depthViews)
+        for (int32_t b : depthViews)
+            if (a < b) {
+                EXPECT_NE(ref(true, 1, a).pixels, ref(true, 1, b).pixels) << "depth map: " << a << " " << b;
+            }
+    EXPECT_EQ(ref(true, 1, 5).name, "highlight selection only");
+    EXPECT_EQ(ref(false, 1, 3).name, "highlight selection");
+    EXPECT_EQ(ref(false, 1, 5).name, "");
+
+    // What ran before in the session: nothing (the constructor's list), a document without a
+    // selection, a depth map, a selection as iris, and two-document histories.
+    const std::vector<std::vector<Step>> histories = {
+        {},
+        {{false, 1, 4}},
+        {{true, 1, 7}},
+        {{true, 2, 4}},
+        {{true, 1, 6}, {false, 1, 3}},
+        {{true, 2, 3}, {true, 1, 5}},
+        {{true, 2, 4, true}},
+        {{true, 1, 7, true}, {false, 1, 4, true}},
+    };
+    int checked = 0;
+    for (size_t h = 0; h < histories.size(); ++h) {
+        for (bool selection : {false, true}) {
+            for (int32_t seis : {0, 1, 2}) {
+                for (bool dialog : {false, true}) {
+                    if (dialog && seis == 0) continue;
+                    for (int32_t show = 1; show <= 7; ++show) {
+                        auto f = MakeFilter();
+                        std::vector<Step> steps = histories[h];
+                        steps.push_back({selection, seis, show, dialog});
+                        for (size_t i = 0; i < steps.size(); ++i) {
+                            const Step& step = steps[i];
+                            // SelectionIs after the step: the descriptor's, else the session's;
+                            // the panel on a document without a selection sets 1.
+                            int32_t seisAfter = step.seis ? step.seis : f->SelectionIs.GetSelection();
+                            if (step.dialog && !step.selection) seisAfter = 1;
+                            const Rendered& expected = ref(step.selection, seisAfter, step.show);
+                            if (expected.name.empty()) break;  // a view this document does not have
+                            SCOPED_TRACE("history " + std::to_string(h) + ", step " + std::to_string(i) +
+                                         (step.selection ? ", selection" : ", no selection") + ", SEIS " +
+                                         std::to_string(step.seis) + ", SHOW " + std::to_string(step.show) +
+                                         (step.dialog ? ", dialog" : ", scripted"));
+                            const Played p = Play(*f, step);
+                            EXPECT_EQ(p.rendered.name, expected.name);
+                            EXPECT_EQ(p.dispatchedView, step.show);
+                            EXPECT_EQ(p.rendered.status, expected.status);
+                            EXPECT_EQ(p.rendered.pixels, expected.pixels);
+                            EXPECT_EQ(p.writtenShow, step.show);
+                            EXPECT_EQ(p.writtenSeis, seisAfter);
+                            if (i + 1 == steps.size()) ++checked;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(checked, 0);
+}
+
+TEST(ShowView, SelectionIsAfterShowKeepsOnlyTheViewsBothListsShare) {
+    // A descriptor that holds Show ahead of SelectionIs, played on a document whose selection
+    // is the iris after a depth-map document: Show is read on the full list, then SelectionIs
+    // 2 brings the short list in. "normal blur" and "iris" mean the same in both and stay;
+    // from 3 on the index names another view, so the view falls back to "normal blur".
+    struct Row {
+        int32_t show;
+        const char* view;
+    };
+    for (const Row row : {Row{1, "normal blur"}, Row{2, "iris"}, Row{3, "normal blur"}, Row{5, "normal blur"}}) {
+        SCOPED_TRACE(row.show);
+        auto f = MakeFilter();
+        Play(*f, {true, 1, 7});
+        const Played p = Play(*f, {true, 2, row.show, false, true});
+        EXPECT_EQ(p.rendered.name, row.view);
+        EXPECT_EQ(f->Show.GetItemText(p.writtenShow - 1), row.view);
+        EXPECT_EQ(p.writtenSeis, 2);
+        EXPECT_EQ(p.rendered.status, 0);
     }
 }

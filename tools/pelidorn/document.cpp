@@ -1,17 +1,19 @@
 #include "tools/pelidorn/document.h"
 
 #include <cstring>
+#include <utility>
 
 namespace pelidorn {
 
-HostDocument DocumentFromImage(const Image& image) {
+HostDocument DocumentFromImage(Image& image) {
     HostDocument d;
     d.width = image.width;
     d.height = image.height;
     d.colorChannels = image.colorChannels;
     d.alpha = image.alpha;
     d.depth = image.bits;
-    d.pixels = image.samples;
+    d.pixels = std::move(image.samples);
+    image.samples = {};
     if (image.bits == 16) {
         const size_t n = d.pixels.size() / 2;
         for (size_t i = 0; i < n; ++i) {
@@ -24,8 +26,9 @@ HostDocument DocumentFromImage(const Image& image) {
     return d;
 }
 
-void ImageFromDocument(const HostDocument& document, Image& image) {
-    image.samples = document.pixels;
+void ImageFromDocument(HostDocument& document, Image& image) {
+    image.samples = std::move(document.pixels);
+    document.pixels = {};
     if (image.bits == 16) {
         const size_t n = image.samples.size() / 2;
         for (size_t i = 0; i < n; ++i) {

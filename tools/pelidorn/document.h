@@ -17,9 +17,10 @@ inline uint16_t HostToFile16(uint16_t h) {
     return uint16_t((c * 65535u + 16384u) / 32768u);
 }
 
-// The document of an image (its selection left empty).
-HostDocument DocumentFromImage(const Image& image);
-// Writes the document's pixels back into an image of the same layout.
-void ImageFromDocument(const HostDocument& document, Image& image);
+// The document of an image (its selection left empty). The image's samples move into the
+// document (converted in place), so the image holds none afterwards.
+HostDocument DocumentFromImage(Image& image);
+// Moves the document's pixels back into an image of the same layout (converted in place).
+void ImageFromDocument(HostDocument& document, Image& image);
 
 }  // namespace pelidorn

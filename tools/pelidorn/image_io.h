@@ -1,9 +1,12 @@
-// Image files of the stand-in host: PNG (8 and 16 bits) and TIFF (8 and 16 bits unsigned,
-// 32-bit float), gray or RGB, with or without alpha, through libpng and libtiff.
+// Image files of the stand-in host: PNG (1 to 16 bits, palette and transparency key expanded),
+// JPEG (8-bit gray or RGB) and TIFF (8 and 16 bits unsigned, 32-bit float), gray or RGB, with
+// or without alpha, through libpng, libjpeg and libtiff.
 //
 // An Image keeps the file's own samples, interleaved, in native byte order: 8-bit samples as
 // bytes, 16-bit samples as uint16 (0..65535), float samples as float. Conversion to the host's
-// sample ranges (16-bit 0..32768) is the host's business (host_document.h), not the file's.
+// sample ranges (16-bit 0..32768) is the host's business (document.h), not the file's.
+// Colour metadata travels with the pixels: the ICC profile (PNG, JPEG, TIFF), PNG's gAMA and
+// sRGB chunks and the TIFF orientation are written as they were read.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +15,7 @@
 
 namespace pelidorn {
 
-enum class FileFormat { Png, Tiff };
+enum class FileFormat { Png, Tiff, Jpeg };
 
 struct Image {
     FileFormat format = FileFormat::Png;
@@ -22,6 +25,11 @@ struct Image {
     bool alpha = false;
     int bits = 8;           // 8, 16 or 32 (float, TIFF only)
     uint16_t tiffCompression = 1;  // kept for the output of a TIFF input
+    uint16_t orientation = 1;      // TIFF Orientation (1: rows top to bottom, columns left to right)
+    std::vector<uint8_t> icc;      // the embedded ICC profile, empty when none
+    std::string iccName = "ICC profile";  // PNG's profile name
+    uint32_t pngGamma = 0;         // PNG gAMA in units of 1/100000, 0 when absent
+    int pngSrgbIntent = -1;        // PNG sRGB rendering intent 0..3, -1 when absent
     std::vector<uint8_t> samples;  // height rows of width * channels() samples
 
     int channels() const { return colorChannels + (alpha ? 1 : 0); }
@@ -29,16 +37,31 @@ struct Image {
     size_t rowBytes() const { return size_t(width) * channels() * sampleBytes(); }
 };
 
-// The format by the file name's extension (.png; .tif, .tiff), case-insensitive. False when
-// the extension is neither.
+// The format by the file name's extension (.png; .tif, .tiff; .jpg, .jpeg), case-insensitive.
+// False when the extension is none of these.
 bool FormatFromPath(const std::string& path, FileFormat& format);
+// "PNG", "TIFF", "JPEG"; and the extensions a file of the format may have.
+const char* FormatName(FileFormat format);
+const char* FormatExtensions(FileFormat format);
 
-// Reads a file; false with a one-line reason in error (without the path).
+// The largest side the filter interface takes (its coordinates are 16-bit).
+constexpr int kMaxImageSide = 32767;
+
+// Reads a file; false with a one-line reason in error (without the path). The size the
+// header claims is checked before any pixel memory is taken: at most kMaxImageSide a side,
+// and no more than the machine has free.
 bool ReadImage(const std::string& path, Image& image, std::string& error);
-// Writes an image in image.format; false with a one-line reason in error.
-bool WriteImage(const std::string& path, const Image& image, std::string& error);
 
-// A short description such as "RGB with alpha, 16 bits".
+struct WriteOptions {
+    int jpegQuality = 95;  // 1..100
+    int threads = 0;       // PNG compression threads; 0: one per core
+    int pngBandRows = 0;   // rows a PNG band compresses at once; 0: about 4 MiB of rows
+};
+// Writes an image in image.format; false with a one-line reason in error.
+bool WriteImage(const std::string& path, const Image& image, std::string& error,
+                const WriteOptions& options = WriteOptions());
+
+// A short description such as "PNG RGB with alpha, 40x30, 16 bits".
 std::string Describe(const Image& image);
 
 }  // namespace pelidorn

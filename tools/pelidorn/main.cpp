@@ -4,7 +4,8 @@
 //   pelidorn INPUT OUTPUT [KEY=VALUE ...] [--selection FILE] [options]
 //
 // Exit codes: 0 done; 1 the filter or a file failed; 2 wrong use (arguments, keys, values);
-// 130 cancelled with Ctrl-C. Every error is one line on standard error.
+// 130 cancelled with Ctrl-C (143 with SIGTERM, 129 with SIGHUP). Every error is one line on
+// standard error.
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -15,7 +16,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <fstream>
+#include <limits>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +30,7 @@
 #include <unistd.h>
 
 #include "host/resources/plugin_resources.h"
+#include "lens/lens_parameter_table.h"
 #include "lens/lens_terminology.h"
 #include "tools/pelidorn/document.h"
 #include "tools/pelidorn/image_io.h"
@@ -37,24 +43,55 @@ using namespace pelidorn;
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitCancelled = 130;
 // The module's answer for the depth-of-field blur views (a selection used as depth map,
 // SelectionIs 1, SHOW 1 or 6) in a build without the engine's tile renderer. The host's
 // "filter cannot handle this document" code.
 constexpr int16_t kResultDepthOfFieldUnavailable = -30101;
 
+// Interrupts (SIGINT, SIGTERM, SIGHUP): the first answers the host's abort procedure; a
+// second ends the program at once. While the temporary output file exists, any of them
+// removes it and ends the program: OUTPUT has not been touched.
 std::atomic<int> interrupts{0};
+std::atomic<int> firstSignal{0};
+char tempForSignal[4096];        // the temporary output file while it exists, else ""
+char cancelLine[4096 + 128];     // "pelidorn: cancelled ...\n", written by the handler
+std::atomic<size_t> cancelLineLength{0};
+std::string tempPath;            // the same, for the ordinary exit paths
 
-extern "C" void OnInterrupt(int) {
-    if (interrupts.fetch_add(1) >= 1) {
-        // A second Ctrl-C ends at once; the output file has not been touched yet unless the
-        // final rename is running, which is atomic.
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
+int CancelledCode() {
+    const int sig = firstSignal.load();
+    return 128 + (sig ? sig : SIGINT);
+}
+
+extern "C" void OnInterrupt(int sig) {
+    int expected = 0;
+    firstSignal.compare_exchange_strong(expected, sig);
+    const int before = interrupts.fetch_add(1);
+    if (tempForSignal[0]) {
+        unlink(tempForSignal);
+        const size_t n = cancelLineLength.load();
+        if (n && write(STDERR_FILENO, cancelLine, n) < 0) {}
+        _exit(CancelledCode());
+    }
+    if (before >= 1) {
+        std::signal(sig, SIG_DFL);
+        std::raise(sig);
     }
 }
 
+void RemoveTemp() {
+    if (tempPath.empty()) return;
+    sigset_t all, old;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &old);
+    unlink(tempPath.c_str());
+    tempForSignal[0] = 0;
+    tempPath.clear();
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
 [[noreturn]] void Fail(int code, const std::string& message) {
+    RemoveTemp();
     std::fprintf(stderr, "pelidorn: %s\n", message.c_str());
     std::exit(code);
 }
@@ -76,8 +113,9 @@ void PrintHelp(const std::vector<ov::resources::TerminologyParameter>& keys) {
         "The plug-in module is loaded and called as a Photoshop-compatible host calls a filter;\n"
         "KEY=VALUE pairs are handed to it as a host plays back a recorded step.\n"
         "\n"
-        "Files: PNG (8 or 16 bits) and TIFF (8 or 16 bits, or 32-bit float), gray or RGB, with or\n"
-        "without alpha. OUTPUT must have the input's kind (.png or .tif/.tiff); it is written only\n"
+        "Files: PNG (1 to 16 bits; palette images and transparency keys are expanded), JPEG (8-bit\n"
+        "gray or RGB) and TIFF (8 or 16 bits, or 32-bit float), gray or RGB, with or without alpha.\n"
+        "OUTPUT must have the input's kind (.png, .jpg/.jpeg or .tif/.tiff); it is written only\n"
         "when the filter succeeds, and an existing OUTPUT is left as it was otherwise.\n"
         "\n"
         "Options:\n"
@@ -87,6 +125,7 @@ void PrintHelp(const std::vector<ov::resources::TerminologyParameter>& keys) {
         "                     and SHOW takes its list: 1 normal blur, 2 iris, 3 depth buffer,\n"
         "                     4 highlight selection, 5 highlight selection only, 6 info density,\n"
         "                     7 sharp zone.\n"
+        "  --quality N        JPEG quality of OUTPUT, 1..100 (default 95)\n"
         "  --print-values     print the values the plug-in records (KEY=VALUE, one a line)\n"
         "  --module PATH      the plug-in module (default: pelidorn_plugin.so beside this program,\n"
         "                     or $PELIDORN_MODULE)\n"
@@ -103,7 +142,7 @@ void PrintHelp(const std::vector<ov::resources::TerminologyParameter>& keys) {
         "3 repeat, 4 the colour OUCR/OUCG/OUCB (0..1). SEIS: 1 depth map, 2 iris.\n"
         "\n"
         "Example: pelidorn photo.png blurred.png RADI=40 IRFA=6 SHOW=1\n"
-        "Exit codes: 0 done, 1 failed, 2 wrong arguments, 130 cancelled (Ctrl-C).\n");
+        "Exit codes: 0 done, 1 failed, 2 wrong arguments, 130 cancelled (Ctrl-C; 143 SIGTERM).\n");
 }
 
 bool ParseValue(const std::string& text, uint32_t type, DescriptorItem& item) {
@@ -199,14 +238,179 @@ std::string ResultText(int16_t r) {
     }
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
-    // Ctrl-C from here on answers the host's abort procedure (see OnInterrupt).
+// What the machine can give without swapping (MemAvailable), in bytes; 0 when unknown.
+uint64_t AvailableMemory() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    uint64_t kib = 0;
+    std::string unit;
+    while (meminfo >> key >> kib) {
+        std::getline(meminfo, unit);
+        if (key == "MemAvailable:") return kib * 1024;
+    }
+    return 0;
+}
+
+std::string Mib(uint64_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB"; }
+
+std::string NumberText(double v) {
+    char text[64];
+    auto r = std::to_chars(text, text + sizeof text - 1, v);
+    *r.ptr = 0;
+    return text;
+}
+
+// The folder part of a path ("." for a bare name).
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file OUTPUT names: symbolic links are followed to the file they point at (which need
+// not exist yet), so that the link itself stays and its target is replaced.
+std::string ResolveLinks(const std::string& path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        std::vector<char> target(size_t(st.st_size > 0 ? st.st_size : 4095) + 1);
+        const ssize_t n = readlink(p.c_str(), target.data(), target.size());
+        if (n <= 0 || size_t(n) >= target.size()) return p;
+        std::string t(target.data(), size_t(n));
+        p = t[0] == '/' ? t : FolderOf(p) + "/" + t;
+    }
+    return p;
+}
+
+// The range a user can set for a key in the dialog, and the value the plug-in uses for a
+// given one (its hard limits, the list's items, the radius cap, the facet cap).
+struct KeyRange {
+    double low, high;
+    bool known;
+};
+
+KeyRange DialogRange(uint32_t key, bool depthList) {
+    using namespace ov::lens;
+    for (const ParamSpec& p : kParams) {
+        bool match = false;
+        for (uint32_t k : p.keys) match = match || (k != 0 && k == key);
+        if (!match) continue;
+        switch (p.kind) {
+            case Kind::List: {
+                double items = p.id == Outside ? double(kOutsideItems.size())
+                               : p.id == SelectionIs ? double(kSelectionIsItems.size())
+                               : depthList ? double(kFullViewList.size()) : double(kShortViewList.size());
+                return {1, items, true};
+            }
+            case Kind::RGB: return {0, 1, true};
+            case Kind::Bool: return {0, 1, false};
+            default: break;
+        }
+        const double inf = std::numeric_limits<double>::infinity();
+        double low = p.minimum.set ? p.minimum.value : -inf;
+        double high = p.maximum.set ? p.maximum.value : inf;
+        if (p.id == Radius) high = 1000;  // the radius field takes up to 1000
+        return {low, high, true};
+    }
+    return {0, 0, false};
+}
+
+double UsedValue(uint32_t key, double v, bool depthList) {
+    using namespace ov::lens;
+    for (const ParamSpec& p : kParams) {
+        bool match = false;
+        for (uint32_t k : p.keys) match = match || (k != 0 && k == key);
+        if (!match) continue;
+        if (p.kind == Kind::List || p.kind == Kind::RGB) {
+            const KeyRange r = DialogRange(key, depthList);
+            return std::min(std::max(v, r.low), r.high);
+        }
+        if (p.minimum.set && p.minimum.hard && v < p.minimum.value) v = p.minimum.value;
+        if (p.maximum.set && p.maximum.hard && v > p.maximum.value) v = p.maximum.value;
+        if (p.id == Radius && v > 1000) v = 1000;
+        if (p.id == IrisFacets && v > 1000) v = 1000;
+        return v;
+    }
+    return v;
+}
+
+// One warning line for each value outside what the dialog lets a user set.
+void WarnOutOfRange(const std::vector<DescriptorItem>& values, bool depthList) {
+    for (const DescriptorItem& item : values) {
+        if (item.type == typeBoolean) continue;
+        const double given = item.type == typeInteger ? double(item.integer) : item.number;
+        const KeyRange r = DialogRange(item.key, depthList);
+        if (!r.known || (given >= r.low && given <= r.high)) continue;
+        const std::string key = ov::resources::FourCCText(item.key);
+        std::string range = std::isinf(r.low) ? "up to " + NumberText(r.high)
+                            : std::isinf(r.high) ? NumberText(r.low) + " and up"
+                                                 : NumberText(r.low) + ".." + NumberText(r.high);
+        std::fprintf(stderr, "pelidorn: warning: %s=%s is outside the dialog's range (%s); the plug-in uses %s=%s\n",
+                     key.c_str(), NumberText(given).c_str(), range.c_str(), key.c_str(),
+                     NumberText(UsedValue(item.key, given, depthList)).c_str());
+    }
+}
+
+
+
+// Why the plug-in answered -108: a request of the Buffer suite the machine could not serve,
+// or (no request refused) a work area beyond what the plug-in can address at this radius;
+// then trial runs whose memory requests are all refused find the largest radius whose work
+// area the plug-in would still ask for.
+std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const std::vector<DescriptorItem>& values,
+                               const RunResult& run, const RunOptions& options) {
+    if (run.refusedBuffers > 0)
+        return "the plug-in asked for " + Mib(run.largestRefused) + " more than the machine could give (" +
+               Mib(options.bufferBudget) + " was free)";
+    const uint32_t radiusKey = ov::lens::Key("RADI");
+    double radius = 5;
+    for (const auto& w : run.written)
+        if (w.key == radiusKey) radius = w.type == typeFloat ? w.number : w.integer;
+    std::vector<DescriptorItem> trialValues = values;
+    DescriptorItem* r = nullptr;
+    for (auto& v : trialValues)
+        if (v.key == radiusKey) r = &v;
+    if (!r) {
+        DescriptorItem item;
+        item.key = radiusKey;
+        item.type = typeFloat;
+        trialValues.push_back(item);
+        r = &trialValues.back();
+    }
+    RunOptions trial;
+    trial.recorded = true;
+    trial.refuseBuffers = true;
+    auto fits = [&](double radiusValue) {
+        r->type = typeFloat;
+        r->number = radiusValue;
+        trial.playback = trialValues;
+        const RunResult t = RunFilter(entry, document, trial);
+        return t.refusedBuffers > 0;
+    };
+    std::string text = "the work area at RADI=" + NumberText(radius) + " (a " + std::to_string(document.width) + "x" +
+                       std::to_string(document.height) + " image) is larger than the plug-in can address";
+    // A radius below one pixel copies the image without a work area: the search starts at 0.1.
+    double low = 0.1, high = radius;  // fits(low), !fits(high)
+    if (radius <= low || fits(radius) || !fits(low)) return text;
+    while (high - low > 0.05 && interrupts.load() == 0) {
+        const double mid = (low + high) / 2;
+        (fits(mid) ? low : high) = mid;
+    }
+    return text + "; RADI=" + NumberText(std::floor(low * 10) / 10) + " is the largest that fits";
+}
+
+
+int Run(int argc, char** argv) {
+    // Ctrl-C, SIGTERM and SIGHUP from here on answer the host's abort procedure (see
+    // OnInterrupt). A file-size limit makes a write fail (EFBIG) instead of ending the program
+    // with the temporary file left behind.
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    std::signal(SIGXFSZ, SIG_IGN);
 
     const auto keys = ov::resources::ParseTerminology(ov::lens::PelidornTerminology().data(),
                                                       ov::lens::PelidornTerminology().size());
@@ -214,6 +418,7 @@ int main(int argc, char** argv) {
     std::vector<DescriptorItem> values;
     std::string selectionPath, modulePath;
     bool printValues = false, quiet = false;
+    int jpegQuality = 95;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -222,6 +427,12 @@ int main(int argc, char** argv) {
         } else if (a == "--selection" || a == "--module") {
             if (i + 1 >= argc) Fail(kExitUsage, a + " needs a file name");
             (a == "--selection" ? selectionPath : modulePath) = argv[++i];
+        } else if (a == "--quality") {
+            if (i + 1 >= argc) Fail(kExitUsage, "--quality needs a number from 1 to 100");
+            const std::string q = argv[++i];
+            auto r = std::from_chars(q.data(), q.data() + q.size(), jpegQuality);
+            if (r.ec != std::errc() || r.ptr != q.data() + q.size() || jpegQuality < 1 || jpegQuality > 100)
+                Fail(kExitUsage, "--quality takes a number from 1 to 100, not '" + q + "'");
         } else if (a == "--print-values") {
             printValues = true;
         } else if (a == "--quiet" || a == "-q") {
@@ -260,17 +471,32 @@ int main(int argc, char** argv) {
     if (!ReadImage(inputPath, image, error)) Fail(kExitFailed, inputPath + ": " + error);
     FileFormat outFormat;
     if (!FormatFromPath(outputPath, outFormat))
-        Fail(kExitUsage, "OUTPUT must end in " + std::string(image.format == FileFormat::Png ? ".png" : ".tif or .tiff") +
-                             " (the input's kind)");
+        Fail(kExitUsage, "OUTPUT must end in " + std::string(FormatExtensions(image.format)) + " (the input's kind)");
     if (outFormat != image.format)
-        Fail(kExitUsage, "OUTPUT must be a " + std::string(image.format == FileFormat::Png ? "PNG" : "TIFF") +
+        Fail(kExitUsage, "OUTPUT must be a " + std::string(FormatName(image.format)) +
                              " file like the input (the output keeps the input's format)");
-    if (image.width > 32767 || image.height > 32767)
-        Fail(kExitFailed, inputPath + ": the filter interface takes at most 32767 pixels a side");
 
-    HostDocument document = DocumentFromImage(image);
+    // The output file: links followed, its folder there and writable, before any work.
+    const std::string target = ResolveLinks(outputPath);
+    struct stat existing {};
+    const bool replacing = stat(target.c_str(), &existing) == 0;
+    if (replacing && !S_ISREG(existing.st_mode))
+        Fail(kExitFailed, outputPath + ": not a regular file (OUTPUT must name an image file)");
+    const std::string folder = FolderOf(target);
+    {
+        struct stat st {};
+        if (stat(folder.c_str(), &st) != 0)
+            Fail(kExitFailed, "the output folder " + folder + " does not exist");
+        if (!S_ISDIR(st.st_mode)) Fail(kExitFailed, "the output folder " + folder + " is not a folder");
+        std::string probe = folder + "/.pelidorn-probe-XXXXXX";
+        const int fd = mkstemp(probe.data());
+        if (fd < 0) Fail(kExitFailed, "cannot write in the output folder " + folder + ": " + std::strerror(errno));
+        close(fd);
+        unlink(probe.c_str());
+    }
+
+    Image mask;
     if (!selectionPath.empty()) {
-        Image mask;
         if (!ReadImage(selectionPath, mask, error)) Fail(kExitFailed, selectionPath + ": " + error);
         if (mask.colorChannels != 1 || mask.alpha || mask.bits != 8)
             Fail(kExitFailed, selectionPath + ": the selection must be an 8-bit gray image without alpha (it is " +
@@ -279,8 +505,15 @@ int main(int argc, char** argv) {
             Fail(kExitFailed, selectionPath + ": the selection is " + std::to_string(mask.width) + "x" +
                                   std::to_string(mask.height) + ", the image " + std::to_string(image.width) + "x" +
                                   std::to_string(image.height));
-        document.selection = mask.samples;
     }
+    HostDocument document = DocumentFromImage(image);
+    document.selection = std::move(mask.samples);
+
+    // The long view list is offered when the selection is the depth map (SEIS 1, the default).
+    bool depthList = !selectionPath.empty();
+    for (const auto& v : values)
+        if (ov::resources::FourCCText(v.key) == "SEIS") depthList = depthList && v.integer == 1;
+    WarnOutOfRange(values, depthList);
 
     if (modulePath.empty()) {
         const char* env = std::getenv("PELIDORN_MODULE");
@@ -291,9 +524,11 @@ int main(int argc, char** argv) {
 
     if (interrupts.load() > 0) {
         std::fprintf(stderr, "pelidorn: cancelled by the user (-128); %s left untouched\n", outputPath.c_str());
-        return kExitCancelled;
+        return CancelledCode();
     }
     RunOptions options;
+    // The plug-in may take what the machine has free.
+    options.bufferBudget = AvailableMemory();
     options.playback = values;
     options.recorded = !values.empty();
     ProgressDisplay display(!quiet);
@@ -315,38 +550,82 @@ int main(int argc, char** argv) {
                           "--selection");
     if (run.result == userCanceledErr || interrupts.load() > 0) {
         std::fprintf(stderr, "pelidorn: cancelled by the user (-128); %s left untouched\n", outputPath.c_str());
-        return kExitCancelled;
+        return CancelledCode();
     }
+    if (run.result == memFullErr) Fail(kExitFailed, "the filter failed: " + ResultText(run.result) + ": " +
+                                                        ExplainOutOfMemory(module.entry, document, values, run, options));
     if (run.result != 0) Fail(kExitFailed, "the filter failed: " + ResultText(run.result));
 
-    // Nothing is lost: write beside the output, then rename into place.
+    // Nothing is lost: write beside the output file, then rename into place. The new file
+    // takes the old one's permission bits (and owner, where allowed).
     ImageFromDocument(document, image);
-    const size_t slash = outputPath.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : outputPath.substr(0, slash);
-    const std::string base = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
-    std::string temp = dir + "/." + base + ".pelidorn-XXXXXX";
-    std::vector<char> templ(temp.begin(), temp.end());
-    templ.push_back(0);
-    const int fd = mkstemp(templ.data());
-    if (fd < 0) Fail(kExitFailed, "cannot create a file in " + dir + ": " + std::strerror(errno));
+    const size_t slash = target.find_last_of('/');
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string temp = folder + "/." + base + ".pelidorn-XXXXXX";
+    {
+        const std::string line = "pelidorn: cancelled; " + outputPath + " left untouched\n";
+        const size_t n = std::min(line.size(), sizeof cancelLine);
+        std::memcpy(cancelLine, line.data(), n);
+        cancelLineLength = n;
+    }
+    sigset_t all, old;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &old);
+    const int fd = mkstemp(temp.data());
+    const int createError = errno;
+    if (fd >= 0) {
+        tempPath = temp;
+        std::snprintf(tempForSignal, sizeof tempForSignal, "%s", temp.c_str());
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    if (fd < 0) Fail(kExitFailed, "cannot create a file in " + folder + ": " + std::strerror(createError));
+    if (replacing) {
+        if (fchown(fd, existing.st_uid, existing.st_gid) != 0) {}  // only root may give a file away
+        fchmod(fd, existing.st_mode & 07777);
+    } else {
+        const mode_t umaskBits = umask(0);
+        umask(umaskBits);
+        fchmod(fd, 0666 & ~umaskBits);  // mkstemp made it 0600
+    }
     close(fd);
-    temp = templ.data();
-    if (!WriteImage(temp, image, error)) {
-        unlink(temp.c_str());
-        Fail(kExitFailed, outputPath + ": " + error);
-    }
     if (interrupts.load() > 0) {
-        unlink(temp.c_str());
+        RemoveTemp();
         std::fprintf(stderr, "pelidorn: cancelled by the user (-128); %s left untouched\n", outputPath.c_str());
-        return kExitCancelled;
+        return CancelledCode();
     }
-    const mode_t mask = umask(0);
-    umask(mask);
-    chmod(temp.c_str(), 0666 & ~mask);  // mkstemp made it 0600
-    if (std::rename(temp.c_str(), outputPath.c_str()) != 0) {
+    WriteOptions writeOptions;
+    writeOptions.jpegQuality = jpegQuality;
+    if (!WriteImage(temp, image, error, writeOptions)) Fail(kExitFailed, outputPath + ": " + error);
+    {
+        const int sync = open(temp.c_str(), O_RDONLY);
+        const bool synced = sync >= 0 && fsync(sync) == 0;
         const int e = errno;
-        unlink(temp.c_str());
-        Fail(kExitFailed, "cannot replace " + outputPath + ": " + std::strerror(e));
+        if (sync >= 0) close(sync);
+        if (!synced) Fail(kExitFailed, outputPath + ": " + std::strerror(e));
     }
+    sigprocmask(SIG_BLOCK, &all, &old);
+    const bool renamed = std::rename(temp.c_str(), target.c_str()) == 0;
+    const int renameError = errno;
+    if (renamed) {
+        tempPath.clear();
+        tempForSignal[0] = 0;
+    }
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    if (!renamed) Fail(kExitFailed, "cannot replace " + outputPath + ": " + std::strerror(renameError));
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // No exception ends the program without its one-line error (and the temporary file gone).
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        Fail(kExitFailed, "out of memory (the machine has " + Mib(AvailableMemory()) + " free)");
+    } catch (const std::exception& e) {
+        Fail(kExitFailed, std::string("unexpected failure: ") + e.what());
+    } catch (...) {
+        Fail(kExitFailed, "unexpected failure");
+    }
 }

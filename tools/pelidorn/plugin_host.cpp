@@ -2,6 +2,7 @@
 // here say where it follows a real host's behaviour and where it simplifies.
 #include "tools/pelidorn/plugin_host.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -273,10 +274,16 @@ Ptr BufferNew(uint32_t* requested, uint32_t minimum) {
     if (!s || !requested) return nullptr;
     uint64_t size = *requested;
     const uint64_t budget = s->options->bufferBudget;
+    auto refuse = [&]() -> Ptr {
+        s->result->refusedBuffers++;
+        s->result->largestRefused = std::max<uint64_t>(s->result->largestRefused, *requested);
+        return nullptr;
+    };
+    if (s->options->refuseBuffers) return refuse();
     if (budget && s->bufferBytes + size > budget) size = minimum;
-    if (budget && s->bufferBytes + size > budget) return nullptr;
+    if (budget && s->bufferBytes + size > budget) return refuse();
     void* p = std::malloc(size ? size_t(size) : 1);
-    if (!p) return nullptr;
+    if (!p) return refuse();
     *requested = uint32_t(size);
     s->buffers[p] = uint32_t(size);
     s->bufferBytes += size;
@@ -428,15 +435,38 @@ OSErr AdvanceState() {
             }
         return int32_t(rowBytes);
     };
-    rec.inRowBytes = fill(rec.inRect, rec.inLoPlane, rec.inHiPlane, inRate, rec.inputPadding, s->inBuffer, d.pixels);
-    rec.inData = s->inBuffer.empty() ? nullptr : s->inBuffer.data();
+    // A request for every plane of an area inside the image, unsampled, is answered with the
+    // document's own rows (row bytes: the document's), as a host hands out its tiles: no copy.
+    auto direct = [&](const Rect& r, int lo, int hi, int rate) {
+        return rate == 1 && lo == 0 && hi == planes - 1 && !Empty(r) && r.left >= 0 && r.top >= 0 &&
+               r.right <= d.width && r.bottom <= d.height;
+    };
+    auto at = [&](std::vector<uint8_t>& pixels, const Rect& r) {
+        return pixels.data() + (size_t(r.top) * d.width + size_t(r.left)) * planes * sb;
+    };
+    const int32_t documentRowBytes = int32_t(d.rowBytes());
+    if (direct(rec.inRect, rec.inLoPlane, rec.inHiPlane, inRate)) {
+        s->inBuffer = {};
+        rec.inData = at(s->doc->pixels, rec.inRect);
+        rec.inRowBytes = documentRowBytes;
+    } else {
+        rec.inRowBytes = fill(rec.inRect, rec.inLoPlane, rec.inHiPlane, inRate, rec.inputPadding, s->inBuffer, d.pixels);
+        rec.inData = s->inBuffer.empty() ? nullptr : s->inBuffer.data();
+    }
     // The output area starts as the current output (the source at first). Output is never
     // sampled: the out rectangle is in the coordinates the plug-in writes.
-    rec.outRowBytes = fill(rec.outRect, rec.outLoPlane, rec.outHiPlane, 1, rec.outputPadding, s->outBuffer, s->output);
-    rec.outData = s->outBuffer.empty() ? nullptr : s->outBuffer.data();
-    s->handedOut = rec.outRect;
-    s->handedLo = rec.outLoPlane;
-    s->handedHi = rec.outHiPlane;
+    if (direct(rec.outRect, rec.outLoPlane, rec.outHiPlane, 1)) {
+        s->outBuffer = {};
+        rec.outData = at(s->output, rec.outRect);
+        rec.outRowBytes = documentRowBytes;
+        s->handedOut = Rect{};  // written in place: nothing to commit
+    } else {
+        rec.outRowBytes = fill(rec.outRect, rec.outLoPlane, rec.outHiPlane, 1, rec.outputPadding, s->outBuffer, s->output);
+        rec.outData = s->outBuffer.empty() ? nullptr : s->outBuffer.data();
+        s->handedOut = rec.outRect;
+        s->handedLo = rec.outLoPlane;
+        s->handedHi = rec.outHiPlane;
+    }
     if (rec.haveMask && !Empty(rec.maskRect)) {
         const Rect r = rec.maskRect;
         const int w = r.right - r.left, h = r.bottom - r.top;
@@ -542,7 +572,8 @@ RunResult RunFilter(EntryPointFn entry, HostDocument& document, const RunOptions
     }
     rec.background = {65535, 65535, 65535};
     rec.foreground = {0, 0, 0};
-    rec.maxSpace = 1 << 30;
+    rec.maxSpace = int32_t(std::min<uint64_t>(options.bufferBudget ? options.bufferBudget : uint64_t(1) << 31,
+                                              0x7FFFFFFF));
     rec.bufferSpace = 0;
     rec.isFloating = 0;
     rec.haveMask = document.selection.empty() ? 0 : 1;

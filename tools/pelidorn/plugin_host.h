@@ -61,8 +61,12 @@ struct RunOptions {
     bool recorded = false;   // playback holds recorded values (even if empty)
     std::function<void(int32_t done, int32_t total)> progress;
     std::function<bool()> abort;
-    // Memory the Buffer suite may hand out in total (bytes); 0 = no limit.
+    // Memory the Buffer suite may hand out in total (bytes); 0 = no limit. The record's
+    // maxSpace and the suite's GetSpace answer it (2 GiB when 0).
     uint64_t bufferBudget = 0;
+    // Refuse every Buffer-suite request (and count it): a trial run that tells whether the
+    // plug-in's work area fits what it can address before any work is done.
+    bool refuseBuffers = false;
     // Test switches: leave out the basic suite, the progress or the advance-state procedure.
     bool withBasicSuite = true;
     bool withProgressProc = true;
@@ -77,6 +81,8 @@ struct RunResult {
     bool wroteDescriptor = false;
     std::vector<DescriptorItem> written;  // what the plug-in wrote back
     uint64_t peakBufferBytes = 0;   // the most the Buffer suite had out at once
+    int refusedBuffers = 0;         // Buffer-suite requests the host could not serve
+    uint64_t largestRefused = 0;    // the largest of them (bytes)
     int suitesAcquired = 0;
     int suitesReleased = 0;
     int advanceStateCalls = 0;
