@@ -90,6 +90,12 @@ Image Scene(FileFormat format, int colors, bool alpha, int bits, int width = 40,
     return im;
 }
 
+// Overwrites every `every`-th sample byte with noise (a fixed linear congruential sequence).
+void AddNoise(Image& im, uint32_t seed, size_t every = 1) {
+    for (size_t i = 0; i < im.samples.size(); i += every)
+        im.samples[i] = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+}
+
 std::string Write(const Image& im, const std::string& name) {
     const std::string path = TempDir() + "/" + name;
     std::string error;
@@ -395,6 +401,7 @@ struct PngSpec {
     std::vector<uint8_t> icc;
     double gamma = 0;
     int srgb = -1;
+    bool interlaced = false;  // Adam7
     std::vector<std::vector<uint8_t>> rows;  // packed rows as the file holds them
 };
 
@@ -404,7 +411,8 @@ void WriteLibPng(const std::string& path, const PngSpec& s) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_init_io(png, f);
-    png_set_IHDR(png, info, s.width, s.height, s.bitDepth, s.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, s.width, s.height, s.bitDepth, s.colorType,
+                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     if (!s.palette.empty()) png_set_PLTE(png, info, s.palette.data(), int(s.palette.size()));
     if (!s.paletteAlpha.empty()) png_set_tRNS(png, info, s.paletteAlpha.data(), int(s.paletteAlpha.size()), nullptr);
@@ -417,7 +425,9 @@ void WriteLibPng(const std::string& path, const PngSpec& s) {
     if (s.gamma > 0) png_set_gAMA(png, info, s.gamma);
     if (s.srgb >= 0) png_set_sRGB(png, info, s.srgb);
     png_write_info(png, info);
-    for (const auto& r : s.rows) png_write_row(png, r.data());
+    const int passes = png_set_interlace_handling(png);
+    for (int pass = 0; pass < passes; ++pass)
+        for (const auto& r : s.rows) png_write_row(png, r.data());
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     std::fclose(f);
@@ -633,10 +643,22 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
     const std::string goodJpegSamples(size_t(8 * 8 * 4), '\x80');
     WriteFile(dir + "/huge.png", PngHeaderOnly(100000, 100000));
     WriteFile(dir + "/big.png", PngHeaderOnly(40000, 40000));
+    WriteFile(dir + "/short.png", PngHeaderOnly(8000, 6000));  // 144 MB of rows from 8 bytes
     WriteFile(dir + "/huge.tif", TiffHeaderOnly(100000, 100000));
+    WriteFile(dir + "/short.tif", TiffHeaderOnly(8000, 6000));  // 48 MB of rows from one 3-byte strip
     WriteLibTiff(dir + "/pages.tif", 4, 4, 1, 8, PLANARCONFIG_CONTIG, COMPRESSION_NONE, 2, 1, {},
                  std::vector<uint8_t>(16, 100));
     WriteLibJpeg(dir + "/cmyk.jpg", 8, 8, 4, JCS_CMYK, {}, std::vector<uint8_t>(goodJpegSamples.begin(), goodJpegSamples.end()));
+    // Files cut off half-way through their image data (a JPEG decoder would fill the rest in).
+    for (FileFormat format : {FileFormat::Png, FileFormat::Jpeg, FileFormat::Tiff}) {
+        const std::string ext = format == FileFormat::Png ? ".png" : format == FileFormat::Jpeg ? ".jpg" : ".tif";
+        const std::string whole = ReadFile(Write(Scene(format, 3, false, 8), "hostile_whole" + ext));
+        const size_t scan = format == FileFormat::Jpeg ? whole.find("\xFF\xDA") : 0;  // JPEG: start of scan
+        ASSERT_NE(scan, std::string::npos);
+        WriteFile(dir + "/cut" + ext, whole.substr(0, (scan + whole.size()) / 2));
+        // Without its final marker a JPEG still holds every pixel: that one is read.
+        if (format == FileFormat::Jpeg) WriteFile(dir + "/noend.jpg", whole.substr(0, whole.size() - 2));
+    }
     const int made = std::system(("mkdir -p " + dir + "/folder.png").c_str());
     (void)made;
     struct Row {
@@ -648,9 +670,14 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
     const Row rows[] = {
         {dir + "/huge.png", out, 1, "32767"},
         {dir + "/big.png", out, 1, "32767"},
+        {dir + "/short.png", out, 1, "too short for 8000x6000 pixels"},
         {dir + "/huge.tif", dir + "/out.tif", 1, "32767"},
+        {dir + "/short.tif", dir + "/out.tif", 1, "too short for 8000x6000 pixels"},
         {dir + "/pages.tif", dir + "/out.tif", 1, "multi-page"},
         {dir + "/cmyk.jpg", dir + "/out.jpg", 1, "CMYK"},
+        {dir + "/cut.png", out, 1, "not a readable PNG"},
+        {dir + "/cut.jpg", dir + "/out.jpg", 1, "not a readable JPEG"},
+        {dir + "/cut.tif", dir + "/out.tif", 1, "TIFF"},
         {good, dir + "/no/such/folder/out.png", 1, "does not exist"},
         {good, dir + "/folder.png", 1, "not a regular file"},
     };
@@ -667,6 +694,8 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         }
         EXPECT_EQ(HiddenFiles(dir), 0) << row.input;
     }
+    const ToolRun noEnd = Pelidorn(dir + "/noend.jpg " + dir + "/noend_out.jpg RADI=3 --quiet");
+    EXPECT_EQ(noEnd.code, 0) << noEnd.err;
 }
 
 TEST(PelidornTool, UnwritableFolderIsReportedBeforeTheRender) {
@@ -685,8 +714,7 @@ TEST(PelidornTool, FileSizeLimitKeepsTheOldOutputAndLeavesNoTemporaryFile) {
     // temporary file beside it and renames it only when it is complete.
     const std::string dir = Fresh("ulimit");
     Image noise = Scene(FileFormat::Png, 3, false, 8, 64, 64);
-    uint32_t seed = 7;
-    for (uint8_t& b : noise.samples) b = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+    AddNoise(noise, 7);
     const std::string input = Write(noise, "ulimit_in.png");
     const std::string output = dir + "/out.png";
     const std::string old(4000, 'k');
@@ -730,8 +758,7 @@ TEST(PelidornTool, ReplacingKeepsPermissionsAndWritesThroughLinks) {
 TEST(PelidornTool, TerminateWhileWritingLeavesNoTemporaryFile) {
     const std::string dir = Fresh("sigterm");
     Image noise = Scene(FileFormat::Png, 3, false, 16, 1500, 1000);
-    uint32_t seed = 11;
-    for (uint8_t& b : noise.samples) b = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+    AddNoise(noise, 11);
     const std::string input = Write(noise, "sigterm_in.png");
     const std::string output = dir + "/out.png";
     WriteFile(output, "keep me");
@@ -810,9 +837,7 @@ TEST(PelidornTool, ParallelPngReadsBackBitExactWithLibpng) {
         for (int colors : {1, 3})
             for (bool alpha : {false, true}) {
                 Image im = Scene(FileFormat::Png, colors, alpha, bits, 37, 29);
-                uint32_t seed = 3;
-                for (size_t i = 0; i < im.samples.size(); i += 5)
-                    im.samples[i] = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+                AddNoise(im, 3, 5);
                 const std::string path = TempDir() + "/parallel.png";
                 pelidorn::WriteOptions options;
                 options.threads = 4;
@@ -1020,11 +1045,14 @@ TEST(PelidornTool, IrisSoftnessFarBeyondTheWindowCostsNoMoreAndChangesNothing) {
 }
 
 TEST(PelidornTool, PngFilesOfLibpngReadExactlyAndCorruptOnesAreRefused) {
-    // libpng chooses among all five row filters; every layout of 8 and 16 bits.
+    // libpng chooses among all five row filters; every layout of 8 and 16 bits, stored row
+    // after row and interlaced (seven passes over a 23x9 image).
+    for (bool interlaced : {false, true})
     for (int bits : {8, 16})
         for (int type : {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA}) {
             PngSpec spec;
             spec.width = 23, spec.height = 9, spec.bitDepth = bits, spec.colorType = type;
+            spec.interlaced = interlaced;
             const int channels = ChannelsOf(type);
             const size_t rowBytes = size_t(spec.width) * channels * (bits / 8);
             uint32_t seed = 5;
@@ -1041,7 +1069,7 @@ TEST(PelidornTool, PngFilesOfLibpngReadExactlyAndCorruptOnesAreRefused) {
             std::vector<uint8_t> expected = ref.pixels;
             if (bits == 16)
                 for (size_t i = 0; i + 1 < expected.size(); i += 2) std::swap(expected[i], expected[i + 1]);
-            EXPECT_EQ(im.samples, expected) << bits << " bits, colour type " << type;
+            EXPECT_EQ(im.samples, expected) << bits << " bits, colour type " << type << ", interlaced " << interlaced;
             EXPECT_EQ(im.channels(), channels);
         }
     // One flipped byte in the pixel data: refused with one line (the CRC no longer matches).

@@ -10,17 +10,19 @@
 // jpeglib.h needs FILE and size_t declared before it.
 #include <cstdio>
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <csetjmp>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <thread>
 #include <cinttypes>
 #include <cstdarg>
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 
 // libpng reports errors by longjmp. The only work after the jump builds the error text from
@@ -56,16 +58,7 @@ bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, std::s
         return false;
     }
     const uint64_t bytes = width * height * bytesPerPixel;
-    uint64_t available = 0;
-    if (FILE* m = std::fopen("/proc/meminfo", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, m))
-            if (std::sscanf(line, "MemAvailable: %" SCNu64, &available) == 1) {
-                available *= 1024;
-                break;
-            }
-        std::fclose(m);
-    }
+    const uint64_t available = AvailableMemory();
     if (available && bytes > available) {
         error = "the image is " + std::to_string(width) + "x" + std::to_string(height) + " pixels (" +
                 std::to_string(bytes >> 20) + " MiB); the machine has " + std::to_string(available >> 20) +
@@ -96,7 +89,6 @@ bool ReadPng(FILE* f, Image& image, std::string& error) {
         return false;
     }
     png_infop info = png_create_info_struct(png);
-    std::vector<png_bytep> rows;
     if (!info || setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
         error = std::string("not a readable PNG file (") + err.text + ")";
@@ -124,7 +116,7 @@ bool ReadPng(FILE* f, Image& image, std::string& error) {
     if (type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
     if (key) png_set_tRNS_to_alpha(png);
     if (depth == 16) png_set_swap(png);  // file order is big-endian; keep native uint16
-    png_set_interlace_handling(png);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     image.format = FileFormat::Png;
     image.width = int(width);
@@ -151,9 +143,11 @@ bool ReadPng(FILE* f, Image& image, std::string& error) {
     int intent = 0;
     if (png_get_sRGB(png, info, &intent)) image.pngSrgbIntent = intent;
     image.samples.resize(image.rowBytes() * image.height);
-    rows.resize(image.height);
-    for (int y = 0; y < image.height; ++y) rows[y] = image.samples.data() + image.rowBytes() * y;
-    png_read_image(png, rows.data());
+    // Row by row (every pass of an interlaced file over all rows, as png_read_image does), so
+    // that no local changes between the setjmp above and a jump back to it.
+    for (int pass = 0; pass < passes; ++pass)
+        for (int y = 0; y < image.height; ++y)
+            png_read_row(png, image.samples.data() + image.rowBytes() * size_t(y), nullptr);
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
@@ -285,6 +279,14 @@ bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused) {
     image.pngGamma = meta.pngGamma;
     image.pngSrgbIntent = meta.pngSrgbIntent;
     const size_t n = image.rowBytes();
+    // Deflate shrinks data at most 1032 to 1: image data shorter than that cannot hold the
+    // rows, and a few bytes claiming a large image take no memory for them.
+    if (idat.size() * 1040 < (n + 1) * height) {
+        error = "not a readable PNG file (its image data is too short for " + std::to_string(width) + "x" +
+                std::to_string(height) + " pixels)";
+        refused = true;
+        return false;
+    }
     std::vector<uint8_t> raw((n + 1) * height);
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
     if (!d) return false;
@@ -365,10 +367,14 @@ void FilterRow(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp, ui
         for (size_t i = 0; i < n; ++i) scratch[i] = uint8_t(cur[i] - prev[i]);
         consider(2);
     }
-    // Average
-    const uint8_t* up = prev ? prev : nullptr;
-    for (size_t i = 0; i < head; ++i) scratch[i] = uint8_t(cur[i] - ((up ? up[i] : 0) >> 1));
-    for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - ((cur[i - bpp] + (up ? up[i] : 0)) >> 1));
+    // Average (of the left byte alone without a previous row)
+    if (prev) {
+        for (size_t i = 0; i < head; ++i) scratch[i] = uint8_t(cur[i] - (prev[i] >> 1));
+        for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - ((cur[i - bpp] + prev[i]) >> 1));
+    } else {
+        std::memcpy(scratch, cur, head);
+        for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - (cur[i - bpp] >> 1));
+    }
     consider(3);
     // Paeth (the same as Sub without a previous row)
     if (prev) {
@@ -460,6 +466,8 @@ bool WritePng(FILE* f, const Image& image, std::string& error, const WriteOption
     // Bands of about 4 MiB (at least 8 rows): enough of them to keep every core busy.
     int bandRows = options.pngBandRows > 0 ? options.pngBandRows
                                            : int(std::max<size_t>(8, (size_t(4) << 20) / (n + 1)));
+    // zlib counts a band's bytes in 32 bits: a band stays within 1 GiB, whatever was asked.
+    bandRows = std::min<size_t>(size_t(bandRows), std::max<size_t>(1, (size_t(1) << 30) / (n + 1)));
     bandRows = std::max(1, std::min(bandRows, H));
     const int bands = (H + bandRows - 1) / bandRows;
     struct Band {
@@ -558,6 +566,9 @@ struct JpegError {
     jpeg_error_mgr manager;
     jmp_buf jump;
     char text[JMSG_LENGTH_MAX];
+    // The data ended early: libjpeg made up the rest of the image. A file that lacks only its
+    // final marker is read (the decoder's look-ahead meets the end, no bits are missing).
+    bool hitEnd, missingBits;
 };
 
 void JpegErrorExit(j_common_ptr info) {
@@ -566,6 +577,12 @@ void JpegErrorExit(j_common_ptr info) {
     std::longjmp(e->jump, 1);
 }
 void JpegOutput(j_common_ptr) {}
+void JpegEmit(j_common_ptr info, int level) {
+    auto* e = reinterpret_cast<JpegError*>(info->err);
+    if (level >= 0) return;
+    if (info->err->msg_code == JWRN_JPEG_EOF) e->hitEnd = true;
+    if (info->err->msg_code == JWRN_HIT_MARKER) e->missingBits = true;
+}
 
 bool ReadJpeg(FILE* f, Image& image, std::string& error) {
     jpeg_decompress_struct info{};
@@ -573,6 +590,7 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error) {
     info.err = jpeg_std_error(&err.manager);
     err.manager.error_exit = JpegErrorExit;
     err.manager.output_message = JpegOutput;
+    err.manager.emit_message = JpegEmit;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&info);
         error = std::string("not a readable JPEG file (") + err.text + ")";
@@ -610,6 +628,12 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error) {
     while (info.output_scanline < info.output_height) {
         JSAMPROW row = image.samples.data() + image.rowBytes() * info.output_scanline;
         jpeg_read_scanlines(&info, &row, 1);
+    }
+    // A progressive file that ends early lacks whole scans (no bits missing within one).
+    if (err.missingBits || (err.hitEnd && info.progressive_mode)) {
+        jpeg_destroy_decompress(&info);
+        error = "not a readable JPEG file (it ends before its image data does)";
+        return false;
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
@@ -729,6 +753,18 @@ bool ReadTiff(const std::string& path, Image& image, std::string& error) {
         return false;
     }
     if (!SizeAllowed(width, height, uint64_t(spp) * (bits / 8), error)) return false;
+    if (compression == COMPRESSION_NONE) {
+        // Stored as they are, the rows must fit in the file: a few bytes claiming a large
+        // image take no memory for it. (libtiff makes up strip sizes for a file whose own
+        // are implausible, so the file's length is the measure.)
+        std::error_code failed;
+        const uintmax_t length = std::filesystem::file_size(path, failed);
+        if (!failed && length < uint64_t(width) * height * spp * (bits / 8)) {
+            error = "not a readable TIFF file (its image data is too short for " + std::to_string(width) + "x" +
+                    std::to_string(height) + " pixels)";
+            return false;
+        }
+    }
     uint32_t profileLength = 0;
     void* profile = nullptr;
     if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &profileLength, &profile) && profile && profileLength)
@@ -816,6 +852,17 @@ bool WriteTiff(const std::string& path, const Image& image, std::string& error) 
 }
 
 }  // namespace
+
+uint64_t AvailableMemory() {
+    uint64_t kib = 0;
+    if (FILE* m = std::fopen("/proc/meminfo", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, m))
+            if (std::sscanf(line, "MemAvailable: %" SCNu64, &kib) == 1) break;
+        std::fclose(m);
+    }
+    return kib * 1024;
+}
 
 bool FormatFromPath(const std::string& path, FileFormat& format) {
     const std::string p = Lower(path);

@@ -44,6 +44,9 @@ bool FormatFromPath(const std::string& path, FileFormat& format);
 const char* FormatName(FileFormat format);
 const char* FormatExtensions(FileFormat format);
 
+// What the machine can give without swapping (MemAvailable), in bytes; 0 when unknown.
+uint64_t AvailableMemory();
+
 // The largest side the filter interface takes (its coordinates are 16-bit).
 constexpr int kMaxImageSide = 32767;
 

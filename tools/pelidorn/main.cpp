@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <limits>
 #include <mutex>
 #include <new>
@@ -239,19 +238,6 @@ std::string ResultText(int16_t r) {
 }
 
 
-// What the machine can give without swapping (MemAvailable), in bytes; 0 when unknown.
-uint64_t AvailableMemory() {
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    uint64_t kib = 0;
-    std::string unit;
-    while (meminfo >> key >> kib) {
-        std::getline(meminfo, unit);
-        if (key == "MemAvailable:") return kib * 1024;
-    }
-    return 0;
-}
-
 std::string Mib(uint64_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB"; }
 
 std::string NumberText(double v) {
@@ -293,46 +279,37 @@ struct KeyRange {
 
 KeyRange DialogRange(uint32_t key, bool depthList) {
     using namespace ov::lens;
-    for (const ParamSpec& p : kParams) {
-        bool match = false;
-        for (uint32_t k : p.keys) match = match || (k != 0 && k == key);
-        if (!match) continue;
-        switch (p.kind) {
-            case Kind::List: {
-                double items = p.id == Outside ? double(kOutsideItems.size())
-                               : p.id == SelectionIs ? double(kSelectionIsItems.size())
-                               : depthList ? double(kFullViewList.size()) : double(kShortViewList.size());
-                return {1, items, true};
-            }
-            case Kind::RGB: return {0, 1, true};
-            case Kind::Bool: return {0, 1, false};
-            default: break;
+    const ParamSpec* p = SpecForKey(key);
+    if (!p) return {0, 0, false};
+    switch (p->kind) {
+        case Kind::List: {
+            double items = p->id == Outside ? double(kOutsideItems.size())
+                           : p->id == SelectionIs ? double(kSelectionIsItems.size())
+                           : depthList ? double(kFullViewList.size()) : double(kShortViewList.size());
+            return {1, items, true};
         }
-        const double inf = std::numeric_limits<double>::infinity();
-        double low = p.minimum.set ? p.minimum.value : -inf;
-        double high = p.maximum.set ? p.maximum.value : inf;
-        if (p.id == Radius) high = 1000;  // the radius field takes up to 1000
-        return {low, high, true};
+        case Kind::RGB: return {0, 1, true};
+        case Kind::Bool: return {0, 1, false};
+        default: break;
     }
-    return {0, 0, false};
+    const double inf = std::numeric_limits<double>::infinity();
+    double low = p->minimum.set ? p->minimum.value : -inf;
+    double high = p->maximum.set ? p->maximum.value : inf;
+    if (p->id == Radius) high = 1000;  // the radius field takes up to 1000
+    return {low, high, true};
 }
 
 double UsedValue(uint32_t key, double v, bool depthList) {
     using namespace ov::lens;
-    for (const ParamSpec& p : kParams) {
-        bool match = false;
-        for (uint32_t k : p.keys) match = match || (k != 0 && k == key);
-        if (!match) continue;
-        if (p.kind == Kind::List || p.kind == Kind::RGB) {
-            const KeyRange r = DialogRange(key, depthList);
-            return std::min(std::max(v, r.low), r.high);
-        }
-        if (p.minimum.set && p.minimum.hard && v < p.minimum.value) v = p.minimum.value;
-        if (p.maximum.set && p.maximum.hard && v > p.maximum.value) v = p.maximum.value;
-        if (p.id == Radius && v > 1000) v = 1000;
-        if (p.id == IrisFacets && v > 1000) v = 1000;
-        return v;
+    const ParamSpec* p = SpecForKey(key);
+    if (!p) return v;
+    if (p->kind == Kind::List || p->kind == Kind::RGB) {
+        const KeyRange r = DialogRange(key, depthList);
+        return std::min(std::max(v, r.low), r.high);
     }
+    if (p->minimum.set && p->minimum.hard && v < p->minimum.value) v = p->minimum.value;
+    if (p->maximum.set && p->maximum.hard && v > p->maximum.value) v = p->maximum.value;
+    if ((p->id == Radius || p->id == IrisFacets) && v > 1000) v = 1000;
     return v;
 }
 
