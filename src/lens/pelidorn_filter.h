@@ -32,17 +32,27 @@
 #include "host/pf_filter.h"
 #include "lens/lens_parameter_table.h"
 #include "ui/parameter_ui.h"
+#include "ui/parameter_ui_win32.h"
 
 namespace ov {
 
-// The panel's control classes. This round's ui layer has the control base only;
-// each kind is bound to it here, in one place, so the Win32 classes drop in when they come.
+// The panel's control classes: the Win32 ones in the Windows build; the native build has no
+// panel, so its controls are the base class (bound to their parameters, showing nothing).
+#if defined(_WIN32)
+using PelidornListControl = pfParameterUIListWin32;
+using PelidornFloatControl = pfParameterUIFloatWin32;
+using PelidornAngleControl = pfParameterUIAngleWin32;
+using PelidornBoolControl = pfParameterUIBoolWin32;
+using PelidornRGBControl = pfParameterUIRGBWin32;
+using PelidornIntControl = pfParameterUIIntWin32;
+#else
 using PelidornListControl = pfParameterUI;
 using PelidornFloatControl = pfParameterUI;
 using PelidornAngleControl = pfParameterUI;
 using PelidornBoolControl = pfParameterUI;
 using PelidornRGBControl = pfParameterUI;
 using PelidornIntControl = pfParameterUI;
+#endif
 
 class pfFilterPelidorn : public pfFilter {
 public:

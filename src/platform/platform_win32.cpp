@@ -205,3 +205,64 @@ bool ListDirectory(const std::string& directory, std::vector<DirectoryEntry>* en
 }
 
 }  // namespace pel::platform
+
+// ---- registry ---------------------------------------------------------------------------------
+
+#include "platform/registry.h"
+
+namespace pel::platform {
+
+RegistryKey::~RegistryKey() { Close(); }
+
+void RegistryKey::Close() {
+    if (handle_) ::RegCloseKey(static_cast<HKEY>(handle_));
+    handle_ = nullptr;
+}
+
+bool RegistryKey::OpenForReading(const std::string& path) {
+    Close();
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    handle_ = key;
+    return true;
+}
+
+bool RegistryKey::CreateForWriting(const std::string& path) {
+    Close();
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                          &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    handle_ = key;
+    return true;
+}
+
+bool RegistryKey::Read(const char* name, uint32_t& type, std::vector<uint8_t>& bytes, size_t maxBytes) const {
+    if (!handle_) return false;
+    DWORD t = 0, size = 0;
+    if (::RegQueryValueExA(static_cast<HKEY>(handle_), name, nullptr, &t, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    if (size > maxBytes) return false;
+    bytes.assign(size, 0);
+    DWORD got = size;
+    if (::RegQueryValueExA(static_cast<HKEY>(handle_), name, nullptr, &t, size ? bytes.data() : nullptr, &got) !=
+            ERROR_SUCCESS ||
+        got > size)
+        return false;
+    bytes.resize(got);
+    type = t;
+    return true;
+}
+
+bool RegistryKey::Write(const char* name, uint32_t type, const void* data, uint32_t size) const {
+    if (!handle_) return false;
+    return ::RegSetValueExA(static_cast<HKEY>(handle_), name, 0, type, static_cast<const BYTE*>(data), size) ==
+           ERROR_SUCCESS;
+}
+
+bool RegistryDeleteTree(const std::string& path) {
+    const LSTATUS rc = ::RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
+    return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace pel::platform

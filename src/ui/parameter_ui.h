@@ -28,8 +28,9 @@ public:
   virtual void Init() {}
   // Shows the bound parameter's value and applies the enabled and visible flags.
   virtual void Update() {}
-  // Takes the text of the control that has the keyboard focus into the parameter.
-  virtual void ReadFocusedControl() {}
+  // Takes the control that has the keyboard focus into the parameter; true when the
+  // parameter changed and affects the image.
+  virtual bool ReadFocusedControl() { return false; }
 
   // The main id: the edit field of a Float or Int, the combo box of a List, the check box or
   // push button of a Bool, the colour swatch of an RGB, the dial of an Angle control.

@@ -71,7 +71,8 @@ TEST(ParameterUI, FlagsRefreshOnlyOnChange) {
   EXPECT_TRUE(control.IsVisible());
 }
 
-// Without a window the dialog accepts what the parameters hold.
+// Without a window the dialog accepts what the parameters hold (the native build's dialog).
+#if !defined(_WIN32)
 TEST(Preview, HeadlessShowAcceptsAndTouchesNothing) {
   pfPreviewWin32 preview;
   pfPreview& base = preview;
@@ -94,6 +95,21 @@ TEST(Preview, HeadlessShowAcceptsAndTouchesNothing) {
   preview.FitScaleFactor();
   EXPECT_EQ(preview.GetCurrentScale(), 1);
 }
+#else
+// Without its dialog resources (a test program has none) Show fails like a window that cannot
+// be created: Cancel, and nothing left behind.
+TEST(Preview, WithoutItsWindowsShowAnswersCancel) {
+  pfPreviewWin32 preview;
+  FilterRecord record{};
+  pfParameterUIList controls;
+  EXPECT_FALSE(preview.Show(nullptr, &record, controls));
+  EXPECT_EQ(PreviewRenderTick, 0u);
+  EXPECT_EQ(preview.previewWindow, nullptr);
+  EXPECT_EQ(preview.interfaceWindow, nullptr);
+  EXPECT_EQ(preview.previewBuffer, nullptr);
+  EXPECT_EQ(preview.pickCursor, nullptr);
+}
+#endif
 
 TEST(Dialogs, AboutKeepsTheText) {
   ShowAbout("Pelidorn v1.4.5\rtext");

@@ -1,0 +1,786 @@
+// dialog_wine_test: the plug-in's dialog as a user meets it (Windows build, run under Wine on
+// a virtual display). The module is loaded as a host loads it and run on a synthetic
+// document through its Start selector with the host asking for the dialog; a thread timer,
+// dispatched by the dialog's own message loop, plays the user: it changes controls by
+// message and checks that the parameters and the preview follow, that a trackbar drag is one
+// undo step, that undo and redo restore values, that a preset is saved, listed, loaded and
+// deleted, and ends the dialog with Enter (OK) or Escape (Cancel, -128); on a document with a
+// depth map the depth controls are enabled and the preview follows the focal point.
+// Afterwards the registry holds the window values and, only after OK, the last used values.
+// A screenshot of the panel and the preview is written to dialog.png in the working folder.
+//
+//   dialog_wine_test MODULE
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/host_api.h"
+#include "host/resources/plugin_resources.h"
+#include "tools/pelidorn/module_loader.h"
+#include "tools/pelidorn/plugin_host.h"
+
+using namespace pelidorn;
+
+namespace {
+
+const char* kKey = "SOFTWARE\\Ostrovanne\\Photoshop\\Pelidorn";
+const char* kPanelTitle = "Pelidorn V1.45 ~ www.ostrovanne.example";
+
+int passed = 0, failed = 0;
+void Check(bool ok, const std::string& what) {
+  std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
+  ok ? ++passed : ++failed;
+}
+
+// ---- the document ------------------------------------------------------------------------------
+
+HostDocument Scene(bool withSelection) {
+  HostDocument d;
+  d.width = 240;
+  d.height = 160;
+  d.colorChannels = 3;
+  d.depth = 8;
+  d.pixels.assign(d.rowBytes() * d.height, 0);
+  for (int y = 0; y < d.height; ++y)
+    for (int x = 0; x < d.width; ++x) {
+      uint8_t* p = &d.pixels[(size_t(y) * d.width + x) * 3];
+      const bool check = ((x / 24) + (y / 24)) % 2 == 0;
+      p[0] = uint8_t(check ? 40 + x / 2 : 200 - y / 2);
+      p[1] = uint8_t(check ? 60 + y : 90);
+      p[2] = uint8_t(check ? 180 : 40 + x / 3);
+      if ((x - 60) * (x - 60) + (y - 50) * (y - 50) < 30 || (x - 170) * (x - 170) + (y - 110) * (y - 110) < 20)
+        p[0] = p[1] = p[2] = 255;
+    }
+  if (withSelection) {
+    d.selection.assign(size_t(d.width) * d.height, 0);
+    for (int y = 0; y < d.height; ++y)
+      for (int x = 0; x < d.width; ++x) d.selection[size_t(y) * d.width + x] = uint8_t(x * 255 / (d.width - 1));
+  }
+  return d;
+}
+
+// ---- the host asks for the dialog --------------------------------------------------------------
+
+EntryPointFn g_entry = nullptr;
+void AskForDialog(uint16_t selector, void* block, intptr_t* data, int16_t* result) {
+  if (selector == filterSelectorStart && block) {
+    auto* record = static_cast<FilterRecord*>(block);
+    if (record->descriptorParameters) record->descriptorParameters->playInfo = plugInDialogDisplay;
+  }
+  g_entry(selector, block, data, result);
+}
+
+// ---- windows of the dialog ---------------------------------------------------------------------
+
+HWND Panel() { return FindWindowA(nullptr, kPanelTitle); }
+HWND Preview() { return Panel() ? GetWindow(Panel(), GW_OWNER) : nullptr; }
+HWND Item(int id) { return GetDlgItem(Panel(), id); }
+
+std::string Text(int id) {
+  char buffer[256] = {};
+  GetDlgItemTextA(Panel(), id, buffer, sizeof buffer);
+  return buffer;
+}
+
+void Command(int id, int code) {
+  SendMessageA(Panel(), WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(Item(id)));
+}
+
+// Typing into a field: it has the focus, then its text changes (EN_CHANGE reaches the panel).
+void Type(int id, const char* text) {
+  SetFocus(Item(id));
+  SetWindowTextA(Item(id), text);
+}
+
+void Drag(int trackbar, std::initializer_list<int> positions) {
+  HWND t = Item(trackbar);
+  SetFocus(t);
+  for (int p : positions) {
+    SendMessageA(t, TBM_SETPOS, TRUE, p);
+    SendMessageA(Panel(), WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, p), reinterpret_cast<LPARAM>(t));
+  }
+  SendMessageA(Panel(), WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(t));
+}
+
+void Choose(int combo, int index) {
+  SetFocus(Item(combo));
+  SendMessageA(Item(combo), CB_SETCURSEL, WPARAM(index), 0);
+  Command(combo, CBN_SELCHANGE);
+}
+
+// A point of a panel item in the panel's client coordinates (offset from its top-left).
+POINT ItemPoint(int id, int dx, int dy) {
+  RECT r;
+  GetWindowRect(Item(id), &r);
+  POINT p{(r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2 + dy};
+  ScreenToClient(Panel(), &p);
+  return p;
+}
+
+void Mouse(UINT message, POINT p, bool post = false) {
+  const LPARAM at = MAKELPARAM(p.x, p.y);
+  if (post) PostMessageA(Panel(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0, at);
+  else SendMessageA(Panel(), message, message == WM_LBUTTONDOWN ? MK_LBUTTON : 0, at);
+}
+
+// A window of this thread owned by `owner` (a modal dialog it opened), or null.
+HWND OwnedWindow(HWND owner) {
+  struct Search {
+    HWND owner, found;
+  } search{owner, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND w, LPARAM l) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(l);
+        if (GetWindow(w, GW_OWNER) == s->owner && IsWindowVisible(w)) {
+          s->found = w;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// ---- screen pixels -----------------------------------------------------------------------------
+
+struct Pixels {
+  int w = 0, h = 0;
+  std::vector<uint8_t> rgb; // top-down
+};
+
+Pixels Capture(const RECT& r) {
+  Pixels p;
+  p.w = r.right - r.left;
+  p.h = r.bottom - r.top;
+  if (p.w <= 0 || p.h <= 0) return p;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, p.w, p.h);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, p.w, p.h, screen, r.left, r.top, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = p.w;
+  info.bmiHeader.biHeight = -p.h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  std::vector<uint8_t> bgra(size_t(p.w) * p.h * 4);
+  GetDIBits(memory, bitmap, 0, UINT(p.h), bgra.data(), &info, DIB_RGB_COLORS);
+  p.rgb.resize(size_t(p.w) * p.h * 3);
+  for (size_t i = 0; i < size_t(p.w) * p.h; ++i) {
+    p.rgb[i * 3 + 0] = bgra[i * 4 + 2];
+    p.rgb[i * 3 + 1] = bgra[i * 4 + 1];
+    p.rgb[i * 3 + 2] = bgra[i * 4 + 0];
+  }
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return p;
+}
+
+RECT ScreenRect(HWND w, bool client) {
+  RECT r{};
+  if (!client) {
+    GetWindowRect(w, &r);
+    return r;
+  }
+  GetClientRect(w, &r);
+  POINT a{r.left, r.top}, b{r.right, r.bottom};
+  ClientToScreen(w, &a);
+  ClientToScreen(w, &b);
+  return RECT{a.x, a.y, b.x, b.y};
+}
+
+// Share of pixels that differ between two captures of one place.
+double Difference(const Pixels& a, const Pixels& b) {
+  if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 1.0;
+  size_t n = 0;
+  for (size_t i = 0; i < a.rgb.size(); i += 3)
+    if (std::abs(a.rgb[i] - b.rgb[i]) + std::abs(a.rgb[i + 1] - b.rgb[i + 1]) + std::abs(a.rgb[i + 2] - b.rgb[i + 2]) > 24)
+      ++n;
+  return double(n) / (a.rgb.size() / 3);
+}
+
+// Distinct colours of a capture (a blank or black area has one or two).
+size_t Colours(const Pixels& p) {
+  std::vector<uint32_t> seen;
+  for (size_t i = 0; i < p.rgb.size() && seen.size() < 64; i += 3) {
+    const uint32_t c = uint32_t(p.rgb[i]) << 16 | uint32_t(p.rgb[i + 1]) << 8 | p.rgb[i + 2];
+    bool found = false;
+    for (uint32_t s : seen) found = found || s == c;
+    if (!found) seen.push_back(c);
+  }
+  return seen.size();
+}
+
+// ---- PNG ---------------------------------------------------------------------------------------
+
+uint32_t Crc(const uint8_t* data, size_t n, uint32_t crc = 0xFFFFFFFFu) {
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return crc;
+}
+
+void Chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
+  const uint32_t n = uint32_t(data.size());
+  const uint8_t length[4] = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+  out.insert(out.end(), length, length + 4);
+  std::vector<uint8_t> body(type, type + 4);
+  body.insert(body.end(), data.begin(), data.end());
+  out.insert(out.end(), body.begin(), body.end());
+  const uint32_t c = Crc(body.data(), body.size()) ^ 0xFFFFFFFFu;
+  const uint8_t crc[4] = {uint8_t(c >> 24), uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)};
+  out.insert(out.end(), crc, crc + 4);
+}
+
+// An 8-bit RGB PNG with stored (uncompressed) deflate blocks.
+bool WritePng(const std::string& path, const Pixels& p) {
+  std::vector<uint8_t> raw;
+  for (int y = 0; y < p.h; ++y) {
+    raw.push_back(0);
+    raw.insert(raw.end(), p.rgb.begin() + size_t(y) * p.w * 3, p.rgb.begin() + size_t(y + 1) * p.w * 3);
+  }
+  std::vector<uint8_t> z{0x78, 0x01};
+  for (size_t at = 0; at < raw.size() || at == 0;) {
+    const size_t n = std::min<size_t>(65535, raw.size() - at);
+    const bool last = at + n == raw.size();
+    z.push_back(last ? 1 : 0);
+    z.push_back(uint8_t(n));
+    z.push_back(uint8_t(n >> 8));
+    z.push_back(uint8_t(~n));
+    z.push_back(uint8_t(~n >> 8));
+    z.insert(z.end(), raw.begin() + at, raw.begin() + at + n);
+    at += n;
+    if (last) break;
+  }
+  uint32_t a = 1, b = 0;
+  for (uint8_t v : raw) {
+    a = (a + v) % 65521;
+    b = (b + a) % 65521;
+  }
+  const uint32_t adler = b << 16 | a;
+  for (int s = 24; s >= 0; s -= 8) z.push_back(uint8_t(adler >> s));
+  std::vector<uint8_t> out{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> header(13, 0);
+  for (int i = 0; i < 4; ++i) {
+    header[i] = uint8_t(uint32_t(p.w) >> (24 - 8 * i));
+    header[4 + i] = uint8_t(uint32_t(p.h) >> (24 - 8 * i));
+  }
+  header[8] = 8; // bit depth
+  header[9] = 2; // RGB
+  Chunk(out, "IHDR", header);
+  Chunk(out, "IDAT", z);
+  Chunk(out, "IEND", {});
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+// The panel at the left, the preview window at its right, on a grey ground.
+Pixels SideBySide(const Pixels& left, const Pixels& right) {
+  Pixels s;
+  s.w = left.w + 8 + right.w;
+  s.h = std::max(left.h, right.h);
+  s.rgb.assign(size_t(s.w) * s.h * 3, 96);
+  auto blit = [&](const Pixels& p, int x0) {
+    for (int y = 0; y < p.h; ++y)
+      std::memcpy(&s.rgb[(size_t(y) * s.w + x0) * 3], &p.rgb[size_t(y) * p.w * 3], size_t(p.w) * 3);
+  };
+  blit(left, 0);
+  blit(right, left.w + 8);
+  return s;
+}
+
+// ---- registry ----------------------------------------------------------------------------------
+
+bool ReadValue(const std::string& path, const char* name, DWORD& type, std::vector<uint8_t>& data) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  bool ok = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  if (ok) {
+    data.resize(size);
+    ok = RegQueryValueExA(key, name, nullptr, &type, data.data(), &size) == ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+  return ok;
+}
+
+DWORD ValueCount(const std::string& path) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  DWORD values = 0;
+  RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                   nullptr);
+  RegCloseKey(key);
+  return values;
+}
+
+void WriteDword(const char* name, int32_t v) {
+  HKEY key;
+  RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
+  RegCloseKey(key);
+}
+
+void WriteString(const char* name, const std::string& s) {
+  HKEY key;
+  RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(s.c_str()), DWORD(s.size() + 1));
+  RegCloseKey(key);
+}
+
+double LastUsedDouble(const char* name) {
+  DWORD type = 0;
+  std::vector<uint8_t> data;
+  double v = std::nan("");
+  if (ReadValue(std::string(kKey) + "\\LastUsed", name, type, data) && type == REG_BINARY && data.size() == 8)
+    std::memcpy(&v, data.data(), 8);
+  return v;
+}
+
+// ---- the scripted user -------------------------------------------------------------------------
+
+// One step of the script: answers true when done (the next step follows on a later tick).
+using Step = std::function<bool()>;
+std::vector<Step> g_steps;
+size_t g_next = 0;
+DWORD g_waitUntil = 0;
+DWORD g_deadline = 0;
+bool g_inStep = false;
+
+// A pause for the preview to render in the dialog's idle time.
+Step Wait(DWORD ms) {
+  return [ms]() {
+    if (g_waitUntil == 0) g_waitUntil = GetTickCount() + ms;
+    if (GetTickCount() < g_waitUntil) return false;
+    g_waitUntil = 0;
+    return true;
+  };
+}
+
+// Polls a condition (renders take their time, more so on a loaded machine) and checks it
+// once it holds or the time is up; an empty description checks nothing.
+Step Until(std::function<bool()> condition, DWORD ms, std::string what) {
+  return [=]() {
+    if (g_waitUntil == 0) g_waitUntil = GetTickCount() + ms;
+    const bool holds = condition();
+    if (!holds && GetTickCount() < g_waitUntil) return false;
+    g_waitUntil = 0;
+    if (!what.empty()) Check(holds, what);
+    return true;
+  };
+}
+
+Step Do(std::function<void()> f) {
+  return [f]() {
+    f();
+    return true;
+  };
+}
+
+void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+  if (g_inStep) return; // a step that opened a modal window is still running
+  if (GetTickCount() > g_deadline) {
+    // The script is stuck: end the dialog so that the run finishes and reports.
+    Check(false, "the script finished in time (stuck at step " + std::to_string(g_next) + ")");
+    g_next = g_steps.size();
+    if (HWND panel = Panel()) PostMessageA(panel, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+    return;
+  }
+  if (g_next >= g_steps.size()) return;
+  g_inStep = true;
+  if (g_steps[g_next]()) ++g_next;
+  g_inStep = false;
+}
+
+RunResult RunWithScript(EntryPointFn entry, HostDocument& doc, std::vector<Step> steps) {
+  g_entry = entry;
+  g_steps = std::move(steps);
+  g_next = 0;
+  g_waitUntil = 0;
+  g_deadline = GetTickCount() + 20000;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 40, Tick);
+  RunOptions options;
+  options.recorded = true; // a descriptor is there; the host asks for the dialog (AskForDialog)
+  RunResult run = RunFilter(AskForDialog, doc, options);
+  KillTimer(nullptr, timer);
+  Check(g_next == g_steps.size(), "every step of the script ran");
+  return run;
+}
+
+int32_t WrittenInteger(const RunResult& run, const char (&key)[5]) {
+  for (const DescriptorItem& i : run.written)
+    if (i.key == ov::resources::FourCC(key)) return i.integer;
+  return INT32_MIN;
+}
+double WrittenNumber(const RunResult& run, const char (&key)[5]) {
+  for (const DescriptorItem& i : run.written)
+    if (i.key == ov::resources::FourCC(key)) return i.number;
+  return std::nan("");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: dialog_wine_test MODULE\n");
+    return 2;
+  }
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  const DWORD started = GetTickCount();
+  // Under Wine on a display without a window manager, windows that ask to be managed wait
+  // two seconds for a manager at every show and destroy; this program's windows are not
+  // managed. (A setting of Wine's own display driver, read when the first window appears;
+  // nothing else reads it.)
+  {
+    HKEY wine;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_WRITE, nullptr, &wine,
+                        nullptr) == ERROR_SUCCESS) {
+      RegSetValueExA(wine, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+      RegCloseKey(wine);
+    }
+  }
+  LoadedModule module;
+  std::string error;
+  if (!LoadModule(argv[1], "ENTRYPOINT", module, error)) {
+    std::printf("FAILED: %s\n", error.c_str());
+    return 1;
+  }
+
+  // Settings as a returning user has them: the panel at the top left, the preview beside it,
+  // a presets file in the working folder (not there yet).
+  RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
+  char presets[MAX_PATH];
+  GetFullPathNameA("dialog_presets.cfg", MAX_PATH, presets, nullptr);
+  DeleteFileA(presets);
+  WriteDword("Interface Position X", -40); // put back on the screen
+  WriteDword("Interface Position Y", 0);
+  WriteDword("Preview Position X", 340);
+  WriteDword("Preview Position Y", 0);
+  WriteDword("Preview Position Width", 420);
+  WriteDword("Preview Position Height", 330);
+  WriteString("Preset Path", presets);
+
+  // ---- OK: edits, drag, undo and redo, presets, a view, Enter ----
+  Pixels before, after, shot;
+  HostDocument doc = Scene(false);
+  RunResult ok = RunWithScript(
+      module.entry, doc,
+      {
+          [] { return Panel() != nullptr && Preview() != nullptr; },
+          Until(
+              [&] {
+                before = Capture(ScreenRect(Preview(), true));
+                return Colours(before) > 8;
+              },
+              5000, "the preview shows the first render"),
+          Do([] {
+            RECT r;
+            GetWindowRect(Panel(), &r);
+            Check(r.left == 0 && r.top == 0, "a stored panel position left of the screen opens at the screen's edge");
+            Check(SendMessageA(Item(1011), TBM_GETRANGEMIN, 0, 0) == 0 && SendMessageA(Item(1011), TBM_GETRANGEMAX, 0, 0) == 5000,
+                  "the radius trackbar spans 0 to 5000 (0 to 50 in hundredths)");
+            Check(SendMessageA(Item(1035), TBM_GETPAGESIZE, 0, 0) == 1, "the facets trackbar pages by 1");
+            Check(Text(1013) == "5" && Text(1037) == "0.00", "the fields show the defaults (radius 5, angle 0.00)");
+            Check(Text(1007) == "100%", "the whole image fits at 100%");
+            Check(!IsWindowEnabled(Item(1004)) && !IsWindowEnabled(Item(1010)), "nothing to undo or redo at first");
+            Check(IsWindowEnabled(Item(1002)) && !IsWindowEnabled(Item(1003)),
+                  "a new presets file: save enabled, delete disabled");
+            Check(!IsWindowEnabled(Item(1031)) && IsWindowEnabled(Item(1053)),
+                  "without a selection the depth controls are disabled, the additive highlights enabled");
+          }),
+          // Typing: a finite number is applied at once; "nan" is ignored and replaced on leaving.
+          Do([] {
+            Type(1013, "12");
+            Check(SendMessageA(Item(1011), TBM_GETPOS, 0, 0) == 1200, "typing 12 moves the radius trackbar to 1200");
+            Type(1013, "nan");
+            Check(SendMessageA(Item(1011), TBM_GETPOS, 0, 0) == 1200, "typing nan changes nothing");
+            Type(1013, "1e999");
+            SetFocus(Item(IDOK));
+            Check(Text(1013) == "12", "leaving the field shows the value again: 12");
+          }),
+          // A drag of several steps.
+          Do([] {
+            Drag(1011, {1300, 1400, 1500});
+            Check(Text(1013) == "15", "dragging the trackbar to 1500 sets the radius to 15");
+            Check(IsWindowEnabled(Item(1004)) != 0, "undo is enabled");
+          }),
+          Do([] {
+            SetFocus(Item(IDOK));
+            Command(1004, BN_CLICKED);
+            Check(Text(1013) == "12", "one undo takes the whole drag back (15 -> 12)");
+            Command(1004, BN_CLICKED);
+            Check(Text(1013) == "5", "a second undo takes the typing back (12 -> 5)");
+            Check(IsWindowEnabled(Item(1010)) != 0, "redo is enabled");
+            Command(1010, BN_CLICKED);
+            Command(1010, BN_CLICKED);
+            Check(Text(1013) == "15", "two redos restore 15");
+            Check(!IsWindowEnabled(Item(1010)), "nothing left to redo");
+          }),
+          Until(
+              [&] {
+                after = Capture(ScreenRect(Preview(), true));
+                return Colours(after) > 8 && Difference(before, after) > 0.05;
+              },
+              5000, "the preview follows the radius (5 -> 15)"),
+          Wait(300),
+          Do([&] { shot = SideBySide(Capture(ScreenRect(Panel(), false)), Capture(ScreenRect(Preview(), false))); }),
+          // Presets: save under a name with a blank (opens the name dialog).
+          Do([] { PostMessageA(Panel(), WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), LPARAM(Item(1002))); }),
+          [] {
+            HWND name = FindWindowA(nullptr, "save as");
+            if (!name) return false;
+            SetDlgItemTextA(name, 1073, "my preset");
+            SendMessageA(name, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return true;
+          },
+          [] { return FindWindowA(nullptr, "save as") == nullptr; },
+          Do([] {
+            Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 1 && Text(1001) == "my_preset",
+                  "the preset is listed as my_preset and selected");
+            Check(IsWindowEnabled(Item(1003)) != 0, "delete is enabled");
+            Type(1013, "33");
+            SetFocus(Item(IDOK));
+            Check(Text(1013) == "33", "radius typed: 33");
+            Choose(1001, 0);
+            SetFocus(Item(IDOK));
+            Check(Text(1013) == "15", "loading my_preset brings the radius back to 15");
+          }),
+          // Saving under a name that exists (whatever its case) asks first; No keeps the name
+          // dialog open, and its Cancel saves nothing.
+          Do([] { PostMessageA(Panel(), WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), LPARAM(Item(1002))); }),
+          [] {
+            HWND name = FindWindowA(nullptr, "save as");
+            if (!name) return false;
+            SetDlgItemTextA(name, 1073, "MY PRESET");
+            PostMessageA(name, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return true;
+          },
+          [] {
+            HWND ask = FindWindowA(nullptr, "Overwrite Setting?");
+            if (!ask) return false;
+            SendMessageA(ask, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+            return true;
+          },
+          [] {
+            if (FindWindowA(nullptr, "Overwrite Setting?")) return false;
+            HWND name = FindWindowA(nullptr, "save as");
+            char text[64] = {};
+            GetDlgItemTextA(name, 1073, text, sizeof text);
+            Check(name != nullptr && std::string(text) == "MY_PRESET",
+                  "No keeps the name dialog open with the name as it would be saved (MY_PRESET)");
+            if (name) PostMessageA(name, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return true;
+          },
+          [] { return FindWindowA(nullptr, "save as") == nullptr; },
+          Do([] { Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 1, "Cancel in the name dialog saves nothing"); }),
+          Do([] { PostMessageA(Panel(), WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), LPARAM(Item(1003))); }),
+          [] {
+            HWND box = FindWindowA(nullptr, "Delete Preset?");
+            if (!box) return false;
+            SendMessageA(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+            return true;
+          },
+          [] { return FindWindowA(nullptr, "Delete Preset?") == nullptr; },
+          Do([] {
+            Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 0 && !IsWindowEnabled(Item(1003)),
+                  "after deleting the only preset the list is empty and delete disabled");
+          }),
+          // The angle dial: a press right of its centre turns it to 90 degrees, a drag below
+          // the centre to 180; the whole drag is one undo step.
+          Do([] {
+            SetFocus(Item(IDOK));
+            Mouse(WM_LBUTTONDOWN, ItemPoint(1081, 8, 0));
+            Check(Text(1037) == "90.00", "a press right of the dial's centre sets 90.00 degrees");
+            Mouse(WM_MOUSEMOVE, ItemPoint(1081, 0, 8));
+            Mouse(WM_LBUTTONUP, ItemPoint(1081, 0, 8));
+            Check(Text(1037) == "180.00", "dragging below the centre sets 180.00 degrees");
+            Command(1004, BN_CLICKED);
+            Check(Text(1037) == "0.00" && Text(1013) == "15", "one undo takes the dial drag back to 0.00");
+          }),
+          // The page buttons: "Highlights" shows its page in place of the iris page, "Iris"
+          // brings the iris page back; neither is an undo step.
+          Do([] {
+            const bool redo = IsWindowEnabled(Item(1010)) != 0;
+            SendMessageA(Item(1106), BM_CLICK, 0, 0);
+            Check(!IsWindowVisible(Item(1036)) && IsWindowVisible(Item(1049)) &&
+                      SendMessageA(Item(1105), BM_GETCHECK, 0, 0) == BST_UNCHECKED,
+                  "Highlights shows the highlight page and releases Iris");
+            SendMessageA(Item(1105), BM_CLICK, 0, 0);
+            Check(IsWindowVisible(Item(1036)) && !IsWindowVisible(Item(1049)), "Iris brings the iris page back");
+            Check((IsWindowEnabled(Item(1010)) != 0) == redo, "switching pages records no undo step");
+          }),
+          // The zoom buttons: "-" halves the view, "+" returns to 100%.
+          Do([] { Command(1006, BN_CLICKED); }),
+          Wait(300),
+          Do([] {
+            Check(Text(1007) == "50%", "zoom out shows 50%");
+            Command(1005, BN_CLICKED);
+          }),
+          Wait(300),
+          Do([] { Check(Text(1007) == "100%", "zoom in returns to 100%"); }),
+          // The colour chooser (the host offers no colour services): a click on the swatch opens
+          // it over disabled windows; Cancel changes nothing and enables them again.
+          Do([] { Mouse(WM_LBUTTONDOWN, ItemPoint(1082, 0, 0), true); }),
+          [] {
+            HWND chooser = OwnedWindow(Panel());
+            if (!chooser) return false;
+            Check(!IsWindowEnabled(Panel()) && !IsWindowEnabled(Preview()),
+                  "the colour chooser opens over the disabled panel and preview");
+            SendMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            return true;
+          },
+          [] { return OwnedWindow(Panel()) == nullptr; },
+          Do([] {
+            Check(IsWindowEnabled(Panel()) && IsWindowEnabled(Preview()), "after Cancel both windows are enabled again");
+            Check(IsWindowEnabled(Item(1010)) != 0, "a refused colour records no undo step (the dial's redo is kept)");
+          }),
+          // The view "highlight selection" (third of the short list without a selection).
+          Do([&] {
+            before = Capture(ScreenRect(Preview(), true));
+            Choose(1009, 2);
+          }),
+          Until(
+              [&] {
+                after = Capture(ScreenRect(Preview(), true));
+                return Difference(before, after) > 0.05; // the selection view has few colours
+              },
+              5000, "the preview follows the view (highlight selection)"),
+          Do([&] {
+            // Enter in a field presses the default button OK.
+            SetFocus(Item(1013));
+            PostMessageA(Item(1013), WM_KEYDOWN, VK_RETURN, 0);
+          }),
+      });
+  Check(ok.result == 0 && ok.error.empty(), "Enter answers OK: the filter renders (result " + std::to_string(ok.result) + ")");
+  Check(WrittenInteger(ok, "SHOW") == 3 && WrittenNumber(ok, "RADI") == 15.0,
+        "the values chosen in the dialog go back to the host (view 3, radius 15)");
+  if (!shot.rgb.empty()) Check(WritePng("dialog.png", shot), "screenshot written to dialog.png");
+
+  // The final render is the one the dialog's values give: replaying them without the dialog
+  // gives the same pixels.
+  HostDocument replay = Scene(false);
+  RunOptions options;
+  options.recorded = true;
+  options.playback = ok.written;
+  const RunResult again = RunFilter(module.entry, replay, options);
+  Check(again.result == 0 && replay.pixels == doc.pixels, "the view chosen in the dialog is the one rendered");
+
+  const char* windowValues[] = {"Interface Position X", "Interface Position Y", "Preset Path", "Interface FixedPreview",
+                                "Preview Position X",   "Preview Position Y",   "Preview Position Width",
+                                "Preview Position Height", "Preview State"};
+  const DWORD types[] = {REG_DWORD, REG_DWORD, REG_SZ, REG_BINARY, REG_DWORD, REG_DWORD, REG_DWORD, REG_DWORD, REG_DWORD};
+  int present = 0;
+  for (int i = 0; i < 9; ++i) {
+    DWORD type = 0;
+    std::vector<uint8_t> data;
+    if (ReadValue(kKey, windowValues[i], type, data) && type == types[i]) ++present;
+  }
+  Check(present == 9, "after OK the nine window values are in the registry (" + std::to_string(present) + ")");
+  Check(ValueCount(std::string(kKey) + "\\LastUsed") == 24, "after OK the 24 last used values are in the registry");
+  Check(LastUsedDouble("Radius") == 15.0, "the last used radius is 15");
+
+  // ---- Cancel: the last used values open the dialog, Escape leaves them as they were ----
+  HostDocument doc2 = Scene(false);
+  const std::vector<uint8_t> original = doc2.pixels;
+  RunResult cancel = RunWithScript(module.entry, doc2,
+                                   {
+                                       [] { return Panel() != nullptr; },
+                                       Wait(300),
+                                       Do([] {
+                                         Check(Text(1013) == "15", "the dialog opens with the last used radius 15");
+                                         Check(SendMessageA(Item(1085), BM_GETCHECK, 0, 0) == BST_UNCHECKED,
+                                               "the preview is live (fixed preview unchecked)");
+                                         SendMessageA(Item(1085), BM_CLICK, 0, 0);
+                                         Type(1013, "40");
+                                         SetFocus(Item(1013));
+                                         PostMessageA(Item(1013), WM_KEYDOWN, VK_ESCAPE, 0);
+                                       }),
+                                   });
+  Check(cancel.result == -128, "Escape answers Cancel (-128), got " + std::to_string(cancel.result));
+  Check(doc2.pixels == original, "after Cancel the document is untouched");
+  Check(LastUsedDouble("Radius") == 15.0, "after Cancel the last used radius is still 15");
+  DWORD type = 0;
+  std::vector<uint8_t> data;
+  Check(ReadValue(kKey, "Preview Position X", type, data), "the window values are kept after Cancel too");
+  Check(ReadValue(kKey, "Interface FixedPreview", type, data) && type == REG_BINARY && data == std::vector<uint8_t>{0},
+        "the fixed-preview switch is stored as the live-preview byte 0");
+
+  // ---- a document with a depth map: the depth controls are enabled and the preview follows
+  // the focal point ----
+  HostDocument doc3 = Scene(true);
+  RunResult depth = RunWithScript(
+      module.entry, doc3,
+      {
+          [] { return Panel() != nullptr; },
+          // The view "sharp zone" (seventh of the full list) marks where the focal point lies.
+          Do([] { Choose(1009, 6); }),
+          Until(
+              [&] {
+                before = Capture(ScreenRect(Preview(), true));
+                return Colours(before) > 8;
+              },
+              5000, "the depth-map preview shows the sharp zone"),
+          Do([&] {
+            Check(IsWindowEnabled(Item(1031)) && IsWindowEnabled(Item(1079)) && IsWindowEnabled(Item(1032)) &&
+                      !IsWindowEnabled(Item(1053)) && !IsWindowEnabled(Item(1051)) && IsWindowEnabled(Item(1019)),
+                  "with a depth map the focus, invert and curve controls are enabled, additive and soften not");
+            Check(SendMessageA(Item(1009), CB_GETCOUNT, 0, 0) == 7, "with a depth map the view list has 7 entries");
+            Check(SendMessageA(Item(1085), BM_GETCHECK, 0, 0) == BST_CHECKED, "the fixed-preview switch is restored");
+            Type(1031, "0");
+          }),
+          Until(
+              [&] {
+                after = Capture(ScreenRect(Preview(), true));
+                return Difference(before, after) > 0.02;
+              },
+              5000, "the preview follows the focal point (255 -> 0)"),
+          Do([] {
+            SetFocus(Item(1013));
+            PostMessageA(Item(1013), WM_KEYDOWN, VK_RETURN, 0);
+          }),
+      });
+  Check(depth.result == 0 && WrittenNumber(depth, "FOPO") == 0.0 && WrittenInteger(depth, "SHOW") == 7,
+        "OK renders the depth map with the view and focal point chosen (result " + std::to_string(depth.result) + ")");
+
+  // ---- the About box ----
+  {
+    std::string aboutText;
+    g_entry = module.entry;
+    g_steps = {[&] {
+      HWND about = FindWindowA(nullptr, "About");
+      if (!about) return false;
+      char text[512] = {};
+      GetDlgItemTextA(about, 1083, text, sizeof text);
+      aboutText = text;
+      SendMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      return true;
+    }};
+    g_next = 0;
+    g_deadline = GetTickCount() + 10000;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 40, Tick);
+    RunAbout(module.entry);
+    KillTimer(nullptr, timer);
+    Check(aboutText.find("Pelidorn\xAB v1.4.5") != std::string::npos,
+          "the About box shows the name and version (" + aboutText.substr(0, 24) + ")");
+  }
+
+  RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
+  DeleteFileA(presets);
+  std::printf("%d passed, %d failed (%lu ms)\n", passed, failed, static_cast<unsigned long>(GetTickCount() - started));
+  return failed == 0 ? 0 : 1;
+}
