@@ -5,7 +5,10 @@
 namespace ov {
 
 template class PEL_DOF_FILTER(Gray, U8);
+PEL_DOF_TILE_INSTANCES(Gray, U8)
 template class PEL_DOF_FILTER(Gray, U16);
+PEL_DOF_TILE_INSTANCES(Gray, U16)
 template class PEL_DOF_FILTER(Gray, F1);
+PEL_DOF_TILE_INSTANCES(Gray, F1)
 
 }  // namespace ov

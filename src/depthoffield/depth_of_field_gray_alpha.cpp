@@ -5,7 +5,10 @@
 namespace ov {
 
 template class PEL_DOF_FILTER(GrayA, U8);
+PEL_DOF_TILE_INSTANCES(GrayA, U8)
 template class PEL_DOF_FILTER(GrayA, U16);
+PEL_DOF_TILE_INSTANCES(GrayA, U16)
 template class PEL_DOF_FILTER(GrayA, F1);
+PEL_DOF_TILE_INSTANCES(GrayA, F1)
 
 }  // namespace ov

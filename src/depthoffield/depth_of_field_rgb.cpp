@@ -5,7 +5,10 @@
 namespace ov {
 
 template class PEL_DOF_FILTER(RGB, U8);
+PEL_DOF_TILE_INSTANCES(RGB, U8)
 template class PEL_DOF_FILTER(RGB, U16);
+PEL_DOF_TILE_INSTANCES(RGB, U16)
 template class PEL_DOF_FILTER(RGB, F1);
+PEL_DOF_TILE_INSTANCES(RGB, F1)
 
 }  // namespace ov

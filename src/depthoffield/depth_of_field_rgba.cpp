@@ -5,7 +5,10 @@
 namespace ov {
 
 template class PEL_DOF_FILTER(RGBA, U8);
+PEL_DOF_TILE_INSTANCES(RGBA, U8)
 template class PEL_DOF_FILTER(RGBA, U16);
+PEL_DOF_TILE_INSTANCES(RGBA, U16)
 template class PEL_DOF_FILTER(RGBA, F1);
+PEL_DOF_TILE_INSTANCES(RGBA, F1)
 
 }  // namespace ov

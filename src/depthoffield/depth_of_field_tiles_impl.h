@@ -1,25 +1,854 @@
 // The tile renderer of ov::DepthOfFieldFilter: render_callback (the parallel-run job of the
 // tiled blur) and render_chunk (one tile). Included by the per-format instance files only.
 //
-// This build has no tile renderer yet: every work item answers kStatusTileRendererMissing at
-// once without taking a tile or writing a pixel, so the blur views ("normal blur", "info
-// density") fail with that status instead of returning an unwritten image.
+// render_callback takes tile numbers from next_tile (under tile_lock) and renders each with
+// render_chunk until none is left or a tile fails; the failing status ends that work item.
+//
+// render_chunk renders tile t of `tiles` on the ChunkBuffers of its threadID, in a padded
+// frame (the tile plus the grid's overflow on every side) addressed by 16-bit positions:
+//   sweep   list heads null, span widths 0
+//   pass 1  blur index of every padded position; SpanRecords queued at their first
+//           footprint row
+//   pass 2  each SpanRecord walks its footprint rows down the tile and keeps the smallest blur
+//           index under it (the exact minimum of each run, from a sparse table of the row)
+//   pass 3  that minimum into min_index; list heads cleared again
+//   pass 4  SourceRecords: colour (premultiplied, linear light in "normal blur" with gamma
+//           correction), highlight weight (highlight variant), blur index, queued at their
+//           kernel's first change inside the tile
+//   pass 5  per padded row: every record applies its kernel changes into the running layer
+//           sums of its blur index; each pixel composes the 256 layers front (255) to back
+//           until full coverage, down to its min_index; the hole sums ramp every pixel's
+//           background colour into the layers and each record gathers them back through its
+//           kernel (the hole fill); the highlight variant blends towards the mean colour of
+//           the highlight sources reaching the pixel
+//   pass 6  the core of the tile into the destination ("normal blur": composite plus the hole
+//           fill, encoded and un-premultiplied; "info density": the coverage picture)
+// After every padded row of every pass the render context's ReportProgress is asked; a status
+// other than StatusOk ends the tile (the core rows not reached keep what they held) and is
+// returned. Nothing is allocated: every per-pixel value lives in the thread's buffers.
+// Progress: done = 6 H * tile + rows so far (passes 1 to 6 advance it), total = 6 H * tiles.
+//
+// Numbers: per-row tables and per-pixel sums are doubles, everything kept per pixel is a
+// float. Integer formats clamp every working channel to 0..MAX and round at output (+0.5
+// before the truncation, colour divided by alpha first), so an in-focus pixel (the one-pixel
+// kernel) comes back as it went in; float formats clamp only alpha. Non-finite float samples
+// read as 0; the decode-table index is clamped to 0..32767 (not-a-number to 0). Pixel offsets
+// are 64-bit. A kernel row without changes is stepped over wherever a record moves to its next
+// row, and a change at the position of the one before it is applied at once.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "core/logger.h"
 #include "depthoffield/depth_of_field_filter.h"
+#include "kernel/highlight_selection.h"
+#include "kernel/iris_kernel.h"
+#include "pixel/colour.h"
+#include "pixel/edge_mode.h"
 
 namespace ov {
 
+namespace dof_tiles {
+
+// The record of a padded position while the footprint minima are found (passes 1 to 3).
+struct SpanRecord {
+    SpanRecord* next;        // next record of the same list, or null
+    uint16_t x;              // padded column
+    uint16_t y;              // padded row
+    uint16_t run;            // widest footprint run recorded at this position (end - start)
+    uint8_t blur_index;      // the position's own blur index
+    uint8_t min_blur_index;  // smallest blur index found under its footprint so far
+};
+static_assert(sizeof(SpanRecord) == 16, "a span record is 16 bytes");
+
+// The record of a padded position from pass 4 on, in the same memory; N floats per working
+// pixel (colours, then alpha where the format has it).
+template <int N>
+struct SourceRecord {
+    float gather[N];        // hole-fill colour gathered through the kernel
+    float gather_weight;    // its weight
+    int32_t current;        // index of the next kernel change record to apply
+    SourceRecord* next;     // next record of the same list, or null
+    float color[N];         // premultiplied (and linear) colour, alpha last
+    float highlight;        // highlight weight 0..1 (highlight variant only)
+    uint16_t x;             // padded column
+    uint16_t y;             // padded row
+    uint8_t blur_index;     // 0..255
+};
+static_assert(sizeof(SourceRecord<1>) == 32 + 2 * 4, "record slot of 32 + 2 P bytes");
+static_assert(sizeof(SourceRecord<2>) == 32 + 2 * 8, "record slot of 32 + 2 P bytes");
+static_assert(sizeof(SourceRecord<3>) == 32 + 2 * 12, "record slot of 32 + 2 P bytes");
+static_assert(sizeof(SourceRecord<4>) == 32 + 2 * 16, "record slot of 32 + 2 P bytes");
+
+// The tile's place in the grid and its padded frame.
+struct TileFrame {
+    int32_t tile_x, tile_y;            // first core pixel in destination coordinates
+    int32_t tile_width, tile_height;   // core size
+    int32_t pad_x, pad_y;              // margin on each side
+    int32_t width, height;             // padded size
+};
+
+inline TileFrame tileFrame(const TileSet2D& tiles, int32_t tile) {
+    TileFrame f{};
+    const int32_t col = tile % tiles.cols, row = tile / tiles.cols;
+    const int32_t cw = tiles.width / tiles.cols, rh = tiles.height / tiles.rows;
+    f.tile_x = col * cw;
+    f.tile_y = row * rh;
+    f.tile_width = (col == tiles.cols - 1 ? tiles.width : (col + 1) * cw) - f.tile_x;
+    f.tile_height = (row == tiles.rows - 1 ? tiles.height : (row + 1) * rh) - f.tile_y;
+    const auto mag = [](int32_t v) { return v < 0 ? -int64_t(v) : int64_t(v); };
+    f.pad_x = int32_t(std::max(mag(tiles.overflow.left), mag(tiles.overflow.right)));
+    f.pad_y = int32_t(std::max(mag(tiles.overflow.top), mag(tiles.overflow.bottom)));
+    f.width = f.tile_width + 2 * f.pad_x;
+    f.height = f.tile_height + 2 * f.pad_y;
+    return f;
+}
+
+// Kernel rows. A row r is stored at table entry r + half_height.
+inline int32_t rowCountOf(const IrisKernel& k, int32_t r) { return k.row_count[r + k.half_height]; }
+inline int32_t rowFirstOf(const IrisKernel& k, int32_t r) { return k.row_first[r + k.half_height]; }
+inline int32_t firstX(const IrisKernel& k, int32_t r) { return k.records[rowFirstOf(k, r)].x; }
+inline int32_t lastX(const IrisKernel& k, int32_t r) {
+    return k.records[rowFirstOf(k, r) + rowCountOf(k, r) - 1].x;
+}
+// The first row at or below r that holds a change record (bottom_row + 1 when none does).
+inline int32_t nonEmptyRow(const IrisKernel& k, int32_t r) {
+    while (r <= k.bottom_row && rowCountOf(k, r) <= 0) ++r;
+    return r;
+}
+
+inline int32_t clampColumn(int64_t x, int32_t width) {
+    return x <= 0 ? 0 : (x > width - 1 ? width - 1 : int32_t(x));
+}
+
+// The format's constants and per-sample rules.
+template <class Img>
+struct Format {
+    using Pixel = typename Img::pixel_type;
+    using T = typename Pixel::sample_type;
+    static constexpr int N = Pixel::base_count;    // working channels (colours, alpha last)
+    static constexpr int C = Pixel::colour_count;  // colour channels
+    static constexpr bool kAlpha = Pixel::has_alpha;
+    static constexpr int kA = N - 1;               // alpha's working channel (when kAlpha)
+    static constexpr bool kInteger = Pixel::is_integer;
+    static constexpr bool k16 = std::is_same_v<T, unsigned short>;
+    static constexpr double kMax = Pixel::max_value;
+    static constexpr double kInvMax = Pixel::inverse_max;  // 1/255, 2^-15, 1
+
+    // A sample as a double; a float sample that is not finite reads as 0.
+    static double sample(T v) {
+        if constexpr (kInteger) return double(v);
+        else return std::isfinite(v) ? double(v) : 0.0;
+    }
+    // 0..MAX; not-a-number and negative values give 0.
+    static double clampChannel(double v) { return !(v >= 0.0) ? 0.0 : (v > kMax ? kMax : v); }
+    static float clampChannel(float v) {
+        return !(v >= 0.0f) ? 0.0f : (v > float(kMax) ? float(kMax) : v);
+    }
+    // The transfer table index of an integer-format value: trunc(v / MAX * 32767), clamped to
+    // 0..32767 (not-a-number to 0).
+    static int32_t tableIndex(double v) {
+        const double x = v * kInvMax * 32767.0;
+        return x >= 0.0 ? (x < 32767.0 ? int32_t(x) : 32767) : 0;
+    }
+};
+
+// The blur index of image position (ix, iy) (already edge-mapped into the source's frame).
+template <class F>
+inline uint8_t blurIndexAt(const F& f, int32_t ix, int32_t iy) {
+    const int64_t mx = int64_t(ix) - f.depth_map.originX + f.source.originX;
+    const int64_t my = int64_t(iy) - f.depth_map.originY + f.source.originY;
+    const double v = sampleDepthCurve(f.depth_map, uint32_t(mx), uint32_t(my), f.curve_lut,
+                                      f.params.depth_mode, f.params.depth_invert != 0,
+                                      f.params.depth_low, f.params.depth_high);
+    const double b = v * 255.0;
+    // The low 8 bits of the truncation (curve values lie in 0..1, so 0..255).
+    return b >= 0.0 && b < 9.2e18 ? uint8_t(int64_t(b) & 0xff) : uint8_t(0);
+}
+
+// Everything one render_chunk call works with.
+// Fast: pass 2 takes each footprint run's minimum from a sparse table of the row (O(1) per
+// run) instead of the backward sweep over the widest run ending at each column (O(run)); both
+// give the exact minimum, so the results are the same bits (the tests compare them).
+template <class F, bool Highlights, bool Fast = true>
+class ChunkRenderer {
+public:
+    using Img = std::remove_cvref_t<decltype(F::source)>;
+    using Fmt = Format<Img>;
+    using Pixel = typename Fmt::Pixel;
+    using T = typename Fmt::T;
+    static constexpr int N = Fmt::N;
+    static constexpr int C = Fmt::C;
+    using Record = SourceRecord<N>;
+
+    ChunkRenderer(F& filter, int32_t tile, uint32_t threadID)
+        : f(filter), fr(tileFrame(filter.tiles, tile)), tile_(tile) {
+        const ChunkBuffers& b = filter.chunk_buffers[threadID];
+        composite = static_cast<float*>(b.composite);
+        keep = b.highlight_keep;
+        excess = b.coverage_excess;
+        minIndex = b.min_index;
+        records = b.records;
+        heads = b.list_heads;
+        W = fr.width;
+        H = fr.height;
+        unit = 6u * uint32_t(H);
+        total = unit * uint32_t(f.tiles.rows * f.tiles.cols);
+        ok = f.host->StatusOk();
+    }
+
+    uint32_t run() {
+        uint32_t status = ok;
+        if (W <= 0 || H <= 0) return status;
+        if (int64_t(W) > kMaxPaddedTileSide + 1 || int64_t(H) > kMaxPaddedTileSide + 1) {
+            // Positions are 16-bit: such a tile cannot be addressed (the grid keeps within this).
+            LogWarning("render_chunk: padded tile ", W, "x", H, " too large\n");
+            return f.host->StatusOutOfMemory();
+        }
+        sweep();
+        if ((status = pass1()) != ok) return status;
+        if ((status = pass2()) != ok) return status;
+        if ((status = pass3()) != ok) return status;
+        if ((status = pass4()) != ok) return status;
+        if ((status = pass5()) != ok) return status;
+        return pass6();
+    }
+
+private:
+    F& f;
+    TileFrame fr;
+    int32_t tile_;
+    float* composite;
+    float* keep;
+    float* excess;
+    uint8_t* minIndex;
+    void* records;
+    void** heads;
+    int32_t W = 0, H = 0;
+    uint32_t rowsDone = 0, unit = 0, total = 0, ok = 0;
+
+    size_t at(int32_t x, int32_t y) const { return size_t(y) * size_t(W) + size_t(x); }
+    SpanRecord* span(size_t i) const { return static_cast<SpanRecord*>(records) + i; }
+    Record* rec(size_t i) const { return static_cast<Record*>(records) + i; }
+
+    // After each padded row: advance the row count (not in the list clearing sweep) and ask.
+    uint32_t progress(bool advance) {
+        if (advance) ++rowsDone;
+        return f.host->ReportProgress(unit * uint32_t(tile_) + rowsDone, total);
+    }
+
+    // ---- sweep and passes 1 to 3: blur index and the smallest index under each footprint ---
+
+    void sweep() {
+        const size_t n = size_t(W) * size_t(H);
+        for (size_t i = 0; i < n; ++i) {
+            heads[i] = nullptr;
+            span(i)->run = 0;
+        }
+    }
+
+    // The span width e - s0 at position (e, row): the widest run ending there, where pass 2
+    // reads it back for the list of that same position (so every minimum is exact).
+    void recordRun(int32_t e, int32_t s0, int32_t row) {
+        SpanRecord* s = span(at(e, row));
+        const int32_t w = e - s0;
+        if (w > int32_t(s->run)) s->run = uint16_t(w);
+    }
+
+    void push(SpanRecord* r, int32_t x, int32_t y) {
+        void*& h = heads[at(x, y)];
+        r->next = static_cast<SpanRecord*>(h);
+        h = r;
+    }
+
+    uint32_t pass1() {
+        const int32_t srcW = int32_t(f.source.width), srcH = int32_t(f.source.height);
+        for (int32_t py = 0; py < H; ++py) {
+            int32_t iy = fr.tile_y - fr.pad_y + py;
+            edge_index(iy, srcH, f.params.edge_mode_y);
+            for (int32_t px = 0; px < W; ++px) {
+                int32_t ix = fr.tile_x - fr.pad_x + px;
+                edge_index(ix, srcW, f.params.edge_mode_x);
+                const uint8_t b = blurIndexAt(f, ix, iy);
+                const size_t i = at(px, py);
+                SpanRecord* R = span(i);
+                R->blur_index = b;
+                R->min_blur_index = b;
+                R->x = uint16_t(px);
+                R->y = uint16_t(py);
+                minIndex[i] = b;
+                const IrisKernel& K = f.kernels[b];
+                if (K.top_row > K.bottom_row) continue;  // a kernel without rows
+                int32_t dy = K.top_row;
+                if (py + dy < 0) dy = -py;                // first kernel row inside the tile
+                dy = nonEmptyRow(K, dy);
+                const int64_t ty = int64_t(py) + dy;
+                if (dy > K.bottom_row || ty >= H) continue;
+                const int64_t s = int64_t(px) + firstX(K, dy);
+                if (s >= W) continue;
+                const int32_t e = clampColumn(int64_t(px) + lastX(K, dy), W);
+                const int32_t s0 = s < 0 ? 0 : int32_t(s);
+                recordRun(e, s0, int32_t(ty));
+                push(R, e, int32_t(ty));
+            }
+            if (const uint32_t st = progress(true); st != ok) return st;
+        }
+        return ok;
+    }
+
+    uint32_t pass2Sweep() {
+        uint8_t* runMin = reinterpret_cast<uint8_t*>(excess);  // one byte per column
+        for (int32_t py = 0; py < H; ++py) {
+            std::memset(runMin, 255, size_t(W));
+            const size_t rowStart = at(0, py);
+            for (int32_t px = 0; px < W; ++px) {
+                SpanRecord* S = static_cast<SpanRecord*>(heads[rowStart + size_t(px)]);
+                const int32_t w = span(rowStart + size_t(px))->run;
+                const int32_t lo = w < px ? px - w : 0;
+                uint8_t m = 255;
+                for (int32_t i = px; i >= lo; --i) {
+                    const uint8_t b = span(rowStart + size_t(i))->blur_index;
+                    if (b < m) m = b;
+                    runMin[i] = m;
+                }
+                while (S) {
+                    SpanRecord* next = S->next;
+                    if (next) prefetch(next);
+                    const IrisKernel& K = f.kernels[S->blur_index];
+                    const int32_t dy = py - int32_t(S->y);
+                    const int32_t s = clampColumn(int64_t(S->x) + firstX(K, dy), W);
+                    if (runMin[s] < S->min_blur_index) S->min_blur_index = runMin[s];
+                    const int32_t dn = nonEmptyRow(K, dy + 1);
+                    const int64_t ny = int64_t(S->y) + dn;
+                    if (dn <= K.bottom_row && ny < H) {
+                        const int32_t e = clampColumn(int64_t(S->x) + lastX(K, dn), W);
+                        int64_t s0 = int64_t(S->x) + firstX(K, dn);
+                        if (s0 < 0) s0 = 0;
+                        if (s0 < W) recordRun(e, int32_t(s0), int32_t(ny));
+                        push(S, e, int32_t(ny));
+                    }
+                    S = next;
+                }
+            }
+            if (const uint32_t st = progress(true); st != ok) return st;
+        }
+        return ok;
+    }
+
+    // The sparse table of row py's blur indices: level k holds the minimum of 2^k columns from
+    // each column on. It lives in the coverage_excess buffer, free until pass 5 (W bytes per
+    // level, at most 17 levels for W <= 65536; 4 W H bytes are there).
+    static int32_t floorLog2(uint32_t v) {
+        int32_t k = 0;
+        while (v >>= 1) ++k;
+        return k;
+    }
+
+    uint32_t pass2() {
+        const int32_t levels = floorLog2(uint32_t(W)) + 1;
+        if constexpr (!Fast) return pass2Sweep();
+        if (int64_t(levels) * W > 4 * int64_t(W) * H) return pass2Sweep();
+        uint8_t* const table = reinterpret_cast<uint8_t*>(excess);
+        for (int32_t py = 0; py < H; ++py) {
+            const size_t rowStart = at(0, py);
+            for (int32_t x = 0; x < W; ++x) table[x] = span(rowStart + size_t(x))->blur_index;
+            for (int32_t k = 1; k < levels; ++k) {
+                const uint8_t* const below = table + size_t(k - 1) * size_t(W);
+                uint8_t* const level = table + size_t(k) * size_t(W);
+                const int32_t half = 1 << (k - 1), n = W - (1 << k) + 1;
+                for (int32_t x = 0; x < n; ++x) level[x] = std::min(below[x], below[x + half]);
+            }
+            for (int32_t px = 0; px < W; ++px) {
+                SpanRecord* S = static_cast<SpanRecord*>(heads[rowStart + size_t(px)]);
+                while (S) {
+                    SpanRecord* next = S->next;
+                    if (next) prefetch(next);
+                    const IrisKernel& K = f.kernels[S->blur_index];
+                    const int32_t dy = py - int32_t(S->y);
+                    const int32_t s = clampColumn(int64_t(S->x) + firstX(K, dy), W);
+                    const int32_t k = floorLog2(uint32_t(px - s + 1));
+                    const uint8_t* const level = table + size_t(k) * size_t(W);
+                    const uint8_t m = std::min(level[s], level[px - (1 << k) + 1]);
+                    if (m < S->min_blur_index) S->min_blur_index = m;
+                    const int32_t dn = nonEmptyRow(K, dy + 1);
+                    const int64_t ny = int64_t(S->y) + dn;
+                    if (dn <= K.bottom_row && ny < H)
+                        push(S, clampColumn(int64_t(S->x) + lastX(K, dn), W), int32_t(ny));
+                    S = next;
+                }
+            }
+            if (const uint32_t st = progress(true); st != ok) return st;
+        }
+        return ok;
+    }
+
+    uint32_t pass3() {
+        for (int32_t py = 0; py < H; ++py) {
+            const size_t rowStart = at(0, py);
+            for (int32_t px = 0; px < W; ++px)
+                minIndex[rowStart + size_t(px)] = span(rowStart + size_t(px))->min_blur_index;
+            if (const uint32_t st = progress(true); st != ok) return st;
+        }
+        // The list clearing sweep: pass 4 queues into empty lists.
+        for (int32_t py = 0; py < H; ++py) {
+            const size_t rowStart = at(0, py);
+            for (int32_t px = 0; px < W; ++px) heads[rowStart + size_t(px)] = nullptr;
+            if (const uint32_t st = progress(false); st != ok) return st;
+        }
+        return ok;
+    }
+
+    // ---- pass 4: source records ------------------------------------------------------------
+
+    // The highlight weight of selection pixel (sx, sy) (image coordinates of the source).
+    double highlightWeight(const HslRangeSettings& settings, int32_t xs, int32_t ys) const {
+        const auto& sel = f.selection;
+        const int64_t sx = int64_t(xs) + f.source.originX - sel.originX;
+        const int64_t sy = int64_t(ys) + f.source.originY - sel.originY;
+        if (uint32_t(sx) >= sel.width || uint32_t(sy) >= sel.height || !sel.has_data()) return 0.0;
+        Pixel p = *sel.pixel(std::ptrdiff_t(uint32_t(sx)), std::ptrdiff_t(uint32_t(sy)));
+        if constexpr (!Fmt::kInteger) {
+            for (int i = 0; i < N; ++i)
+                if (!std::isfinite(p.v[i])) p.v[i] = 0.0f;
+        }
+        if constexpr (Fmt::kAlpha) {
+            if (!sel.premultiplied) {
+                if constexpr (Fmt::kInteger) {
+                    const float a = float(p.v[Pixel::alpha_index]) * float(Fmt::kInvMax);
+                    for (int c = 0; c < C; ++c) p.v[c] = T(float(p.v[c]) * a);
+                } else {
+                    const float a = p.v[Pixel::alpha_index];
+                    for (int c = 0; c < C; ++c) p.v[c] = p.v[c] * a;
+                }
+            }
+        }
+        return hslRangeWeight(settings, p);
+    }
+
+    uint32_t pass4() {
+        HslRangeSettings settings{};
+        if constexpr (Highlights) hslRangeSetup<Pixel>(settings, f.params.highlight_selection);
+        const int32_t srcW = int32_t(f.source.width), srcH = int32_t(f.source.height);
+        const int32_t modeX = f.params.edge_mode_x, modeY = f.params.edge_mode_y;
+        const bool decode = f.params.view <= 4 && f.params.gamma_correction != 0;
+        // The outside colour in sample units (single precision), alpha MAX.
+        double outside[N];
+        for (int c = 0; c < N; ++c) {
+            const float comp = f.params.outside_color[(Fmt::kAlpha && c == Fmt::kA) ? 3 : c];
+            outside[c] = Fmt::kInteger ? double(comp * float(Fmt::kMax)) : double(comp);
+        }
+        const bool premultiply = Fmt::kAlpha && !f.source.premultiplied;
+        for (int32_t py = 0; py < H; ++py) {
+            int32_t ys = fr.tile_y - fr.pad_y + py;
+            const bool insideY = edge_index(ys, srcH, modeY);
+            for (int32_t px = 0; px < W; ++px) {
+                int32_t xs = fr.tile_x - fr.pad_x + px;
+                const bool insideX = edge_index(xs, srcW, modeX);
+                double s[N];
+                if ((insideX || modeX < 4) && (insideY || modeY < 4)) {
+                    const Pixel& p = *f.source.pixel(xs, ys);
+                    for (int i = 0; i < N; ++i) s[i] = Fmt::sample(p.v[i]);
+                    if (premultiply) {
+                        const double a = s[Fmt::kA] * Fmt::kInvMax;
+                        for (int c = 0; c < C; ++c) s[c] *= a;
+                    }
+                } else {
+                    for (int i = 0; i < N; ++i) s[i] = outside[i];
+                }
+                if (decode) {
+                    for (int c = 0; c < C; ++c) {
+                        if constexpr (Fmt::kInteger) s[c] = f.decode_lut[Fmt::tableIndex(s[c])];
+                        else s[c] = rec709_to_linear(s[c]);
+                    }
+                }
+                Record* R = rec(at(px, py));
+                for (int i = 0; i < N; ++i) {
+                    R->color[i] = float(s[i]);
+                    R->gather[i] = 0.0f;
+                }
+                R->gather_weight = 0.0f;
+                if constexpr (Highlights) R->highlight = float(highlightWeight(settings, xs, ys));
+                const uint8_t b = blurIndexAt(f, xs, ys);
+                R->blur_index = b;
+                R->x = uint16_t(px);
+                R->y = uint16_t(py);
+                queueAtFirstChange(R, px, py);
+            }
+            if (const uint32_t st = progress(true); st != ok) return st;
+        }
+        return ok;
+    }
+
+    // Queues R at its kernel's first change inside the padded tile: the first kernel row that
+    // lies inside and starts left of the right edge, at that row's first change (column 0
+    // when it lies further left). Rows without changes start at the row end's column, far
+    // right, and are passed over.
+    void queueAtFirstChange(Record* R, int32_t px, int32_t py) {
+        const IrisKernel& K = f.kernels[R->blur_index];
+        int32_t r = K.top_row;
+        int64_t ly = int64_t(py) + r;
+        if (ly < 0) {
+            r -= int32_t(ly);
+            ly = 0;
+        }
+        for (; ly < H; ++ly, ++r) {
+            if (r > K.bottom_row) return;
+            const int32_t first = rowFirstOf(K, r);
+            int64_t lx = int64_t(px) + K.records[first].x;
+            if (lx < 0) lx = 0;
+            if (lx < W) {
+                R->current = first;
+                pushRecord(R, int32_t(lx), int32_t(ly));
+                return;
+            }
+        }
+    }
+
+    void pushRecord(Record* r, int32_t x, int32_t y) {
+        void*& h = heads[at(x, y)];
+        r->next = static_cast<Record*>(h);
+        h = r;
+    }
+
+    // ---- pass 5: layer scatter and composition, hole sums, highlight blend ----------------
+
+    static constexpr int kLS = N + 1;  // LayerSums / HoleSums entry: channels, coverage
+    static constexpr int kHS = N + 2;  // HighlightSums entry: channels, shape, contribution
+
+    struct Tables {
+        double layer[256][kLS];
+        double hole[256][kLS];
+        double highlight[Highlights ? 256 : 1][kHS];
+    };
+
+    // Applies the changes due at (px, py) of the list that starts with `r`.
+    // `ahead` is the list of the next column: it is chased one record per record walked here,
+    // so that its records (queued long before, cold) arrive while this list is worked on. Only
+    // pushes at its head change it meanwhile, and those records are warm already.
+    void applyChanges(Record* r, Record* ahead, int32_t px, int32_t py, Tables& t, uint32_t& topIndex,
+                      double preservative) {
+        while (r) {
+            Record* const after = r->next;
+            if (after) {  // the walk is bound by memory latency, not arithmetic
+                prefetch(after);
+                prefetch(reinterpret_cast<const char*>(after) + sizeof(Record) - 1);  // a record may span two lines
+            }
+            if (ahead) {
+                ahead = ahead->next;
+                if (ahead) prefetch(ahead);
+            }
+            const int32_t d = r->blur_index;
+            const IrisKernel& k = f.kernels[d];
+            const KernelDeltaRecord* const kr = k.records;
+            if (uint32_t(d) > topIndex) topIndex = uint32_t(d);
+            double* const ls = t.layer[d];
+            const double* const hs = t.hole[d];
+            for (;;) {
+                const KernelDeltaRecord& c = kr[r->current];
+                const double w = double(c.weight_delta) * k.inv_sum;
+                for (int i = 0; i < N; ++i) ls[i] += double(r->color[i]) * w;
+                ls[N] += w;
+                if constexpr (Highlights) {
+                    if (r->highlight > 0.0f) {
+                        const double tt = double(float(double(r->highlight) * w * preservative));
+                        double* const hl = t.highlight[d];
+                        for (int i = 0; i < N; ++i) hl[i] += double(r->color[i]) * tt;
+                        hl[N] += double(c.coverage_delta);
+                        hl[N + 1] += tt;
+                    }
+                }
+                gather(r, -double(c.weight_delta), hs);
+                const int32_t n = r->current + 1;
+                const int64_t nx = int64_t(r->x) + kr[n].x;
+                if (nx < W) {
+                    r->current = n;
+                    if (nx > px) {
+                        pushRecord(r, int32_t(nx), py);
+                        break;
+                    }
+                    continue;  // at or left of this column (column 0, or a repeated position)
+                }
+                // The rest of this kernel row lies right of the tile: it only gathers.
+                int32_t m = n;
+                for (; kr[m].x != kKernelRowEnd; ++m) gather(r, -double(kr[m].weight_delta), hs);
+                // On to the next kernel row with changes, in the padded row it falls on.
+                const int32_t dy = py - int32_t(r->y);
+                const int32_t dn = nonEmptyRow(k, dy + 1);
+                const int32_t nFirst = dn <= k.bottom_row ? rowFirstOf(k, dn) : m + 1;
+                const int64_t ny = int64_t(r->y) + dn;
+                if (dn <= k.bottom_row && ny < H)
+                    pushRecord(r, clampColumn(int64_t(r->x) + kr[nFirst].x, W), int32_t(ny));
+                r->current = nFirst;
+                break;
+            }
+            r = after;
+        }
+    }
+
+    static void prefetch(const void* p) {
+#if defined(__GNUC__)
+        __builtin_prefetch(p);
+#else
+        (void)p;
+#endif
+    }
+
+    static void gather(Record* r, double g, const double* hs) {
+        for (int i = 0; i < N; ++i) r->gather[i] = float(double(r->gather[i]) + g * hs[i]);
+        r->gather_weight = float(double(r->gather_weight) + g * hs[N]);
+    }
+
+    uint32_t pass5() {
+        Tables t;
+        const double preservative = f.params.highlight_preservative;
+        for (int32_t py = 0; py < H; ++py) {
+            std::memset(t.layer, 0, sizeof t.layer);
+            std::memset(t.hole, 0, sizeof t.hole);
+            if constexpr (Highlights) std::memset(t.highlight, 0, sizeof t.highlight);
+            uint32_t topIndex = 255;
+            const size_t rowStart = at(0, py);
+            const bool coreRow = uint32_t(py - fr.pad_y) < uint32_t(fr.tile_height);
+            for (int32_t px = 0; px < W; ++px) {
+                const size_t i = rowStart + size_t(px);
+                applyChanges(static_cast<Record*>(heads[i]), px + 1 < W ? static_cast<Record*>(heads[i + 1]) : nullptr,
+                             px, py, t, topIndex, preservative);
+
+                // Composition, front (topIndex) to back (min_index), with the background of
+                // the layers at or behind the pixel's own depth and the highlight sums.
+                const uint32_t own = rec(i)->blur_index;
+                const uint32_t lo = minIndex[i];
+                double total = 0.0;
+                double comp[N] = {};
+                double bw = 0.0, bc[N] = {};
+                double hc[N] = {}, hsum = 0.0, hw = 0.0;
+                uint32_t nextTop = topIndex;
+                if (topIndex >= lo) {
+                    for (int32_t d = int32_t(topIndex); d >= int32_t(lo); --d) {
+                        const double* const ls = t.layer[d];
+                        const double cov = ls[N];
+                        if (cov > 0.0) {
+                            if (uint32_t(d) <= own) {
+                                bw += cov;
+                                for (int c = 0; c < N; ++c) bc[c] += ls[c];
+                            }
+                            const double before = total;
+                            total += cov;
+                            if (before >= 1.0) continue;
+                            if (total >= 1.0) {
+                                const double fr1 = (1.0 - (total - cov)) / cov;
+                                for (int c = 0; c < N; ++c) comp[c] += fr1 * ls[c];
+                                if constexpr (Highlights) {
+                                    const double* const hl = t.highlight[d];
+                                    for (int c = 0; c < N; ++c) hc[c] += fr1 * hl[c];
+                                    hsum += fr1 * hl[N];
+                                    hw += fr1 * hl[N + 1];
+                                }
+                            } else {
+                                for (int c = 0; c < N; ++c) comp[c] += ls[c];
+                                if constexpr (Highlights) {
+                                    const double* const hl = t.highlight[d];
+                                    for (int c = 0; c < N; ++c) hc[c] += hl[c];
+                                    hsum += hl[N];
+                                    hw += hl[N + 1];
+                                }
+                            }
+                        } else if (total <= 1e-5) {
+                            nextTop = uint32_t(d);
+                        }
+                    }
+                }
+
+                if (coreRow && uint32_t(px - fr.pad_x) < uint32_t(fr.tile_width)) {
+                    if constexpr (Fmt::kInteger) {
+                        for (int c = 0; c < N; ++c) comp[c] = Fmt::clampChannel(comp[c]);
+                    } else if constexpr (Fmt::kAlpha) {
+                        comp[Fmt::kA] = !(comp[Fmt::kA] >= 0.0) ? 0.0 : (comp[Fmt::kA] > 1.0 ? 1.0 : comp[Fmt::kA]);
+                    }
+                    if constexpr (Highlights) {
+                        float keepValue = 1.0f;
+                        if (hw > 0.0001) {
+                            const double cov = total < 1.0 ? total : 1.0;
+                            double s = hw / cov;
+                            if (s > 1.0) s = 1.0;
+                            double a = hsum;
+                            if (a > 1.0) a = 1.0;
+                            const double k = a * s;
+                            const double kp = 1.0 - k;
+                            const double inv = 1.0 / hw;
+                            for (int c = 0; c < N; ++c) {
+                                const double h = hc[c] * inv;
+                                comp[c] = (comp[c] - h) * kp + h;
+                            }
+                            keepValue = float(kp);
+                        }
+                        keep[i] = keepValue;
+                    }
+                    float* const out = composite + i * size_t(N);
+                    for (int c = 0; c < N; ++c) out[c] = float(comp[c]);
+                }
+
+                // The pixel's background ramps into the hole sums of its own depth up to topIndex.
+                if (own <= topIndex) {
+                    if (bw > 0.0) {
+                        const double inv = 1.0 / bw;
+                        for (int c = 0; c < N; ++c) bc[c] = bc[c] * inv;
+                    }
+                    for (uint32_t d = own; d <= topIndex; ++d) {
+                        const double r = double(d - own + 1);
+                        double* const hs = t.hole[d];
+                        for (int c = 0; c < N; ++c) hs[c] += bc[c] * r;
+                        hs[N] += r;
+                    }
+                }
+                excess[i] = float(total - 1.0);
+                topIndex = nextTop;
+            }
+            if (const uint32_t st = progress(true); st != ok) return st;
+        }
+        return ok;
+    }
+
+    // ---- pass 6: tile output -------------------------------------------------------------
+
+    void writeNormal(size_t i, Pixel& px) const {
+        const Record* R = rec(i);
+        const double e = double(excess[i]);
+        float hc[N];
+        for (int c = 0; c < N; ++c) hc[c] = R->gather[c];
+        const double gw = double(R->gather_weight);
+        if (gw > 0.0001) {
+            const double inv = 1.0 / gw;
+            for (int c = 0; c < N; ++c) hc[c] = float(double(R->gather[c]) * inv);
+        }
+        if constexpr (Fmt::kInteger) {
+            for (int c = 0; c < N; ++c) hc[c] = Fmt::clampChannel(hc[c]);
+        } else if constexpr (Fmt::kAlpha) {
+            float& a = hc[Fmt::kA];
+            a = !(a >= 0.0f) ? 0.0f : (a > 1.0f ? 1.0f : a);
+        }
+        float fill[N];
+        for (int c = 0; c < N; ++c) fill[c] = e >= 0.0 ? 0.0f : float(double(hc[c]) * -e);
+        if constexpr (Highlights) {
+            const double k = double(keep[i]);
+            if (k < 1.0)
+                for (int c = 0; c < N; ++c) fill[c] = float(double(fill[c]) * k);
+        }
+        const float* const comp = composite + i * size_t(N);
+        float out[N];
+        for (int c = 0; c < N; ++c) out[c] = comp[c] + fill[c];
+        const bool gamma = f.params.gamma_correction != 0;
+        if constexpr (Fmt::kInteger) {
+            if (gamma) {
+                for (int c = 0; c < N; ++c) out[c] = Fmt::clampChannel(out[c]);
+                for (int c = 0; c < C; ++c) {
+                    int32_t idx;
+                    if constexpr (Fmt::k16) idx = int32_t(out[c] * 3.0517578125e-5f * 32767.0f);
+                    else idx = int32_t(double(out[c]) * 0.00392156862745098 * 32767.0);
+                    out[c] = f.encode_lut[idx];
+                }
+            }
+            // Colour is divided by alpha before either is rounded, so an opaque or in-focus
+            // pixel keeps its value.
+            if constexpr (Fmt::kAlpha) {
+                if (!f.destination.premultiplied && out[Fmt::kA] > 0.0f) {
+                    const float m = float(Fmt::kMax) / out[Fmt::kA];
+                    for (int c = 0; c < C; ++c) out[c] = out[c] * m;
+                }
+            }
+            for (int c = 0; c < N; ++c) px.v[c] = T(Fmt::clampChannel(out[c] + 0.5f));
+        } else {
+            if (gamma)
+                for (int c = 0; c < C; ++c) out[c] = float(linear_to_rec709(double(out[c])));
+            if constexpr (Fmt::kAlpha) {
+                if (!f.destination.premultiplied && out[Fmt::kA] > 0.0f) {
+                    const float m = 1.0f / out[Fmt::kA];
+                    for (int c = 0; c < C; ++c) out[c] = out[c] * m;
+                }
+            }
+            for (int c = 0; c < N; ++c) px.v[c] = out[c];
+        }
+    }
+
+    void writeDensity(size_t i, Pixel& px) const {
+        const double e = double(excess[i]);
+        float ch[N] = {};
+        if (e >= 0.0) {
+            if constexpr (C >= 2) ch[1] = float((e < 1.0 ? e : 1.0) * Fmt::kMax);
+        } else {
+            ch[0] = float(e * -Fmt::kMax);
+        }
+        for (int c = 0; c < C; ++c) {
+            if constexpr (Fmt::kInteger) px.v[c] = T(Fmt::clampChannel(ch[c]));
+            else px.v[c] = ch[c];
+        }
+        if constexpr (Fmt::kAlpha) px.v[Fmt::kA] = T(Fmt::kMax);
+    }
+
+    uint32_t pass6() {
+        const int32_t view = f.params.view;
+        for (int32_t py = 0; py < H; ++py) {
+            const int32_t cy = py - fr.pad_y;
+            if (uint32_t(cy) < uint32_t(fr.tile_height) && (view == 1 || view == 6)) {
+                const std::ptrdiff_t dy = std::ptrdiff_t(fr.tile_y) + cy;
+                unsigned char* const row = f.destination.row_bytes(dy);
+                for (int32_t cx = 0; cx < fr.tile_width; ++cx) {
+                    const size_t i = at(cx + fr.pad_x, py);
+                    Pixel& out = *f.destination.in_row(row, std::ptrdiff_t(fr.tile_x) + cx);
+                    if (view == 1) writeNormal(i, out);
+                    else writeDensity(i, out);
+                }
+            }
+            if (const uint32_t st = progress(true); st != ok) return st;
+        }
+        return ok;
+    }
+};
+
+}  // namespace dof_tiles
+
 template <class Img, class Depth>
 template <bool Highlights>
-uint32_t DepthOfFieldFilter<Img, Depth>::render_callback(uint32_t, uint32_t, uint32_t) {
-    return kStatusTileRendererMissing;
+uint32_t DepthOfFieldFilter<Img, Depth>::render_callback(uint32_t thread_index,
+                                                         uint32_t thread_iterations,
+                                                         uint32_t threadID) {
+    LogTrace("tread index: ", thread_index, " - Entering render callback\n");
+    uint32_t status = host->StatusOk();
+    for (;;) {
+        const int32_t tile = take_tile();
+        const int32_t count = tiles.rows * tiles.cols;
+        if (tile >= count) return status;
+        LogTrace("tread index: ", thread_index, " - calling render chunk for tile ", tile, " of ",
+                 count, "\n");
+        status = render_chunk<Highlights>(tile, thread_iterations, threadID);
+        if (status != host->StatusOk()) return status;
+    }
 }
 
 template <class Img, class Depth>
 template <bool Highlights>
-uint32_t DepthOfFieldFilter<Img, Depth>::render_chunk(int32_t, uint32_t, uint32_t) {
-    return kStatusTileRendererMissing;
+uint32_t DepthOfFieldFilter<Img, Depth>::render_chunk(int32_t tile, uint32_t thread_iterations,
+                                                      uint32_t threadID) {
+    const uint32_t t = uint32_t(tile);
+    LogTrace("tread index: ", t, " - entering render_chunk (thread_index (", t,
+             "), thread_iterations (", thread_iterations, "), threadID (", threadID, ")\n");
+    dof_tiles::ChunkRenderer<DepthOfFieldFilter<Img, Depth>, Highlights> chunk(*this, tile, threadID);
+    const uint32_t status = chunk.run();
+    LogTrace("tread index: ", t, " - return (", status, ") thread_index (", t,
+             "), thread_iterations (", thread_iterations, "), threadID (", threadID, ")\n");
+    return status;
 }
 
 }  // namespace ov
+
+// The explicit instances of the tile renderer of one host format (both variants), for the
+// per-format instance files: PEL_DOF_TILE_INSTANCES(RGB, U8).
+#define PEL_DOF_TILE_INSTANCES(F, H)                                                               \
+    template uint32_t PEL_DOF_FILTER(F, H)::render_callback<true>(uint32_t, uint32_t, uint32_t);  \
+    template uint32_t PEL_DOF_FILTER(F, H)::render_callback<false>(uint32_t, uint32_t, uint32_t); \
+    template uint32_t PEL_DOF_FILTER(F, H)::render_chunk<true>(int32_t, uint32_t, uint32_t);      \
+    template uint32_t PEL_DOF_FILTER(F, H)::render_chunk<false>(int32_t, uint32_t, uint32_t);

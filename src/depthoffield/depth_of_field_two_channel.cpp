@@ -5,7 +5,10 @@
 namespace ov {
 
 template class PEL_DOF_FILTER(TwoCh, U8);
+PEL_DOF_TILE_INSTANCES(TwoCh, U8)
 template class PEL_DOF_FILTER(TwoCh, U16);
+PEL_DOF_TILE_INSTANCES(TwoCh, U16)
 template class PEL_DOF_FILTER(TwoCh, F1);
+PEL_DOF_TILE_INSTANCES(TwoCh, F1)
 
 }  // namespace ov

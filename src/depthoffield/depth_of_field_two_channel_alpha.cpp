@@ -5,7 +5,10 @@
 namespace ov {
 
 template class PEL_DOF_FILTER(TwoChA, U8);
+PEL_DOF_TILE_INSTANCES(TwoChA, U8)
 template class PEL_DOF_FILTER(TwoChA, U16);
+PEL_DOF_TILE_INSTANCES(TwoChA, U16)
 template class PEL_DOF_FILTER(TwoChA, F1);
+PEL_DOF_TILE_INSTANCES(TwoChA, F1)
 
 }  // namespace ov

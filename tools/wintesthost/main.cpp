@@ -118,7 +118,9 @@ std::vector<Case> Cases() {
         {"rgb8_highlights", 3, false, 8, false, {Long("SHOW", 3), Double("SELL", 180)}, 0},
         {"rgba16_highlights_only", 3, true, 16, false, {Long("SHOW", 4), Double("SELL", 180)}, 0},
         {"rgb8_selection_iris", 3, false, 8, true, {Double("RADI", 300), Long("SEIS", 2)}, 0},
-        {"rgb8_depth_map_refused", 3, false, 8, true, {Double("RADI", 300), Long("SEIS", 1)}, -30101},
+        {"rgb8_depth_blur", 3, false, 8, true, {Double("RADI", 300), Long("SEIS", 1)}, 0},
+        {"rgbaf_depth_blur_highlights", 3, true, 32, true, {Double("RADI", 300), Long("SEIS", 1), Double("HIPR", 8)}, 0},
+        {"gray16_depth_density", 1, false, 16, true, {Double("RADI", 300), Long("SEIS", 1), Long("SHOW", 6)}, 0},
         // The selection as depth map: the depth-of-field engine's views (its 7-entry list).
         {"rgb8_depth_buffer", 3, false, 8, true, {Long("SEIS", 1), Long("SHOW", 3)}, 0},
         {"rgba16_depth_buffer", 3, true, 16, true, {Long("SEIS", 1), Long("SHOW", 3)}, 0},

@@ -1,0 +1,404 @@
+// The depth-of-field tile renderer through the filter: invariants (uniform stays uniform, an
+// all-sharp image comes back unchanged, threads and grids do not change the picture),
+// occlusion in both directions, the info-density picture, highlight boosting, sample
+// hygiene (non-finite floats, 16-bit samples beyond full intensity) and cancellation.
+#include <algorithm>
+#include <memory>
+#include <type_traits>
+#include <cmath>
+
+#include "depthoffield/depth_of_field_tiles_impl.h"
+#include "tile_test_support.h"
+
+using namespace ov;
+using namespace tile_test;
+
+namespace {
+
+// The largest difference of any sample between two images.
+template <class View>
+double maxDiff(const Image<View>& a, const Image<View>& b) {
+    using P = typename View::pixel_type;
+    double m = 0.0;
+    for (uint32_t y = 0; y < a.height; ++y)
+        for (uint32_t x = 0; x < a.width; ++x)
+            for (int i = 0; i < P::base_count; ++i)
+                m = std::max(m, std::fabs(double(a.at(x, y).v[i]) - double(b.at(x, y).v[i])));
+    return m;
+}
+
+// A depth map with a vertical ramp, a sharp block and some noise: every kernel size at once.
+void fillDepthScene(DepthMap& d, uint32_t seed) {
+    std::mt19937 rng(seed);
+    for (uint32_t y = 0; y < d.height; ++y)
+        for (uint32_t x = 0; x < d.width; ++x) {
+            int v = int(y * 255 / (d.height - 1));
+            if (x > d.width / 3 && x < d.width / 2) v = 255;
+            v += int(rng() % 9) - 4;
+            d.at(x, y) = uint8_t(std::clamp(v, 0, 255));
+        }
+}
+
+// ---- uniform stays uniform ----------------------------------------------------------------
+
+template <class View>
+class TileUniform : public ::testing::Test {};
+using UniformFormats = ::testing::Types<ImgHostRGB_U8, ImgHostRGBA_U8, ImgHostGrayA_U16, ImgHostTwoCh_U16,
+                                        ImgHostRGBA_F1, ImgHostGray_F1>;
+TYPED_TEST_SUITE(TileUniform, UniformFormats);
+
+// Any depth map, any gamma and both highlight variants: the layers of one colour compose and
+// fill to that colour, the same at every pixel. 8-bit formats come back exactly; 16-bit ones
+// exactly without gamma and within the transfer tables' round trip with it (see
+// SixteenBitError); float formats within 5e-6 (the kernel weights sum to 1 in float).
+TYPED_TEST(TileUniform, StaysUniform) {
+    using View = TypeParam;
+    using P = typename View::pixel_type;
+    constexpr bool k16 = std::is_same_v<typename P::sample_type, unsigned short>;
+    for (int variant = 0; variant < 4; ++variant) {
+        Rig<View> rig(40, 30, 3);
+        P c{};
+        for (int i = 0; i < P::colour_count; ++i) c.v[i] = typename P::sample_type(P::max_value * (0.2 + 0.3 * i));
+        if constexpr (P::has_alpha) c.v[P::alpha_index] = typename P::sample_type(P::max_value * 0.75);
+        for (uint32_t y = 0; y < 30; ++y)
+            for (uint32_t x = 0; x < 40; ++x) rig.source.at(x, y) = c;
+        fillDepthScene(rig.depth, 7);
+        rig.params.blur_radius = 6.0;
+        const bool gamma = (variant & 1) != 0;
+        rig.params.gamma_correction = gamma ? 1 : 0;
+        rig.params.highlight_selection.lightnessLow = 0.0;  // everything is a highlight
+        rig.params.highlight_preservative = (variant & 2) ? 5.0 : 0.0;
+        ASSERT_EQ(rig.render(), kStatusOk);
+        const double tol = !P::is_integer ? 5e-6 : (k16 && gamma ? 12.0 : 0.0);
+        const bool sameEverywhere = P::is_integer && !(k16 && gamma);
+        const P first = rig.destination.at(0, 0);
+        for (uint32_t y = 0; y < 30; ++y)
+            for (uint32_t x = 0; x < 40; ++x)
+                for (int i = 0; i < P::base_count; ++i) {
+                    const double got = double(rig.destination.at(x, y).v[i]);
+                    ASSERT_NEAR(got, double(c.v[i]), tol) << "variant " << variant << " at " << x << "," << y << " sample " << i;
+                    if (sameEverywhere) {
+                        ASSERT_EQ(got, double(first.v[i])) << "variant " << variant << " at " << x << "," << y;
+                    }
+                }
+    }
+}
+
+// ---- all in focus -------------------------------------------------------------------------
+
+// With every depth at the focal point the kernels are one pixel: the image comes back.
+// 8-bit: exactly, with gamma on and off; with alpha exactly for any alpha when gamma is off
+// (the colour of a fully transparent pixel is lost: it is not compared), and for opaque
+// pixels when it is on (premultiplied colour passes the transfer tables, so a translucent
+// pixel can move a level). Float without gamma: within 3e-7 relative (single-precision
+// division by alpha). Float with gamma: within 3e-4 (the two transfer formulas are not exact
+// inverses near their knee, x = 0.081 / 0.018).
+template <class View>
+void allInFocus(bool gamma, double alphaLo, double tol) {
+    using P = typename View::pixel_type;
+    Rig<View> rig(33, 21, 2);
+    fillRandom(rig.source, 11, alphaLo);
+    std::fill(rig.depth.bytes.begin(), rig.depth.bytes.end(), uint8_t(255));
+    rig.params.blur_radius = 12.0;
+    rig.params.gamma_correction = gamma ? 1 : 0;
+    ASSERT_EQ(rig.render(), kStatusOk);
+    double worst = 0.0;
+    for (uint32_t y = 0; y < 21; ++y)
+        for (uint32_t x = 0; x < 33; ++x)
+            for (int i = 0; i < P::base_count; ++i) {
+                if constexpr (P::has_alpha) {
+                    if (i != P::alpha_index && rig.source.at(x, y).v[P::alpha_index] == 0) continue;
+                }
+                const double want = double(rig.source.at(x, y).v[i]);
+                const double got = double(rig.destination.at(x, y).v[i]);
+                worst = std::max(worst, std::fabs(got - want));
+            }
+    EXPECT_LE(worst, tol) << "gamma " << gamma << " alpha from " << alphaLo;
+}
+
+TEST(TileInFocus, ReturnsInput) {
+    for (bool gamma : {false, true}) {
+        allInFocus<ImgHostRGB_U8>(gamma, 0.0, 0.0);
+        allInFocus<ImgHostGray_U8>(gamma, 0.0, 0.0);
+        allInFocus<ImgHostRGBA_U8>(gamma, 1.0, 0.0);   // opaque
+        allInFocus<ImgHostTwoChA_U8>(gamma, 1.0, 0.0);
+        allInFocus<ImgHostRGB_F1>(gamma, 0.0, gamma ? 3e-4 : 3e-7);
+        allInFocus<ImgHostRGBA_F1>(gamma, gamma ? 1.0 : 0.05, gamma ? 3e-4 : 3e-7);
+    }
+    allInFocus<ImgHostRGBA_U8>(false, 0.0, 0.0);        // translucent, gamma off
+    allInFocus<ImgHostGrayA_U8>(false, 0.0, 0.0);
+}
+
+// 16-bit samples pass the 32768-entry tables, whose index steps are coarser than the 16-bit
+// levels: with gamma on, values come back within 11 levels of 32768 (measured; largest just
+// above the decode knee, where the table is steepest); without gamma exactly.
+TEST(TileInFocus, SixteenBitError) {
+    allInFocus<ImgHostRGB_U16>(false, 0.0, 0.0);
+    allInFocus<ImgHostRGB_U16>(true, 0.0, 11.0);
+}
+
+// ---- threads and grids --------------------------------------------------------------------
+
+// A fixed grid renders the same bits on 1, 2 and 8 threads (tiles land on different threads'
+// buffers, which the host fills with a pattern: nothing of an earlier tile may be read).
+TEST(TileThreads, FixedGridSameBitsOnAnyThreadCount) {
+    for (int variant = 0; variant < 2; ++variant) {
+        Image<ImgHostRGBA_U8>* first = nullptr;
+        std::vector<std::unique_ptr<Rig<ImgHostRGBA_U8>>> rigs;
+        for (int threads : {1, 2, 8}) {
+            rigs.push_back(std::make_unique<Rig<ImgHostRGBA_U8>>(48, 36, threads));
+            Rig<ImgHostRGBA_U8>& rig = *rigs.back();
+            fillRandom(rig.source, 5, 0.3);
+            fillDepthScene(rig.depth, 2);
+            rig.params.blur_radius = 7.0;
+            rig.params.highlight_preservative = variant ? 8.0 : 0.0;
+            ASSERT_EQ(rig.renderGrid(3, 4, threads), kStatusOk);
+            if (!first) first = &rig.destination;
+            else EXPECT_TRUE(rig.destination.samePixels(*first)) << threads << " threads, variant " << variant;
+        }
+    }
+}
+
+// One tile against a grid of 4 x 5: every source reaching a core lies in its padded tile, so
+// the layers agree; only the hole fill differs, since the hole sums run along each padded row
+// from its start and the backgrounds gathered near a tile's edge differ. Measured: within 3
+// levels of 255, and the great majority of pixels identical.
+TEST(TileThreads, OneTileAgreesWithFineGrid) {
+    Rig<ImgHostRGB_U8> one(60, 45), fine(60, 45);
+    for (auto* rig : {&one, &fine}) {
+        fillRandom(rig->source, 9);
+        fillDepthScene(rig->depth, 4);
+        rig->params.blur_radius = 8.0;
+    }
+    ASSERT_EQ(one.renderGrid(1, 1, 1), kStatusOk);
+    ASSERT_EQ(fine.renderGrid(4, 5, 2), kStatusOk);
+    size_t same = 0, total = 0;
+    for (uint32_t y = 0; y < 45; ++y)
+        for (uint32_t x = 0; x < 60; ++x)
+            for (int i = 0; i < 3; ++i, ++total) {
+                const int a = one.destination.at(x, y).v[i], b = fine.destination.at(x, y).v[i];
+                EXPECT_LE(std::abs(a - b), 3) << x << "," << y;
+                same += a == b;
+            }
+    EXPECT_GE(double(same) / double(total), 0.9);
+}
+
+// ---- occlusion ----------------------------------------------------------------------------
+
+// A sharp foreground (depth 255 = focus) in front of a blurred background (depth 0): the
+// foreground keeps every pixel up to its edge; the background next to it is blurred.
+TEST(TileOcclusion, SharpForegroundKeepsItsEdge) {
+    Rig<ImgHostRGB_U8> rig(40, 30);
+    for (uint32_t y = 0; y < 30; ++y)
+        for (uint32_t x = 0; x < 40; ++x) {
+            const bool fg = x >= 15 && x < 25 && y >= 10 && y < 20;
+            rig.depth.at(x, y) = fg ? 255 : 0;
+            const uint8_t v = fg ? 200 : ((x / 2 + y / 2) % 2 ? 250 : 10);  // checker behind
+            rig.source.at(x, y) = PxHostRGB_U8{{v, uint8_t(v / 2), 40}};
+        }
+    rig.params.blur_radius = 6.0;
+    ASSERT_EQ(rig.render(), kStatusOk);
+    for (uint32_t y = 10; y < 20; ++y)
+        for (uint32_t x = 15; x < 25; ++x)
+            for (int i = 0; i < 3; ++i) ASSERT_EQ(rig.destination.at(x, y).v[i], rig.source.at(x, y).v[i]) << x << "," << y;
+    // The checker behind is smoothed: far from the block its extremes are gone.
+    for (uint32_t x = 0; x < 10; ++x) {
+        EXPECT_GT(rig.destination.at(x, 3).v[0], 40);
+        EXPECT_LT(rig.destination.at(x, 3).v[0], 230);
+    }
+}
+
+// A blurred foreground (depth 255 with the focus at 0) in front of a sharp background: the
+// foreground's colour spreads over the background next to it, and the background far from it
+// stays as it is.
+TEST(TileOcclusion, BlurredForegroundSpreadsOverSharpBackground) {
+    Rig<ImgHostRGB_U8> rig(40, 30);
+    for (uint32_t y = 0; y < 30; ++y)
+        for (uint32_t x = 0; x < 40; ++x) {
+            const bool fg = x >= 15 && x < 25 && y >= 10 && y < 20;
+            rig.depth.at(x, y) = fg ? 255 : 0;
+            rig.source.at(x, y) = fg ? PxHostRGB_U8{{250, 250, 250}} : PxHostRGB_U8{{20, uint8_t(20 + x), 20}};
+        }
+    rig.params.blur_radius = 5.0;
+    rig.params.focal_point = 0.0;
+    ASSERT_EQ(rig.render(), kStatusOk);
+    // Two pixels outside the block's left edge: lit by the foreground.
+    EXPECT_GT(rig.destination.at(13, 15).v[0], 60);
+    // Far from the block: the sharp background unchanged.
+    for (uint32_t x = 0; x < 6; ++x)
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(rig.destination.at(x, 2).v[i], rig.source.at(x, 2).v[i]) << x;
+}
+
+// ---- info density -------------------------------------------------------------------------
+
+// Full coverage is black with full alpha; over-covered pixels turn green (channel 1), holes
+// red (channel 0); the third channel stays 0.
+TEST(TileInfoDensity, Colouring) {
+    Rig<ImgHostRGBA_U8> rig(40, 30);
+    fillRandom(rig.source, 8);
+    for (uint32_t y = 0; y < 30; ++y)
+        for (uint32_t x = 0; x < 40; ++x) rig.depth.at(x, y) = (x >= 15 && x < 25 && y >= 10 && y < 20) ? 255 : 0;
+    rig.params.view = 6;
+    rig.params.blur_radius = 5.0;
+    rig.params.focal_point = 0.0;
+    ASSERT_EQ(rig.render(), kStatusOk);
+    bool red = false, green = false;
+    for (uint32_t y = 0; y < 30; ++y)
+        for (uint32_t x = 0; x < 40; ++x) {
+            const PxHostRGBA_U8& p = rig.destination.at(x, y);
+            ASSERT_EQ(p.v[2], 0);
+            ASSERT_EQ(p.v[3], 255);
+            ASSERT_TRUE(p.v[0] == 0 || p.v[1] == 0) << x << "," << y;
+            red |= p.v[0] > 20;
+            green |= p.v[1] > 20;
+        }
+    EXPECT_TRUE(red);    // inside the blurred block's rim: its layer alone does not cover
+    EXPECT_TRUE(green);  // just outside: the block's layer over the fully covering background
+    // Far from the block a sharp pixel is covered exactly once: black.
+    EXPECT_EQ(rig.destination.at(2, 2).v[0], 0);
+    EXPECT_EQ(rig.destination.at(2, 2).v[1], 0);
+}
+
+// ---- highlight boosting -------------------------------------------------------------------
+
+// A bright point in a dark, blurred field: with boosting its disc is brighter than the plain
+// path's; away from the disc both are the same bits; a strength of 0 is the plain path.
+TEST(TileHighlights, BrightPointAgainstPlainPath) {
+    auto run = [](double strength, bool enabled) {
+        auto rig = std::make_unique<Rig<ImgHostRGB_U8>>(41, 41, 2);
+        for (uint32_t y = 0; y < 41; ++y)
+            for (uint32_t x = 0; x < 41; ++x) rig->source.at(x, y) = PxHostRGB_U8{{30, 30, 40}};
+        rig->source.at(20, 20) = PxHostRGB_U8{{255, 255, 255}};
+        rig->params.blur_radius = 6.0;
+        rig->params.highlight_preservative = strength;
+        rig->params.highlight_selection.enabled = enabled ? 1 : 0;
+        EXPECT_EQ(rig->render(), kStatusOk);
+        return rig;
+    };
+    const auto plain = run(0.0, true);
+    const auto off = run(20.0, false);
+    const auto boosted = run(20.0, true);
+    EXPECT_TRUE(off->destination.samePixels(plain->destination));
+    EXPECT_GT(boosted->destination.at(20, 20).v[0], plain->destination.at(20, 20).v[0] + 20);
+    EXPECT_GT(boosted->destination.at(23, 20).v[0], plain->destination.at(23, 20).v[0] + 20);
+    for (uint32_t y = 0; y < 41; ++y)
+        for (uint32_t x = 0; x < 41; ++x)
+            if (std::hypot(double(x) - 20.0, double(y) - 20.0) > 9.0) {
+                for (int i = 0; i < 3; ++i)
+                    ASSERT_EQ(boosted->destination.at(x, y).v[i], plain->destination.at(x, y).v[i]) << x << "," << y;
+            }
+}
+
+// ---- sample hygiene -----------------------------------------------------------------------
+
+// A not-a-number or infinite float sample reads as 0: the picture equals that of the image
+// with zeros there (and stays finite).
+TEST(TileSamples, NonFiniteFloatsReadAsZero) {
+    Rig<ImgHostRGBA_F1> bad(30, 20), zero(30, 20);
+    for (auto* rig : {&bad, &zero}) {
+        fillRandom(rig->source, 6, 0.5);
+        fillDepthScene(rig->depth, 3);
+        rig->params.blur_radius = 5.0;
+    }
+    bad.source.at(10, 10).v[0] = std::nanf("");
+    bad.source.at(11, 10).v[1] = INFINITY;
+    bad.source.at(12, 10).v[3] = -INFINITY;
+    zero.source.at(10, 10).v[0] = 0.0f;
+    zero.source.at(11, 10).v[1] = 0.0f;
+    zero.source.at(12, 10).v[3] = 0.0f;
+    ASSERT_EQ(bad.render(), kStatusOk);
+    ASSERT_EQ(zero.render(), kStatusOk);
+    EXPECT_TRUE(bad.destination.samePixels(zero.destination));
+}
+
+// 16-bit samples above full intensity (32768) index the decode table at its last entry, as
+// 32768 does, instead of reading past it.
+TEST(TileSamples, SixteenBitAboveFullIntensity) {
+    Rig<ImgHostRGB_U16> high(24, 16), full(24, 16);
+    for (auto* rig : {&high, &full}) {
+        fillRandom(rig->source, 12);
+        fillDepthScene(rig->depth, 5);
+        rig->params.blur_radius = 4.0;
+    }
+    for (uint32_t x = 0; x < 24; ++x) {
+        high.source.at(x, 8) = PxHostRGB_U16{{65535, 40000, 32769}};
+        full.source.at(x, 8) = PxHostRGB_U16{{32768, 32768, 32768}};
+    }
+    ASSERT_EQ(high.render(), kStatusOk);
+    ASSERT_EQ(full.render(), kStatusOk);
+    EXPECT_TRUE(high.destination.samePixels(full.destination));
+}
+
+// ---- fast paths ---------------------------------------------------------------------------
+
+// The footprint minima from the row's sparse table against the plain backward sweep: the same
+// min_index in every tile and the same written bits, in both variants, on a grid of 2 x 3 with
+// kernels of every size (the prefetches of the list walks change no value by construction).
+TEST(TileFastPaths, SparseTableMinimaEqualTheSweep) {
+    using Filter = DepthOfFieldFilter<ImgHostRGBA_U16, ImgDepth8>;
+    for (int variant = 0; variant < 2; ++variant) {
+        Rig<ImgHostRGBA_U16> rig(45, 33, 1);
+        fillRandom(rig.source, 4, 0.2);
+        fillDepthScene(rig.depth, 6);
+        rig.params.blur_radius = 9.0;
+        rig.params.iris_border_brightness = 1.0;  // kernels with empty interior rows too
+        rig.params.iris_border = 0.05;
+        rig.params.iris_aspect = -0.5;
+        rig.params.highlight_preservative = variant ? 6.0 : 0.0;
+        Filter f(&rig.host);
+        rig.wire(f);
+        ASSERT_EQ(f.init_all(), kStatusOk);
+        unsigned rx = 0, ry = 0;
+        max_blur_extent(f.params, 1.0, rx, ry);
+        f.tiles = TileSet2D{};
+        f.tiles.rows = 2;
+        f.tiles.cols = 3;
+        f.tiles.width = 45;
+        f.tiles.height = 33;
+        f.tiles.cpus = 1;
+        f.tiles.overflow = Rectangle{-int32_t(rx), int32_t(rx), -int32_t(ry), int32_t(ry)};
+        ASSERT_EQ(f.init_memory(1), kStatusOk);
+        Image<ImgHostRGBA_U16> plain(45, 33);
+        const ChunkBuffers& b = f.chunk_buffers[0];
+        for (int32_t tile = 0; tile < 6; ++tile) {
+            const dof_tiles::TileFrame fr = dof_tiles::tileFrame(f.tiles, tile);
+            const size_t n = size_t(fr.width) * size_t(fr.height);
+            f.destination = plain.view();
+            const uint32_t a = variant ? dof_tiles::ChunkRenderer<Filter, true, false>(f, tile, 0).run()
+                                       : dof_tiles::ChunkRenderer<Filter, false, false>(f, tile, 0).run();
+            ASSERT_EQ(a, kStatusOk);
+            const std::vector<uint8_t> sweep(b.min_index, b.min_index + n);
+            f.destination = rig.destination.view();
+            const uint32_t c = variant ? dof_tiles::ChunkRenderer<Filter, true, true>(f, tile, 0).run()
+                                       : dof_tiles::ChunkRenderer<Filter, false, true>(f, tile, 0).run();
+            ASSERT_EQ(c, kStatusOk);
+            EXPECT_TRUE(std::equal(sweep.begin(), sweep.end(), b.min_index)) << "tile " << tile;
+        }
+        EXPECT_TRUE(rig.destination.samePixels(plain)) << "variant " << variant;
+        f.free_memory(1);
+        f.free_all();
+    }
+}
+
+// ---- cancellation -------------------------------------------------------------------------
+
+// A progress report that says stop (early, in the middle, at the last one) ends the render
+// with the cancel status, and every block the render took is given back.
+TEST(TileCancel, StopsWithCancelStatusAndFreesEverything) {
+    Rig<ImgHostRGBA_U8> probe(32, 24, 2);
+    fillRandom(probe.source, 1);
+    fillDepthScene(probe.depth, 1);
+    ASSERT_EQ(probe.render(), kStatusOk);
+    const uint64_t reports = probe.host.reports;
+    ASSERT_GT(reports, 10u);
+    for (uint64_t stop : {uint64_t(1), reports / 2, reports - 1}) {
+        Rig<ImgHostRGBA_U8> rig(32, 24, 2);
+        fillRandom(rig.source, 1);
+        fillDepthScene(rig.depth, 1);
+        rig.host.stopAt = stop;
+        EXPECT_EQ(rig.render(), kStatusCancelled) << "stop at report " << stop;
+        EXPECT_EQ(rig.host.liveBlocks(), 0u);
+    }
+}
+
+}  // namespace
