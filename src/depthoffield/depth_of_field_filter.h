@@ -56,8 +56,6 @@ using ImgDepth8 = ImgMask8;
 // The host's "this filter cannot handle this document" code: the depth-of-field blur views
 // answer it while no tile renderer is built in, and the hosts turn it into a clear message.
 constexpr int16_t kStatusDepthOfFieldUnavailable = -30101;
-// The same code as the engine's 32-bit status (sign-extended).
-constexpr uint32_t kStatusTileRendererMissing = uint32_t(int32_t(kStatusDepthOfFieldUnavailable));
 
 // Entries of each lookup table; entry i stands for x = i / 32767.
 inline constexpr int32_t kDepthTableSize = 32768;
