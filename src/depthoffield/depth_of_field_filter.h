@@ -82,11 +82,11 @@ struct DepthLevelRadii {
 DepthLevelRadii depthLevelRadii(const DepthOfFieldParams& params, double scale, int32_t d);
 
 // The number of grid slots TileSet2D::init lays the tiles out for: about one tile per square
-// of side max(128, 4 x the larger margin), 1 to 64. It depends on the image and the margin
+// of side max(128, 4 x the larger margin), 1 to 16. It depends on the image and the margin
 // alone, so that every machine renders the same tiles (the tiles' seams are not exactly
-// invisible) and one thread gives the bits of eight; small tiles keep every thread busy on a
-// depth ramp and the per-thread buffers small, and a tile side of four margins bounds the
-// margins' share of the work.
+// invisible) and one thread gives the bits of eight. Up to 16 tiles keep eight threads busy
+// on a depth ramp (where the blurred part of the image does most of the work) and the
+// per-thread buffers small; more tiles would spend more on their margins than they gain.
 int32_t tileGridSlots(int64_t width, int64_t height, int64_t padX, int64_t padY);
 
 // Whether every level radius is finite and within kMaxLevelRadius (x and y).
