@@ -9,7 +9,9 @@
 //   selection, anything else nothing; free_all on every path; log "return (" status ")".
 //
 // Tiled blur: cpus = GetThreadCount(999999); the margin is max_blur_extent; TileSet2D::init
-// over the destination; init_memory(cpus) is retried after each TileSet2D::increase until
+// over the destination for tileGridSlots of the image (not the processor count: tile seams
+// round differently, and the result must not depend on the machine); init_memory(cpus) is
+// retried after each TileSet2D::increase until
 // the per-thread ChunkBuffers fit (StatusOutOfMemory when the grid cannot be split further);
 // then ParallelRun(min(cpus, tiles), render_callback<highlights>) and free_memory(cpus).
 // Every tile is taken exactly once through take_tile() (next_tile under tile_lock).
@@ -78,6 +80,14 @@ struct DepthLevelRadii {
     double aspect() const { return rx == 0.0 || rx != rx ? ry : ry / rx; }
 };
 DepthLevelRadii depthLevelRadii(const DepthOfFieldParams& params, double scale, int32_t d);
+
+// The number of grid slots TileSet2D::init lays the tiles out for: about one tile per square
+// of side max(128, 4 x the larger margin), 1 to 16. It depends on the image and the margin
+// alone, so that every machine renders the same tiles (the tiles' seams are not exactly
+// invisible) and one thread gives the bits of eight. Up to 16 tiles keep eight threads busy
+// on a depth ramp (where the blurred part of the image does most of the work) and the
+// per-thread buffers small; more tiles would spend more on their margins than they gain.
+int32_t tileGridSlots(int64_t width, int64_t height, int64_t padX, int64_t padY);
 
 // Whether every level radius is finite and within kMaxLevelRadius (x and y).
 bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale);

@@ -247,7 +247,8 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_tiled() {
     unsigned rx = 0, ry = 0;
     max_blur_extent(params, destination.scale, rx, ry);
     const Rectangle overflow{-int32_t(rx), int32_t(rx), -int32_t(ry), int32_t(ry)};
-    tiles.init(int32_t(destination.width), int32_t(destination.height), overflow, cpus);
+    tiles.init(int32_t(destination.width), int32_t(destination.height), overflow,
+               tileGridSlots(destination.width, destination.height, rx, ry));
     uint32_t status = init_memory(cpus);
     while (status != host->StatusOk()) {
         if (!tiles.increase()) {

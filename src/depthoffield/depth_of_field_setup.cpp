@@ -24,6 +24,13 @@ DepthLevelRadii depthLevelRadii(const DepthOfFieldParams& params, double scale, 
     return g;
 }
 
+int32_t tileGridSlots(int64_t width, int64_t height, int64_t padX, int64_t padY) {
+    const int64_t side = std::max<int64_t>(128, 4 * std::max(padX, padY));
+    const double area = double(std::max<int64_t>(width, 0)) * double(std::max<int64_t>(height, 0));
+    const double slots = std::ceil(area / (double(side) * double(side)));
+    return slots >= 16.0 ? 16 : slots <= 1.0 ? 1 : int32_t(slots);
+}
+
 bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale) {
     for (int32_t d = 0; d < 256; ++d) {
         const DepthLevelRadii g = depthLevelRadii(params, scale, d);

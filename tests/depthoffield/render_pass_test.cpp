@@ -64,7 +64,7 @@ TEST(RenderPassLog, TiledBlurLines) {
     TestHost host(2);
     Rig<ov::ImgHostRGBA_U8> rig(host, 8, 6, defaultParams(1.0));  // margin 2 (r = 2 at depth 0)
     takeAllTiles(rig.filter);
-    host.refuse = [](uint32_t size) { return size == 8 * 10 * 16; };  // the first grid's composite
+    host.refuse = [](uint32_t size) { return size == 12 * 10 * 16; };  // the first grid's composite
     ASSERT_EQ(rig.filter.render(0, 1), 0u);
     const std::string log = home.Log();
     const std::vector<std::string> lines = {
@@ -73,8 +73,8 @@ TEST(RenderPassLog, TiledBlurLines) {
         "    init_all()\n",
         "        return (0)\n",
         "    TileSet2D::init (width=8, height=6, overflow =(Rectangle - left: -2, right: 2, top: -2, bottom: 2), "
-        "cpus=2)\n",
-        "        rows = 1cols = 2\n",
+        "cpus=1)\n",
+        "        rows = 1cols = 1\n",
         "    init_memory (cpus: 2)\n",
         "        free_memory (cpus: 2)\n",
         "        return (4294967188)\n",

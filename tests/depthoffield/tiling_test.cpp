@@ -63,14 +63,16 @@ struct Recorder {
 
 }  // namespace
 
-// Every destination pixel is handed to exactly one tile, every tile is taken once, and thread
-// ids stay below the thread count, for several sizes and 1..64 threads.
+// Every destination pixel is handed to exactly one tile, every tile is taken once, thread
+// ids stay below the thread count, and the grid is the same whatever the thread count (so
+// every machine renders the same tiles), for several sizes and 1..64 threads.
 TEST(TileGrid, EveryPixelOnceEveryTileOnceForAnyThreadCount) {
     struct Size {
         uint32_t w, h;
         double radius;
     };
-    const Size sizes[] = {{1, 1, 3}, {7, 5, 1}, {24, 16, 12}, {61, 3, 2}, {40, 37, 40}};
+    const Size sizes[] = {{1, 1, 3}, {7, 5, 1}, {24, 16, 12}, {61, 3, 2}, {40, 37, 40}, {300, 200, 2}, {2000, 9, 1}};
+    std::vector<std::pair<int32_t, int32_t>> grids;
     for (int32_t threads : {1, 2, 3, 5, 8, 13, 31, 64}) {
         TestHost host(threads);
         for (const Size& s : sizes) {
@@ -84,7 +86,10 @@ TEST(TileGrid, EveryPixelOnceEveryTileOnceForAnyThreadCount) {
             ASSERT_EQ(rig.filter.render(0, 1), 0u);
             const int32_t tiles = rig.filter.tiles.rows * rig.filter.tiles.cols;
             const int32_t cpus = std::min(threads, 64);
-            EXPECT_EQ(rig.filter.tiles.cpus, cpus);
+            const std::pair<int32_t, int32_t> grid{rig.filter.tiles.rows, rig.filter.tiles.cols};
+            const size_t at = size_t(&s - sizes);
+            if (threads == 1) grids.push_back(grid);
+            else EXPECT_EQ(grid, grids[at]);
             for (int32_t t = 0; t < tiles; ++t) EXPECT_EQ(rec.tileTakes[size_t(t)], 1) << t;
             for (int hits : rec.pixelHits) ASSERT_EQ(hits, 1);
             const uint32_t items = uint32_t(std::min(cpus, tiles));
@@ -97,6 +102,8 @@ TEST(TileGrid, EveryPixelOnceEveryTileOnceForAnyThreadCount) {
             EXPECT_EQ(host.liveBlocks(), 0u);
         }
     }
+    EXPECT_GT(grids[5].first * grids[5].second, 1) << "300x200 is cut into tiles";
+    EXPECT_GT(grids[6].second, 1) << "2000x9 is cut into columns";
 }
 
 // With buffers capped per block the grid is refined until they fit; when even the finest grid
