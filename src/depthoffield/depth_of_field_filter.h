@@ -55,10 +55,6 @@ namespace ov {
 // The 8-bit gray depth map of every instance.
 using ImgDepth8 = ImgMask8;
 
-// The host's "this filter cannot handle this document" code: the depth-of-field blur views
-// answer it while no tile renderer is built in, and the hosts turn it into a clear message.
-constexpr int16_t kStatusDepthOfFieldUnavailable = -30101;
-
 // Entries of each lookup table; entry i stands for x = i / 32767.
 inline constexpr int32_t kDepthTableSize = 32768;
 // The largest level radius (x or y, in rendered pixels) the engine accepts: a padded tile

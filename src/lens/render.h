@@ -8,9 +8,7 @@
 //
 // On the depth-of-field path Render fills the DepthOfFieldParams block and runs
 // ov::DepthOfFieldFilter with the source (also as highlight selection), the destination and
-// the mask as depth map. While the engine has no tile renderer, its blur views ("normal
-// blur" and "info density" with a radius) answer kStatusDepthOfFieldUnavailable without
-// touching the destination; the hosts turn that answer into a clear message.
+// the mask as depth map.
 //
 // Statuses: the engine's, truncated to 16 bits (0, -108 out of memory, ...). Render itself
 // allocates nothing.
@@ -18,7 +16,6 @@
 
 #include <cstdint>
 
-#include "depthoffield/depth_of_field_filter.h"
 #include "host/host_api.h"
 #include "pixel/formats.h"
 

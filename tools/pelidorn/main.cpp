@@ -28,7 +28,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "depthoffield/depth_of_field_filter.h"
 #include "host/resources/plugin_resources.h"
 #include "lens/lens_parameter_table.h"
 #include "lens/lens_terminology.h"
@@ -517,13 +516,6 @@ int Run(int argc, char** argv) {
                 if (w.key == k.key) std::printf("%s\n", FormatDescriptorValue(w).c_str());
     }
     if (!run.error.empty()) Fail(kExitFailed, run.error);
-    // The module's answer for the depth-of-field blur views (a selection used as depth map,
-    // SelectionIs 1, SHOW 1 or 6) in a build without the engine's tile renderer.
-    if (run.result == ov::kStatusDepthOfFieldUnavailable)
-        Fail(kExitFailed, "the blur with the selection as depth map (SEIS=1, SHOW=1 or 6) is not part of this "
-                          "version: its other views work (SHOW=2 iris, 3 depth buffer, 4 and 5 highlight selection, "
-                          "7 sharp zone); pass SEIS=2 to use the selection as the iris shape, or leave out "
-                          "--selection");
     if (run.result == userCanceledErr || interrupts.load() > 0) {
         std::fprintf(stderr, "pelidorn: cancelled by the user (-128); %s left untouched\n", outputPath.c_str());
         return CancelledCode();
