@@ -24,29 +24,15 @@
 #include "core/host.h"
 #include "depthoffield/depth_of_field_filter.h"
 
+#include "bench_image.h"
+
 using namespace ov;
 
 namespace {
 
-constexpr uint32_t kW = 6000, kH = 4000;
-
-std::vector<PxHostRGB_U8>& image() {
-    static std::vector<PxHostRGB_U8> pixels = [] {
-        std::vector<PxHostRGB_U8> v(size_t(kW) * kH);
-        uint32_t seed = 2024;
-        for (uint32_t y = 0; y < kH; ++y)
-            for (uint32_t x = 0; x < kW; ++x) {
-                seed = seed * 1664525u + 1013904223u;
-                const double g = 0.5 + 0.35 * std::sin(x * 0.002) * std::cos(y * 0.003);
-                PxHostRGB_U8& p = v[size_t(y) * kW + x];
-                for (int c = 0; c < 3; ++c)
-                    p.v[c] = uint8_t(std::clamp(g * 255.0 + double((seed >> (8 * c)) & 31) - 16.0, 0.0, 255.0));
-                if ((seed >> 24) == 0) p.v[0] = p.v[1] = p.v[2] = 255;
-            }
-        return v;
-    }();
-    return pixels;
-}
+using bench_image::kH;
+using bench_image::kW;
+using bench_image::image;
 
 std::vector<uint8_t>& depthRamp() {
     static std::vector<uint8_t> d = [] {

@@ -1,102 +1,51 @@
-// Helpers of the tile renderer's tests: a host that counts blocks and can stop a render at a
-// chosen progress report, owned images of any host format, a depth map, the settings of the
-// default parameters, and a rig that renders through the filter either whole (render) or on a
-// tile grid of the test's choosing.
+// Helpers of the tile renderer's tests, built on the shared engine and depth-of-field test
+// helpers: a host that counts blocks, poisons them and can stop a render at a chosen progress
+// report, packed images of any host format, random samples with a floor on alpha, and a rig
+// that renders through the filter either whole (render) or on a tile grid of the test's choosing.
 #pragma once
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <random>
-#include <set>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/host.h"
 #include "depthoffield/depth_of_field_filter.h"
+#include "dof_test_support.h"
 #include "pixel/formats.h"
 
 namespace tile_test {
 
-class CountingHost : public ov::OstrovanneHost {
+// A host whose blocks the test can account for, that fills every block with a pattern (the
+// renderer must not read it) and can stop a render at a chosen progress report.
+class CountingHost : public engine_test::TrackingHost {
 public:
     explicit CountingHost(int32_t threads)
-        : ov::OstrovanneHost("tile tests", "Ostrovanne", 1, 0, 0, "tile renderer test host") {
-        threadCountSetting = threads;
+        : engine_test::TrackingHost("tile tests", "tile renderer test host", threads) {
         allocateHook = [this](uint32_t size) -> void* {
-            void* p = std::malloc(size == 0 ? 1 : size);
+            void* p = grant(size, false);
             if (p && poison) std::memset(p, 0xA5, size);
-            std::lock_guard<std::mutex> lock(mutex);
-            if (p) live.insert(p);
             return p;
-        };
-        freeHook = [this](void* p) {
-            if (!p) return;
-            std::lock_guard<std::mutex> lock(mutex);
-            live.erase(p);
-            std::free(p);
         };
         progressHook = [this](uint32_t, uint32_t) {
             const uint64_t n = reports.fetch_add(1) + 1;
             return !(stopAt != 0 && n >= stopAt);
         };
     }
-    ~CountingHost() override {
-        for (void* p : live) std::free(p);
-    }
-    size_t liveBlocks() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return live.size();
-    }
-    std::atomic<uint64_t> reports{0};
     uint64_t stopAt = 0;   // 1-based: this report and every later one answer "stop"
     bool poison = true;    // fill every block with a pattern (the renderer must not read it)
-
-private:
-    std::mutex mutex;
-    std::set<void*> live;
 };
 
-// An owned image of a host format (packed pixels, a spare row tail so wrong steps show).
+// An owned image of a host format with packed pixels (a spare row tail so wrong steps show).
 template <class View>
-struct Image {
-    using Pixel = typename View::pixel_type;
-    using T = typename Pixel::sample_type;
-    Image(uint32_t w, uint32_t h) : width(w), height(h), rowBytes(int32_t(w * sizeof(Pixel) + 8)),
-                                    bytes(size_t(rowBytes) * h, 0xCD) {}
-    View view() {
-        return View(bytes.data(), width, height, rowBytes, 0, 0, false, 1.0, 1.0, 1.0, true,
-                    int32_t(sizeof(Pixel)));
-    }
-    Pixel& at(uint32_t x, uint32_t y) {
-        return *reinterpret_cast<Pixel*>(bytes.data() + size_t(y) * rowBytes + x * sizeof(Pixel));
-    }
-    const Pixel& at(uint32_t x, uint32_t y) const {
-        return *reinterpret_cast<const Pixel*>(bytes.data() + size_t(y) * rowBytes + x * sizeof(Pixel));
-    }
-    bool samePixels(const Image& o) const {
-        for (uint32_t y = 0; y < height; ++y)
-            if (std::memcmp(&at(0, y), &o.at(0, y), width * sizeof(Pixel)) != 0) return false;
-        return true;
-    }
-    uint32_t width, height;
-    int32_t rowBytes;
-    std::vector<unsigned char> bytes;
+struct Image : engine_test::Image<View> {
+    Image(uint32_t w, uint32_t h) : engine_test::Image<View>(w, h, 0) {}
 };
 
-struct DepthMap {
-    DepthMap(uint32_t w, uint32_t h, uint8_t v = 0) : width(w), height(h), bytes(size_t(w) * h, v) {}
-    ov::ImgDepth8 view() {
-        return ov::ImgDepth8(bytes.data(), width, height, int32_t(width), 0, 0, false, 1.0, 1.0, 1.0, true, 1);
-    }
-    uint8_t& at(uint32_t x, uint32_t y) { return bytes[size_t(y) * width + x]; }
-    uint32_t width, height;
-    std::vector<uint8_t> bytes;
-};
+using dof_test::DepthMap;
 
 // Random samples: integers 0..MAX, floats 0..1; alpha drawn from alphaLo..MAX.
 template <class View>
@@ -113,33 +62,7 @@ void fillRandom(Image<View>& img, uint32_t seed, double alphaLo = 0.0) {
             }
 }
 
-// The settings the render entry writes for the default parameters (Show 1, FocalPoint 255,
-// DepthCurve 1, gamma correction on, mirror edges, no highlight boosting).
-inline DepthOfFieldParams defaultParams(double radius) {
-    DepthOfFieldParams p{};
-    p.view = 1;
-    p.gamma_correction = 1;
-    p.blur_radius = radius;
-    p.iris_facets = 6;
-    p.depth_curve = 1.0;
-    p.depth_mode = 1;
-    p.focal_point = 255.0;
-    p.depth_low = 0.0;
-    p.depth_high = 1.0;
-    HighlightSelectionParams& h = p.highlight_selection;
-    h.enabled = 1;
-    h.hueHigh = 1.0;
-    h.hueClimax = 1.0;
-    h.saturationHigh = 1.0;
-    h.saturationClimax = 1.0;
-    h.lightnessLow = 200.0 / 255.0;
-    h.lightnessHigh = 1.0;
-    h.lightnessClimax = 1.0;
-    p.edge_mode_x = p.edge_mode_y = 2;
-    p.outside_color[0] = p.outside_color[1] = p.outside_color[2] = p.outside_color[3] = 1.0f;
-    p.scale_x = p.scale_y = 1.0;
-    return p;
-}
+using dof_test::defaultParams;
 
 // A filter wired to a source, a destination and a depth map of one size.
 template <class View>
