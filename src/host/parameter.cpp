@@ -16,6 +16,11 @@ namespace ov {
 namespace {
 uint32_t g_randomState = 1;
 
+// -0 and +0 are one setting: Validate keeps +0, so that a value prints, saves and reads
+// back the same way whichever zero a descriptor or preset handed in.
+double PlusZero(double v) { return v == 0.0 ? 0.0 : v; }
+bool SameValue(double a, double b) { return a == b && std::signbit(a) == std::signbit(b); }
+
 WriteDescriptorProcs* WriteProcs(FilterRecord* record) {
   return record && record->descriptorParameters ? record->descriptorParameters->writeDescriptorProcs : nullptr;
 }
@@ -162,9 +167,9 @@ bool pfParameterPosition::SetPosition(double x, double y) {
 }
 
 void pfParameterPosition::Validate() {
-  const double x = std::isfinite(x_) ? x_ : defaultX_;
-  const double y = std::isfinite(y_) ? y_ : defaultY_;
-  if (x != x_ || y != y_) Store(x, y);
+  const double x = PlusZero(std::isfinite(x_) ? x_ : defaultX_);
+  const double y = PlusZero(std::isfinite(y_) ? y_ : defaultY_);
+  if (!SameValue(x, x_) || !SameValue(y, y_)) Store(x, y);
 }
 
 void pfParameterPosition::WriteScriptParam(FilterRecord* record, PIWriteDescriptor token) {
@@ -349,8 +354,10 @@ bool pfParameterFloat::SetValue(double value) {
 void pfParameterFloat::Validate() {
   double v = ClampToHardLimits(value_);
   if (!std::isfinite(v)) v = minimumHard_ && std::isfinite(minimum_) ? minimum_ : default_;
-  // Exact comparison, but a NaN value that stays NaN (a NaN default) is not stored again.
-  if (v != value_ && !(std::isnan(v) && std::isnan(value_))) {
+  v = PlusZero(v);
+  // Exact comparison (the sign of zero included), but a NaN value that stays NaN (a NaN
+  // default) is not stored again.
+  if ((v != value_ || std::signbit(v) != std::signbit(value_)) && !(std::isnan(v) && std::isnan(value_))) {
     value_ = v;
     UpdateUI();
   }
@@ -543,10 +550,10 @@ void pfParameterRGB::Validate() {
   auto clamp = [](double c) {
     if (c < 0.0) c = 0.0;
     if (c > 1.0) c = 1.0;
-    return std::isnan(c) ? 0.0 : c; // 0 is the hard minimum of every channel
+    return std::isnan(c) ? 0.0 : PlusZero(c); // 0 is the hard minimum of every channel
   };
   const double r = clamp(r_), g = clamp(g_), b = clamp(b_);
-  if (r != r_ || g != g_ || b != b_) Store(r, g, b);
+  if (!SameValue(r, r_) || !SameValue(g, g_) || !SameValue(b, b_)) Store(r, g, b);
 }
 
 void pfParameterRGB::WriteScriptParam(FilterRecord* record, PIWriteDescriptor token) {

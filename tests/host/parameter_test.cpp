@@ -293,6 +293,30 @@ TEST(ParameterNonFinite, ValidateLeavesOnlyFiniteValues) {
   EXPECT_EQ(position.GetY(), 0.25);
 }
 
+// A negative zero from a descriptor or preset is one value with +0: after Validate it prints
+// and saves as +0, so what is written reads back as the same line.
+TEST(ParameterNonFinite, ValidateTurnsNegativeZeroIntoPlusZero) {
+  pfParameterFloat f;
+  f.SetMinimum(0, true);
+  f.SetValue(0.5);
+  f.SetValue(-0.0);
+  f.Validate();
+  EXPECT_FALSE(std::signbit(f.GetValue()));
+  EXPECT_EQ(f.FormatPresetLine().find('-'), std::string::npos) << f.FormatPresetLine();
+  pfParameterRGB rgb;
+  rgb.SetColor(-0.0, 0.5, -0.0);
+  rgb.Validate();
+  double r, g, b;
+  rgb.GetColor(r, g, b);
+  EXPECT_FALSE(std::signbit(r));
+  EXPECT_FALSE(std::signbit(b));
+  pfParameterPosition position;
+  position.SetPosition(-0.0, -0.0);
+  position.Validate();
+  EXPECT_FALSE(std::signbit(position.GetX()));
+  EXPECT_FALSE(std::signbit(position.GetY()));
+}
+
 TEST(ParameterRandom, ReflectIntoRange) {
   struct Row {
     double value, width, expected;

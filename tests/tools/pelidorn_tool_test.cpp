@@ -1085,6 +1085,25 @@ TEST(PelidornTool, PngFilesOfLibpngReadExactlyAndCorruptOnesAreRefused) {
     EXPECT_NE(error.find("PNG"), std::string::npos) << error;
 }
 
+// A caller's bound on the pixel memory refuses a larger file in every format before its
+// pixels are read (the fuzzer reads with one), and lets the same file through at its size.
+TEST(PelidornTool, ReadRefusesPixelsOverTheCallersBound) {
+    for (FileFormat format : {FileFormat::Png, FileFormat::Jpeg, FileFormat::Tiff}) {
+        const Image source = Scene(format, 3, false, 8, 64, 32);
+        const std::string path = Write(source, std::string("bound.") + (format == FileFormat::Png    ? "png"
+                                                                           : format == FileFormat::Tiff ? "tif"
+                                                                                                        : "jpg"));
+        pelidorn::ReadOptions options;
+        options.memoryLimit = 64 * 32 * 3 - 1;
+        Image im;
+        std::string error;
+        EXPECT_FALSE(pelidorn::ReadImage(path, im, error, options)) << FormatName(format);
+        EXPECT_NE(error.find("64x32"), std::string::npos) << error;
+        options.memoryLimit = 64 * 32 * 3;
+        EXPECT_TRUE(pelidorn::ReadImage(path, im, error, options)) << FormatName(format) << ": " << error;
+    }
+}
+
 TEST(PelidornTool, PngSizeStaysWithinFivePercentOfLibpngDefaults) {
     // A smooth drawing and the same with grain, 8 and 16 bits: our parallel writer against
     // libpng's default filters and compression.

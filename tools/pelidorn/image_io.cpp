@@ -46,8 +46,9 @@ bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// The size check of a header: false with the reason when the image cannot be had.
-bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, std::string& error) {
+// The size check of a header: false with the reason when the image cannot be had. `limit`
+// is the caller's own bound on the pixels' bytes (0: none beyond what the machine has free).
+bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, uint64_t limit, std::string& error) {
     if (width == 0 || height == 0) {
         error = "the image is empty";
         return false;
@@ -58,6 +59,11 @@ bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, std::s
         return false;
     }
     const uint64_t bytes = width * height * bytesPerPixel;
+    if (limit && bytes > limit) {
+        error = "the image is " + std::to_string(width) + "x" + std::to_string(height) + " pixels (" +
+                std::to_string(bytes >> 20) + " MiB); at most " + std::to_string(limit >> 20) + " MiB are allowed";
+        return false;
+    }
     const uint64_t available = AvailableMemory();
     if (available && bytes > available) {
         error = "the image is " + std::to_string(width) + "x" + std::to_string(height) + " pixels (" +
@@ -81,7 +87,7 @@ void PngErrorFn(png_structp png, png_const_charp message) {
 }
 void PngWarningFn(png_structp, png_const_charp) {}
 
-bool ReadPng(FILE* f, Image& image, std::string& error) {
+bool ReadPng(FILE* f, Image& image, std::string& error, uint64_t limit) {
     PngError err;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &err, PngErrorFn, PngWarningFn);
     if (!png) {
@@ -108,7 +114,7 @@ bool ReadPng(FILE* f, Image& image, std::string& error) {
     const int colors = (type & PNG_COLOR_MASK_COLOR) ? 3 : 1;
     const bool alpha = (type & PNG_COLOR_MASK_ALPHA) != 0 || key;
     const int bits = depth == 16 ? 16 : 8;
-    if (!SizeAllowed(width, height, uint64_t(colors + (alpha ? 1 : 0)) * (bits / 8), error)) {
+    if (!SizeAllowed(width, height, uint64_t(colors + (alpha ? 1 : 0)) * (bits / 8), limit, error)) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
@@ -214,7 +220,7 @@ void UnfilterRow(int type, uint8_t* cur, const uint8_t* prev, size_t n, size_t b
     }
 }
 
-bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused) {
+bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused, uint64_t limit) {
     refused = false;
     if (std::fseek(f, 0, SEEK_END) != 0) return false;
     const long length = std::ftell(f);
@@ -240,7 +246,7 @@ bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused) {
             if ((depth != 8 && depth != 16) || (type != 0 && type != 2 && type != 4 && type != 6)) return false;
             seenHeader = true;
             const int channels = (type & 2 ? 3 : 1) + (type & 4 ? 1 : 0);
-            if (!SizeAllowed(width, height, uint64_t(channels) * (depth / 8), error)) {
+            if (!SizeAllowed(width, height, uint64_t(channels) * (depth / 8), limit, error)) {
                 refused = true;
                 return false;
             }
@@ -584,7 +590,7 @@ void JpegEmit(j_common_ptr info, int level) {
     if (info->err->msg_code == JWRN_HIT_MARKER) e->missingBits = true;
 }
 
-bool ReadJpeg(FILE* f, Image& image, std::string& error) {
+bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     jpeg_decompress_struct info{};
     JpegError err{};
     info.err = jpeg_std_error(&err.manager);
@@ -607,7 +613,7 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error) {
     }
     const bool gray = info.jpeg_color_space == JCS_GRAYSCALE;
     info.out_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-    if (!SizeAllowed(info.image_width, info.image_height, gray ? 1 : 3, error)) {
+    if (!SizeAllowed(info.image_width, info.image_height, gray ? 1 : 3, limit, error)) {
         jpeg_destroy_decompress(&info);
         return false;
     }
@@ -690,7 +696,7 @@ struct TiffCloser {
     void operator()(TIFF* t) const { TIFFClose(t); }
 };
 
-bool ReadTiff(const std::string& path, Image& image, std::string& error) {
+bool ReadTiff(const std::string& path, Image& image, std::string& error, uint64_t limit) {
     TIFFSetErrorHandler(TiffErrorHandler);
     TIFFSetWarningHandler(TiffWarningHandler);
     tiffMessage.clear();
@@ -752,7 +758,7 @@ bool ReadTiff(const std::string& path, Image& image, std::string& error) {
         error = "TIFF files with premultiplied (associated) alpha are not supported";
         return false;
     }
-    if (!SizeAllowed(width, height, uint64_t(spp) * (bits / 8), error)) return false;
+    if (!SizeAllowed(width, height, uint64_t(spp) * (bits / 8), limit, error)) return false;
     if (compression == COMPRESSION_NONE) {
         // Stored as they are, the rows must fit in the file: a few bytes claiming a large
         // image take no memory for it. (libtiff makes up strip sizes for a file whose own
@@ -889,7 +895,8 @@ const char* FormatExtensions(FileFormat format) {
     return format == FileFormat::Png ? ".png" : format == FileFormat::Tiff ? ".tif or .tiff" : ".jpg or .jpeg";
 }
 
-bool ReadImage(const std::string& path, Image& image, std::string& error) {
+bool ReadImage(const std::string& path, Image& image, std::string& error, const ReadOptions& options) {
+    const uint64_t limit = options.memoryLimit;
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         error = std::string("cannot open: ") + std::strerror(errno);
@@ -900,20 +907,20 @@ bool ReadImage(const std::string& path, Image& image, std::string& error) {
     bool ok;
     if (n >= 8 && png_sig_cmp(magic, 0, 8) == 0) {
         bool refused = false;
-        ok = ReadPngFast(f, image, error, refused);
+        ok = ReadPngFast(f, image, error, refused, limit);
         if (!ok && !refused) {
             image = Image();
             std::rewind(f);
-            ok = ReadPng(f, image, error);
+            ok = ReadPng(f, image, error, limit);
         }
         std::fclose(f);
     } else if (n >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) {
         std::rewind(f);
-        ok = ReadJpeg(f, image, error);
+        ok = ReadJpeg(f, image, error, limit);
         std::fclose(f);
     } else if (n >= 4 && ((magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M'))) {
         std::fclose(f);
-        ok = ReadTiff(path, image, error);
+        ok = ReadTiff(path, image, error, limit);
     } else {
         std::fclose(f);
         error = "not a PNG, JPEG or TIFF file";

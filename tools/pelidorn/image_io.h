@@ -52,8 +52,12 @@ constexpr int kMaxImageSide = 32767;
 
 // Reads a file; false with a one-line reason in error (without the path). The size the
 // header claims is checked before any pixel memory is taken: at most kMaxImageSide a side,
-// and no more than the machine has free.
-bool ReadImage(const std::string& path, Image& image, std::string& error);
+// no more than options.memoryLimit and no more than the machine has free.
+struct ReadOptions {
+    uint64_t memoryLimit = 0;  // most bytes the pixels may take; 0: what the machine has free
+};
+bool ReadImage(const std::string& path, Image& image, std::string& error,
+               const ReadOptions& options = ReadOptions());
 
 struct WriteOptions {
     int jpegQuality = 95;  // 1..100
