@@ -402,6 +402,8 @@ struct PngSpec {
     double gamma = 0;
     int srgb = -1;
     bool interlaced = false;  // Adam7
+    std::vector<uint8_t> exif;
+    bool exifAfterImage = false;  // the eXIf chunk after the image data (PNG allows both)
     std::vector<std::vector<uint8_t>> rows;  // packed rows as the file holds them
 };
 
@@ -424,11 +426,16 @@ void WriteLibPng(const std::string& path, const PngSpec& s) {
     if (!s.icc.empty()) png_set_iCCP(png, info, "test profile", 0, s.icc.data(), png_uint_32(s.icc.size()));
     if (s.gamma > 0) png_set_gAMA(png, info, s.gamma);
     if (s.srgb >= 0) png_set_sRGB(png, info, s.srgb);
+    std::vector<uint8_t> exif = s.exif;
+    if (!exif.empty() && !s.exifAfterImage) png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
     png_write_info(png, info);
     const int passes = png_set_interlace_handling(png);
     for (int pass = 0; pass < passes; ++pass)
         for (const auto& r : s.rows) png_write_row(png, r.data());
-    png_write_end(png, nullptr);
+    png_infop end = png_create_info_struct(png);
+    if (!exif.empty() && s.exifAfterImage) png_set_eXIf_1(png, end, png_uint_32(exif.size()), exif.data());
+    png_write_end(png, end);
+    png_destroy_info_struct(png, &end);
     png_destroy_write_struct(&png, &info);
     std::fclose(f);
 }
@@ -440,6 +447,7 @@ struct PngRead {
     std::vector<uint8_t> icc;
     png_fixed_point gamma = 0;
     int srgb = -1;
+    std::vector<uint8_t> exif;
 };
 
 PngRead ReadLibPng(const std::string& path) {
@@ -467,7 +475,10 @@ PngRead ReadLibPng(const std::string& path) {
     std::vector<png_bytep> rows(r.height);
     for (int y = 0; y < r.height; ++y) rows[y] = r.pixels.data() + rowBytes * y;
     png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
+    png_read_end(png, info);
+    png_uint_32 exifSize = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png, info, &exifSize, &exif) && exif) r.exif.assign(exif, exif + exifSize);
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(f);
     return r;
@@ -532,7 +543,8 @@ void WriteLibTiff(const std::string& path, int width, int height, int spp, int b
 }
 
 void WriteLibJpeg(const std::string& path, int width, int height, int components, J_COLOR_SPACE space,
-                  const std::vector<uint8_t>& icc, const std::vector<uint8_t>& samples) {
+                  const std::vector<uint8_t>& icc, const std::vector<uint8_t>& samples,
+                  const std::vector<uint8_t>& exif = {}) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f);
     jpeg_compress_struct c{};
@@ -546,7 +558,13 @@ void WriteLibJpeg(const std::string& path, int width, int height, int components
     c.in_color_space = space;
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, 100, TRUE);
+    if (!exif.empty()) c.write_JFIF_header = FALSE;
     jpeg_start_compress(&c, TRUE);
+    if (!exif.empty()) {
+        std::vector<uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
+        app1.insert(app1.end(), exif.begin(), exif.end());
+        jpeg_write_marker(&c, JPEG_APP0 + 1, app1.data(), unsigned(app1.size()));
+    }
     if (!icc.empty()) jpeg_write_icc_profile(&c, icc.data(), unsigned(icc.size()));
     for (int y = 0; y < height; ++y) {
         JSAMPROW row = const_cast<JSAMPROW>(samples.data() + size_t(y) * width * components);
@@ -560,6 +578,8 @@ void WriteLibJpeg(const std::string& path, int width, int height, int components
 struct JpegRead {
     int width = 0, height = 0, components = 0;
     std::vector<uint8_t> pixels, icc;
+    std::vector<uint8_t> exif;  // the first APP1 segment after "Exif\0\0"
+    int firstMarker = 0;        // the first saved APPn segment
 };
 
 JpegRead ReadLibJpeg(const std::string& path) {
@@ -571,8 +591,16 @@ JpegRead ReadLibJpeg(const std::string& path) {
     d.err = jpeg_std_error(&e);
     jpeg_create_decompress(&d);
     jpeg_stdio_src(&d, f);
+    jpeg_save_markers(&d, JPEG_APP0, 0xFFFF);
+    jpeg_save_markers(&d, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&d, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&d, TRUE);
+    if (d.marker_list) r.firstMarker = d.marker_list->marker;
+    for (jpeg_saved_marker_ptr m = d.marker_list; m; m = m->next)
+        if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+            r.exif.assign(m->data + 6, m->data + m->data_length);
+            break;
+        }
     JOCTET* icc = nullptr;
     unsigned int length = 0;
     if (jpeg_read_icc_profile(&d, &icc, &length)) {
@@ -644,6 +672,11 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
     WriteFile(dir + "/huge.png", PngHeaderOnly(100000, 100000));
     WriteFile(dir + "/big.png", PngHeaderOnly(40000, 40000));
     WriteFile(dir + "/short.png", PngHeaderOnly(8000, 6000));  // 144 MB of rows from 8 bytes
+    // A text chunk that declares 2 GiB in a file of 80 bytes (a reader that believed it would
+    // take the memory before finding the file short).
+    std::string overlong = PngHeaderOnly(4, 4);
+    overlong.insert(33, std::string("\x7f\xff\xff\xf0tEXtComment\0hi", 18));
+    WriteFile(dir + "/overlong.png", overlong);
     WriteFile(dir + "/huge.tif", TiffHeaderOnly(100000, 100000));
     WriteFile(dir + "/short.tif", TiffHeaderOnly(8000, 6000));  // 48 MB of rows from one 3-byte strip
     WriteLibTiff(dir + "/pages.tif", 4, 4, 1, 8, PLANARCONFIG_CONTIG, COMPRESSION_NONE, 2, 1, {},
@@ -671,6 +704,7 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         {dir + "/huge.png", out, 1, "32767"},
         {dir + "/big.png", out, 1, "32767"},
         {dir + "/short.png", out, 1, "too short for 8000x6000 pixels"},
+        {dir + "/overlong.png", out, 1, "tEXt chunk runs past the end of the file"},
         {dir + "/huge.tif", dir + "/out.tif", 1, "32767"},
         {dir + "/short.tif", dir + "/out.tif", 1, "too short for 8000x6000 pixels"},
         {dir + "/pages.tif", dir + "/out.tif", 1, "multi-page"},
@@ -965,6 +999,63 @@ TEST(PelidornTool, ColourMetadataAndOrientationGoFromInputToOutput) {
     const JpegRead gray = ReadLibJpeg(dir + "/gray_out.jpg");
     EXPECT_EQ(gray.components, 1);
     for (uint8_t v : gray.pixels) EXPECT_NEAR(v, 60, 2);
+}
+
+// An Exif block as cameras write it, in either byte order: IFD0 with Orientation 6 (turn the
+// picture a quarter right to show it) and the link to IFD1, the thumbnail's directory.
+std::vector<uint8_t> CameraExif(bool little) {
+    std::vector<uint8_t> e;
+    auto put = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) e.push_back(uint8_t(v >> (8 * (little ? i : bytes - 1 - i))));
+    };
+    e.push_back(little ? 'I' : 'M'), e.push_back(little ? 'I' : 'M');
+    put(42, 2), put(8, 4);                     // byte order, 42, IFD0 at 8
+    put(1, 2);                                 // IFD0: one entry
+    put(0x0112, 2), put(3, 2), put(1, 4), put(6, 2), put(0, 2);  // Orientation, SHORT, 1, 6
+    put(26, 4);                                // IFD1 at 26
+    put(0, 2), put(0, 4);                      // IFD1: no entries, no further directory
+    return e;
+}
+
+// The Exif block goes from input to output unchanged but for the thumbnail's link, in JPEG
+// (as the first segment, where an Exif file has it) and PNG (eXIf before or after the image).
+TEST(PelidornTool, ExifGoesFromInputToOutputWithoutTheThumbnail) {
+    const std::string dir = Fresh("exif");
+    for (bool little : {true, false}) {
+        const std::vector<uint8_t> exif = CameraExif(little);
+        std::vector<uint8_t> expected = exif;
+        std::fill_n(expected.begin() + 22, 4, uint8_t(0));
+        SCOPED_TRACE(little ? "little-endian" : "big-endian");
+
+        std::vector<uint8_t> rgb(size_t(16 * 8 * 3), 120);
+        WriteLibJpeg(dir + "/cam.jpg", 16, 8, 3, JCS_RGB, {}, rgb, exif);
+        ASSERT_EQ(ReadLibJpeg(dir + "/cam.jpg").exif, exif);
+        ToolRun r = Pelidorn(dir + "/cam.jpg " + dir + "/cam_out.jpg RADI=3 --quiet");
+        ASSERT_EQ(r.code, 0) << r.err;
+        const JpegRead out = ReadLibJpeg(dir + "/cam_out.jpg");
+        EXPECT_EQ(out.exif, expected);
+        EXPECT_EQ(out.firstMarker, JPEG_APP0 + 1);
+
+        for (bool after : {false, true}) {
+            PngSpec png;
+            png.colorType = PNG_COLOR_TYPE_RGB;
+            png.interlaced = !after;  // the libpng reader's road too (eXIf before the image)
+            png.exif = exif;
+            png.exifAfterImage = after;
+            png.rows.assign(3, std::vector<uint8_t>(12, 90));
+            WriteLibPng(dir + "/cam.png", png);
+            ASSERT_EQ(ReadLibPng(dir + "/cam.png").exif, exif);
+            r = Pelidorn(dir + "/cam.png " + dir + "/cam_out.png RADI=3 --quiet");
+            ASSERT_EQ(r.code, 0) << r.err;
+            EXPECT_EQ(ReadLibPng(dir + "/cam_out.png").exif, expected) << "eXIf after the image: " << after;
+        }
+    }
+    // No Exif in, none out, and the JPEG keeps its JFIF segment.
+    WriteLibJpeg(dir + "/plain.jpg", 8, 8, 1, JCS_GRAYSCALE, {}, std::vector<uint8_t>(64, 60));
+    ASSERT_EQ(Pelidorn(dir + "/plain.jpg " + dir + "/plain_out.jpg RADI=1 --quiet").code, 0);
+    const JpegRead plain = ReadLibJpeg(dir + "/plain_out.jpg");
+    EXPECT_TRUE(plain.exif.empty());
+    EXPECT_EQ(plain.firstMarker, JPEG_APP0);
 }
 
 TEST(PelidornTool, PlanarSeparateCompressedTiffIsRead) {

@@ -74,6 +74,29 @@ bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, uint64
     return true;
 }
 
+// An Exif block is a little TIFF file: byte order, 42, the offset of IFD0; IFD0's entry count,
+// its 12-byte entries and the offset of IFD1 (the thumbnail). The link to IFD1 is cut, so
+// that no viewer shows the thumbnail of the picture before the blur; a block too short or
+// malformed to find it is kept as it is.
+void DropExifThumbnail(std::vector<uint8_t>& exif) {
+    if (exif.size() < 8) return;
+    const bool little = exif[0] == 'I' && exif[1] == 'I';
+    if (!little && !(exif[0] == 'M' && exif[1] == 'M')) return;
+    auto get = [&](size_t at, int bytes) {
+        uint32_t v = 0;
+        for (int i = 0; i < bytes; ++i) {
+            const uint32_t b = exif[at + size_t(little ? bytes - 1 - i : i)];
+            v = v << 8 | b;
+        }
+        return v;
+    };
+    const uint64_t ifd0 = get(4, 4);
+    if (ifd0 < 8 || ifd0 + 2 > exif.size()) return;
+    const uint64_t next = ifd0 + 2 + 12 * uint64_t(get(size_t(ifd0), 2));
+    if (next + 4 > exif.size()) return;
+    std::fill_n(exif.begin() + std::ptrdiff_t(next), 4, uint8_t(0));
+}
+
 // ---- PNG -----------------------------------------------------------------------------------
 
 struct PngError {
@@ -86,6 +109,17 @@ void PngErrorFn(png_structp png, png_const_charp message) {
     png_longjmp(png, 1);
 }
 void PngWarningFn(png_structp, png_const_charp) {}
+
+void ReadPngExif(png_structp png, png_infop info, Image& image) {
+    png_uint_32 size = 0;
+    png_bytep exif = nullptr;
+    if (png_get_valid(png, info, PNG_INFO_eXIf) && png_get_eXIf_1(png, info, &size, &exif) && exif && size) {
+        image.exif.assign(exif, exif + size);
+        DropExifThumbnail(image.exif);
+    }
+}
+
+constexpr png_alloc_size_t kLargestPngChunk = png_alloc_size_t(16) << 20;
 
 bool ReadPng(FILE* f, Image& image, std::string& error, uint64_t limit) {
     PngError err;
@@ -103,6 +137,9 @@ bool ReadPng(FILE* f, Image& image, std::string& error, uint64_t limit) {
     png_init_io(png, f);
     // The size is checked here against the filter's limit, not libpng's.
     png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
+    // An inflated text or profile chunk is kept to this size (the declared lengths of all
+    // chunks were checked against the file by the caller).
+    png_set_chunk_malloc_max(png, kLargestPngChunk);
     png_read_info(png, info);
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
@@ -148,12 +185,15 @@ bool ReadPng(FILE* f, Image& image, std::string& error, uint64_t limit) {
         image.pngGamma = uint32_t(gamma);
     int intent = 0;
     if (png_get_sRGB(png, info, &intent)) image.pngSrgbIntent = intent;
+    ReadPngExif(png, info, image);
     image.samples.resize(image.rowBytes() * image.height);
     // Row by row (every pass of an interlaced file over all rows, as png_read_image does), so
     // that no local changes between the setjmp above and a jump back to it.
     for (int pass = 0; pass < passes; ++pass)
         for (int y = 0; y < image.height; ++y)
             png_read_row(png, image.samples.data() + image.rowBytes() * size_t(y), nullptr);
+    // The chunks after the image data are checked, not kept (an eXIf there is read by the fast
+    // reader only).
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
@@ -227,6 +267,20 @@ bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused, uint6
     if (length < 8 + 25 || std::fseek(f, 0, SEEK_SET) != 0) return false;
     std::vector<uint8_t> file(static_cast<size_t>(length));
     if (std::fread(file.data(), 1, file.size(), f) != file.size()) return false;
+    // libpng takes a chunk's declared length in memory before it reads the chunk: a few
+    // hostile bytes declaring 2 GiB would get it. Every chunk up to IEND must fit in the file,
+    // whichever reader goes on.
+    for (size_t c = 8; c + 8 <= file.size();) {
+        const uint64_t size = Get32(&file[c]);
+        if (size + 12 > file.size() - c) {
+            error = "not a readable PNG file (its " + std::string(reinterpret_cast<const char*>(&file[c + 4]), 4) +
+                    " chunk runs past the end of the file)";
+            refused = true;
+            return false;
+        }
+        if (std::memcmp(&file[c + 4], "IEND", 4) == 0) break;
+        c += size + 12;
+    }
     size_t at = 8;
     uint32_t width = 0, height = 0;
     int depth = 0, type = 0;
@@ -262,6 +316,8 @@ bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused, uint6
             meta.pngGamma = Get32(data);
         } else if (name == "sRGB" && size == 1) {
             meta.pngSrgbIntent = data[0];
+        } else if (name == "eXIf" && meta.exif.empty()) {
+            meta.exif.assign(data, data + size);
         } else if (name == "iCCP") {
             const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(data, 0, size));
             if (!zero || size_t(zero - data) + 2 > size || zero[1] != 0) return false;
@@ -284,6 +340,8 @@ bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused, uint6
     image.iccName = meta.iccName.empty() ? image.iccName : meta.iccName;
     image.pngGamma = meta.pngGamma;
     image.pngSrgbIntent = meta.pngSrgbIntent;
+    image.exif = std::move(meta.exif);
+    DropExifThumbnail(image.exif);
     const size_t n = image.rowBytes();
     // Deflate shrinks data at most 1032 to 1: image data shorter than that cannot hold the
     // rows, and a few bytes claiming a large image take no memory for them.
@@ -459,6 +517,7 @@ bool WritePng(FILE* f, const Image& image, std::string& error, const WriteOption
         data.resize(at + size);
         ok = file.Chunk("iCCP", data.data(), data.size());
     }
+    if (ok && !image.exif.empty() && image.exif.size() <= 0x7fffffffu) ok = file.Chunk("eXIf", image.exif.data(), image.exif.size());
     if (!ok) {
         error = std::string("write error: ") + std::strerror(errno);
         return false;
@@ -590,6 +649,9 @@ void JpegEmit(j_common_ptr info, int level) {
     if (info->err->msg_code == JWRN_HIT_MARKER) e->missingBits = true;
 }
 
+// The identifier that opens a JPEG's Exif segment (APP1).
+const uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+
 bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     jpeg_decompress_struct info{};
     JpegError err{};
@@ -604,6 +666,7 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     }
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, f);
+    jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);  // Exif
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);  // the ICC profile's markers
     jpeg_read_header(&info, TRUE);
     if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
@@ -616,6 +679,14 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     if (!SizeAllowed(info.image_width, info.image_height, gray ? 1 : 3, limit, error)) {
         jpeg_destroy_decompress(&info);
         return false;
+    }
+    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1 && m->data_length > sizeof kExifHeader &&
+            std::memcmp(m->data, kExifHeader, sizeof kExifHeader) == 0) {
+            image.exif.assign(m->data + sizeof kExifHeader, m->data + m->data_length);
+            DropExifThumbnail(image.exif);
+            break;
+        }
     }
     JOCTET* profile = nullptr;
     unsigned int profileLength = 0;
@@ -669,7 +740,15 @@ bool WriteJpeg(FILE* f, const Image& image, std::string& error, const WriteOptio
     info.in_color_space = image.colorChannels == 3 ? JCS_RGB : JCS_GRAYSCALE;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, std::min(100, std::max(1, options.jpegQuality)), TRUE);
+    // An Exif file has no JFIF segment: APP1 comes first.
+    if (!image.exif.empty()) info.write_JFIF_header = FALSE;
     jpeg_start_compress(&info, TRUE);
+    // One segment holds at most 65533 bytes; a larger block (which no camera writes) is left out.
+    if (!image.exif.empty() && image.exif.size() + sizeof kExifHeader <= 65533) {
+        std::vector<uint8_t> segment(kExifHeader, kExifHeader + sizeof kExifHeader);
+        segment.insert(segment.end(), image.exif.begin(), image.exif.end());
+        jpeg_write_marker(&info, JPEG_APP0 + 1, segment.data(), unsigned(segment.size()));
+    }
     if (!image.icc.empty()) jpeg_write_icc_profile(&info, image.icc.data(), unsigned(image.icc.size()));
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(image.samples.data() + image.rowBytes() * info.next_scanline);

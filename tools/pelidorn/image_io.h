@@ -6,7 +6,8 @@
 // bytes, 16-bit samples as uint16 (0..65535), float samples as float. Conversion to the host's
 // sample ranges (16-bit 0..32768) is the host's business (document.h), not the file's.
 // Colour metadata travels with the pixels: the ICC profile (PNG, JPEG, TIFF), PNG's gAMA and
-// sRGB chunks and the TIFF orientation are written as they were read.
+// sRGB chunks and the TIFF orientation are written as they were read, and so is the Exif
+// block of a JPEG or PNG (its Orientation tag says how a viewer turns the picture).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,10 @@ struct Image {
     std::string iccName = "ICC profile";  // PNG's profile name
     uint32_t pngGamma = 0;         // PNG gAMA in units of 1/100000, 0 when absent
     int pngSrgbIntent = -1;        // PNG sRGB rendering intent 0..3, -1 when absent
+    // The Exif block (JPEG APP1 after its "Exif" header, PNG eXIf), empty when none: written
+    // back as it was (the camera's Orientation tag with it), without the link to its
+    // thumbnail, which would show the picture before the blur.
+    std::vector<uint8_t> exif;
     std::vector<uint8_t> samples;  // height rows of width * channels() samples
 
     int channels() const { return colorChannels + (alpha ? 1 : 0); }
