@@ -544,7 +544,7 @@ void WriteLibTiff(const std::string& path, int width, int height, int spp, int b
 
 void WriteLibJpeg(const std::string& path, int width, int height, int components, J_COLOR_SPACE space,
                   const std::vector<uint8_t>& icc, const std::vector<uint8_t>& samples,
-                  const std::vector<uint8_t>& exif = {}) {
+                  const std::vector<uint8_t>& exif = {}, bool progressive = false) {
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_TRUE(f);
     jpeg_compress_struct c{};
@@ -558,6 +558,7 @@ void WriteLibJpeg(const std::string& path, int width, int height, int components
     c.in_color_space = space;
     jpeg_set_defaults(&c);
     jpeg_set_quality(&c, 100, TRUE);
+    if (progressive) jpeg_simple_progression(&c);
     if (!exif.empty()) c.write_JFIF_header = FALSE;
     jpeg_start_compress(&c, TRUE);
     if (!exif.empty()) {
@@ -1193,6 +1194,16 @@ TEST(PelidornTool, ReadRefusesPixelsOverTheCallersBound) {
         options.memoryLimit = 64 * 32 * 3;
         EXPECT_TRUE(pelidorn::ReadImage(path, im, error, options)) << FormatName(format) << ": " << error;
     }
+    // A progressive JPEG also needs its coefficients (2 bytes a sample) while it is decoded.
+    const std::string progressive = Fresh("bound") + "/progressive.jpg";
+    WriteLibJpeg(progressive, 64, 32, 3, JCS_RGB, {}, std::vector<uint8_t>(64 * 32 * 3, 99), {}, true);
+    pelidorn::ReadOptions options;
+    options.memoryLimit = 64 * 32 * 3;
+    Image im;
+    std::string error;
+    EXPECT_FALSE(pelidorn::ReadImage(progressive, im, error, options));
+    options.memoryLimit = 64 * 32 * 9;
+    EXPECT_TRUE(pelidorn::ReadImage(progressive, im, error, options)) << error;
 }
 
 TEST(PelidornTool, PngSizeStaysWithinFivePercentOfLibpngDefaults) {

@@ -676,7 +676,10 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     }
     const bool gray = info.jpeg_color_space == JCS_GRAYSCALE;
     info.out_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-    if (!SizeAllowed(info.image_width, info.image_height, gray ? 1 : 3, limit, error)) {
+    // A progressive file is decoded through a buffer of every coefficient (2 bytes a sample,
+    // taken and cleared before the first scan is read): it counts with the pixels.
+    const uint64_t coefficients = info.progressive_mode ? 2 * uint64_t(info.num_components) : 0;
+    if (!SizeAllowed(info.image_width, info.image_height, (gray ? 1 : 3) + coefficients, limit, error)) {
         jpeg_destroy_decompress(&info);
         return false;
     }
