@@ -743,11 +743,12 @@ bool WriteJpeg(FILE* f, const Image& image, std::string& error, const WriteOptio
     info.in_color_space = image.colorChannels == 3 ? JCS_RGB : JCS_GRAYSCALE;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, std::min(100, std::max(1, options.jpegQuality)), TRUE);
-    // An Exif file has no JFIF segment: APP1 comes first.
-    if (!image.exif.empty()) info.write_JFIF_header = FALSE;
+    // One segment holds at most 65533 bytes; a larger block (which no camera writes) is left
+    // out. An Exif file has no JFIF segment: APP1 comes first.
+    const bool exif = !image.exif.empty() && image.exif.size() + sizeof kExifHeader <= 65533;
+    if (exif) info.write_JFIF_header = FALSE;
     jpeg_start_compress(&info, TRUE);
-    // One segment holds at most 65533 bytes; a larger block (which no camera writes) is left out.
-    if (!image.exif.empty() && image.exif.size() + sizeof kExifHeader <= 65533) {
+    if (exif) {
         std::vector<uint8_t> segment(kExifHeader, kExifHeader + sizeof kExifHeader);
         segment.insert(segment.end(), image.exif.begin(), image.exif.end());
         jpeg_write_marker(&info, JPEG_APP0 + 1, segment.data(), unsigned(segment.size()));
