@@ -6,7 +6,7 @@ namespace ov {
 
 uint32_t PreviewRenderTick = 0;
 bool PreviewChanged = false;
-bool LivePreview = true;
+uint8_t LivePreview = 1;
 uint32_t DefaultPreviewLevel = 0;
 
 pfPreviewWin32::pfPreviewWin32() : previewLevel(DefaultPreviewLevel) {}

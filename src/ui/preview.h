@@ -43,8 +43,9 @@ using pfParameterUIList = std::list<pfParameterUI*>;
 extern uint32_t PreviewRenderTick;
 // Set when a parameter change invalidates the preview; cleared when a preview render starts.
 extern bool PreviewChanged;
-// On at start; the dialog's fixed-preview box shows its negation.
-extern bool LivePreview;
+// 1 at start: a parameter change may interrupt a running preview render. The dialog's
+// fixed-preview box is checked while it is 0; the byte is stored and restored unchanged.
+extern uint8_t LivePreview;
 // The preview level of a finished preview.
 extern uint32_t DefaultPreviewLevel;
 

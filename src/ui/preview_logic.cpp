@@ -121,12 +121,14 @@ bool DrawToPreviewBuffer(const FilterRecord& r, uint8_t* buffer, int32_t stride,
   if (outW <= 0 || outH <= 0 || outW > stride || outH > height) return false;
   const int32_t bytes = r.depth == 16 ? 2 : (r.depth == 32 ? 4 : 1);
   const int32_t depth = r.depth == 0 ? 8 : r.depth;
-  const int32_t imageW = r.imageSize.h, imageH = r.imageSize.v;
+  // Full-image pixels per proxy pixel, kept fractional: a proxy width that does not divide
+  // the image width must not make the squares grow.
+  const double imagePerOutX = double(r.imageSize.h) / outW, imagePerOutY = double(r.imageSize.v) / outH;
   const auto* base = static_cast<const uint8_t*>(r.outData);
   for (int32_t y = 0; y < outH; ++y) {
     const int32_t row = hostDisplay ? y : outH - 1 - y;
     uint8_t* d = buffer + size_t(row) * size_t(stride) * 3;
-    const int32_t by = y * (imageH / outH);
+    const int32_t by = int32_t(y * imagePerOutY);
     for (int32_t x = 0; x < outW; ++x) {
       const uint8_t* px = base + ptrdiff_t(y) * r.outRowBytes + ptrdiff_t(x) * r.planes * bytes;
       double c[3];
@@ -147,7 +149,7 @@ bool DrawToPreviewBuffer(const FilterRecord& r, uint8_t* buffer, int32_t stride,
         double a = AlphaOf(px + ptrdiff_t(r.inLayerPlanes) * bytes, depth);
         if (!(a >= 0.0)) a = 0.0;
         a = std::min(a, 1.0);
-        const int32_t bx = x * (imageW / outW);
+        const int32_t bx = int32_t(x * imagePerOutX);
         const double square = (((bx / 16) & 1) != ((by / 16) & 1)) ? 255.0 : 208.0;
         for (double& v : c) v = (v - square) * a + square;
       }
@@ -249,7 +251,7 @@ int32_t TypedInt(double typed) { return Saturate(typed); }
 
 void SplitTurns(double value, int32_t& turns, double& degrees) {
   turns = Saturate(value * (1.0 / 360.0));
-  degrees = value - 360.0 * turns;
+  degrees = value - 360.0 * turns + 0.0; // + 0.0: a negative zero shows as 0.00, not -0.00
   if (degrees < 0) {
     turns -= 1;
     degrees += 360.0;
@@ -331,7 +333,7 @@ bool IsGreySwatchMode(int16_t imageMode) { return imageMode == 1 || imageMode ==
 // ---- registry data ---------------------------------------------------------------------------
 
 bool DecodeDword(const RegistryData& data, int32_t& value) {
-  if (data.type != kRegDword || data.bytes.size() != 4) return false;
+  if (data.bytes.size() != 4) return false;
   uint32_t u = uint32_t(data.bytes[0]) | uint32_t(data.bytes[1]) << 8 | uint32_t(data.bytes[2]) << 16 |
                uint32_t(data.bytes[3]) << 24;
   value = int32_t(u);
@@ -339,7 +341,6 @@ bool DecodeDword(const RegistryData& data, int32_t& value) {
 }
 
 bool DecodeString(const RegistryData& data, size_t capacity, std::string& value) {
-  if (data.type != kRegString) return false;
   const auto* b = reinterpret_cast<const char*>(data.bytes.data());
   const size_t length = strnlen(b, data.bytes.size());
   if (length + 1 > capacity) return false;
@@ -348,7 +349,7 @@ bool DecodeString(const RegistryData& data, size_t capacity, std::string& value)
 }
 
 bool DecodeBinary(const RegistryData& data, size_t size, void* out) {
-  if (data.type != kRegBinary || data.bytes.size() != size) return false;
+  if (data.bytes.size() != size) return false;
   std::memcpy(out, data.bytes.data(), size);
   return true;
 }

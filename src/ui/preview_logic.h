@@ -15,9 +15,9 @@
 // Typed numbers: a field's text counts only when strtod consumes all of it and the number is
 // finite ("nan", "inf" and overflowing exponents are refused).
 //
-// Registry data: a stored value is used only when its type and size are the ones expected;
-// a string is cut at its first NUL, and one that does not fit the reader's buffer (its
-// terminator included) is refused.
+// Registry data: a stored value is used only when its size is the one expected, whatever
+// type it was stored with; a string is cut at its first NUL, and one that does not fit the
+// reader's buffer (its terminator included) is refused.
 #pragma once
 
 #include <cstddef>
@@ -164,12 +164,12 @@ struct RegistryData {
   uint32_t type = 0;
   std::vector<uint8_t> bytes;
 };
-// A DWORD value (4 bytes of type REG_DWORD) as a signed 32-bit number.
+// A 4-byte value as a signed 32-bit number (the type it was stored with is not checked).
 bool DecodeDword(const RegistryData& data, int32_t& value);
-// A REG_SZ value cut at its first NUL; refused when it does not fit `capacity` bytes with
+// A string value cut at its first NUL; refused when it does not fit `capacity` bytes with
 // its terminator.
 bool DecodeString(const RegistryData& data, size_t capacity, std::string& value);
-// A REG_BINARY value of exactly `size` bytes.
+// A value of exactly `size` bytes.
 bool DecodeBinary(const RegistryData& data, size_t size, void* out);
 
 // Last used values: one or more named binary values per saved parameter (Float 8-byte
@@ -182,7 +182,7 @@ struct NamedValue {
 std::vector<NamedValue> EncodeLastUsed(const pfParameter& parameter);
 // Applies the stored values of one parameter through its setters; `lookup` answers the raw
 // data of a value name (false when absent). A Position or RGB changes only when all of its
-// values are present and well formed; a value of the wrong type or size is ignored.
+// values are present and well formed; a value of the wrong size is ignored.
 // Answers whether something was set.
 bool ApplyLastUsed(pfParameter& parameter, const std::function<bool(const std::string&, RegistryData&)>& lookup);
 

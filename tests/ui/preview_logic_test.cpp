@@ -55,6 +55,55 @@ TEST(Zoom, FitStrideAndRecentre) {
   EXPECT_EQ(PanForCentre(c, 500, 0, 1.0, 400), 0);
 }
 
+// Changing the zoom keeps the image point under the frame's centre in the centre, whatever
+// the display ratio before and after (magnified, reduced, a coarser proxy) and whether or not
+// the proxy changes. The oracle is the point the user sees there, through the same mapping
+// the mouse uses.
+TEST(Zoom, ZoomKeepsThePointUnderTheCentre) {
+  const FrameGeometry frame{5, 7, 300, 200};
+  const int32_t imageW = 1200, imageH = 900;
+  struct Change {
+    int32_t fromFactor;
+    uint32_t fromLevel;
+    int32_t toFactor;
+    uint32_t toLevel;
+    int32_t panX, panY; // before, in old proxy pixels
+  } changes[] = {
+      {1, 0, 0, 0, 300, 200},   {0, 0, -1, 0, 500, 300},  {-1, 0, 0, 0, 800, 500},  {-1, 0, -2, 0, 400, 600},
+      {0, 0, 1, 0, 420, 310},   {2, 0, 1, 0, 150, 100},   {1, 0, 2, 0, 600, 400},   {0, 1, 0, 0, 200, 150},
+      {2, 1, 3, 0, 100, 80},    {-2, 0, 2, 1, 650, 420},
+  };
+  auto proxy = [&](int32_t factor, uint32_t level, int32_t& w, int32_t& h) {
+    const int32_t f = ComputeZoom(factor, level).effectiveFactor;
+    w = (imageW + f - 1) / f;
+    h = (imageH + f - 1) / f;
+  };
+  for (const Change& c : changes) {
+    const Zoom from = ComputeZoom(c.fromFactor, c.fromLevel), to = ComputeZoom(c.toFactor, c.toLevel);
+    int32_t oldW, oldH, newW, newH;
+    proxy(c.fromFactor, c.fromLevel, oldW, oldH);
+    proxy(c.toFactor, c.toLevel, newW, newH);
+    const int32_t mx = frame.left + frame.width / 2, my = frame.top + frame.height / 2;
+    double u0, v0, u1, v1;
+    PreviewToImagePoint(frame, oldW, oldH, from.displayRatio, c.panX, c.panY, mx, my, u0, v0);
+    const int32_t cx = ViewCentre(frame.width, from.displayRatio, c.panX, oldW);
+    const int32_t cy = ViewCentre(frame.height, from.displayRatio, c.panY, oldH);
+    const int32_t panX = PanForCentre(cx, newW, oldW, to.displayRatio, frame.width);
+    const int32_t panY = PanForCentre(cy, newH, oldH, to.displayRatio, frame.height);
+    PreviewToImagePoint(frame, newW, newH, to.displayRatio, panX, panY, mx, my, u1, v1);
+    // Within two screen pixels of the larger display (rounding of the pans and the proxies).
+    const double tolerance = 2.0 / std::min(oldW / from.displayRatio, newW / to.displayRatio);
+    const std::string where = std::to_string(c.fromFactor) + "/" + std::to_string(c.fromLevel) + " -> " +
+                              std::to_string(c.toFactor) + "/" + std::to_string(c.toLevel);
+    EXPECT_NEAR(u1, u0, tolerance) << where;
+    EXPECT_NEAR(v1, v0, 2.0 / std::min(oldH / from.displayRatio, newH / to.displayRatio)) << where;
+    EXPECT_GT(u0, 0.05) << where; // the cases look at inner points, away from the pan's clamp
+    EXPECT_LT(u0, 0.95) << where;
+    EXPECT_GT(v0, 0.05) << where;
+    EXPECT_LT(v0, 0.95) << where;
+  }
+}
+
 // A host output of w x h pixels in one format.
 struct Output {
   FilterRecord record{};
@@ -137,6 +186,49 @@ TEST(DrawToPreview, ByteOrderRowOrderAndCheckerboard) {
   ASSERT_TRUE(DrawToPreviewBuffer(grey.record, g.data(), 32, 8, true));
   EXPECT_EQ(at(5, 5), 42);
   EXPECT_EQ(at(4, 0), 0);
+}
+
+// The board's squares are 16 full-image pixels at every zoom, also when the proxy's size does
+// not divide the image's: along the proxy's top row and left column the squares alternate from
+// 208, there are as many as the image holds, and each whole one spans 16 image pixels' worth
+// of proxy pixels (16 / scale rounded either way).
+TEST(DrawToPreview, CheckerboardSquaresKeepTheirSizeInTheImage) {
+  struct Case {
+    int32_t imageW, imageH, factor;
+  } cases[] = {{1000, 48, 3}, {48, 1000, 3}, {100, 100, 1}, {999, 40, 2}, {1001, 1001, 5}, {640, 480, 4}, {37, 70, 7}};
+  for (const Case& c : cases) {
+    const int32_t outW = (c.imageW + c.factor - 1) / c.factor, outH = (c.imageH + c.factor - 1) / c.factor;
+    Output board(outW, outH, 1, 8, 1, true); // grey, alpha 0 everywhere
+    board.record.imageSize = Point{int16_t(c.imageH), int16_t(c.imageW)};
+    const int32_t stride = BufferStride(outW);
+    std::vector<uint8_t> bitmap(size_t(stride) * outH * 3, 0);
+    ASSERT_TRUE(DrawToPreviewBuffer(board.record, bitmap.data(), stride, outH, true));
+    auto runs = [&](int32_t count, bool alongRow) {
+      std::vector<std::pair<uint8_t, int32_t>> r; // colour, length
+      for (int32_t i = 0; i < count; ++i) {
+        const uint8_t v = alongRow ? bitmap[size_t(i) * 3] : bitmap[size_t(i) * stride * 3];
+        if (r.empty() || r.back().first != v) r.push_back({v, 0});
+        ++r.back().second;
+      }
+      return r;
+    };
+    for (const bool alongRow : {true, false}) {
+      const int32_t image = alongRow ? c.imageW : c.imageH, proxy = alongRow ? outW : outH;
+      const auto r = runs(proxy, alongRow);
+      const std::string where = std::to_string(c.imageW) + "x" + std::to_string(c.imageH) + " /" +
+                                std::to_string(c.factor) + (alongRow ? " row" : " column");
+      // The last proxy pixel starts at image pixel image - image / proxy.
+      EXPECT_EQ(int32_t(r.size()), int32_t((image - double(image) / proxy) / 16) + 1) << where;
+      const double span = 16.0 * proxy / image;
+      for (size_t k = 0; k < r.size(); ++k) {
+        EXPECT_EQ(r[k].first, k % 2 ? 255 : 208) << where << " square " << k;
+        EXPECT_LE(r[k].second, int32_t(std::ceil(span))) << where << " square " << k;
+        if (k + 1 < r.size()) {
+          EXPECT_GE(r[k].second, int32_t(std::floor(span))) << where << " square " << k;
+        }
+      }
+    }
+  }
 }
 
 TEST(DrawToPreview, RefusesWithoutBufferDataOrKnownMode) {
@@ -243,24 +335,55 @@ TEST(NumericFields, TypedTextAndTrackbarUnits) {
   EXPECT_EQ(FloatPageSize(0, 255), 2550);
   EXPECT_EQ(FloatPageSize(0, 3), 30);
   EXPECT_EQ(FloatPageSize(-0.75, 0.75), 15);
-  // Radius: 0 hard, 50 soft; IrisRoundFacets 0..1 hard.
-  EXPECT_EQ(ClampTypedFloat(80, 0, true, 50, false), 80);
-  EXPECT_EQ(ClampTypedFloat(-3, 0, true, 50, false), 0);
-  EXPECT_EQ(ClampTypedFloat(1.5, 0, true, 1, true), 1);
+  // Only a hard limit clamps a typed number; a soft one bounds the trackbar alone.
+  struct Typed {
+    double typed, minimum;
+    bool minimumHard;
+    double maximum;
+    bool maximumHard, expected;
+    double value;
+  };
+  const Typed typed[] = {
+      {80, 0, true, 50, false, true, 80},      // Radius: 0 hard, 50 soft
+      {-3, 0, true, 50, false, true, 0},
+      {1.5, 0, true, 1, true, true, 1},        // IrisRoundFacets: 0..1 hard
+      {-0.5, 0, true, 1, true, true, 0},
+      {-5, 0, false, 255, false, true, -5},    // FocalPoint: 0..255 soft
+      {300, 0, false, 255, false, true, 300},
+      {-5, 0, false, 255, true, true, -5},     // soft minimum, hard maximum
+      {300, 0, true, 255, false, true, 300},   // hard minimum, soft maximum
+  };
+  for (const Typed& t : typed)
+    EXPECT_EQ(ClampTypedFloat(t.typed, t.minimum, t.minimumHard, t.maximum, t.maximumHard), t.value)
+        << t.typed << " in " << t.minimum << (t.minimumHard ? " hard" : " soft") << " .. " << t.maximum
+        << (t.maximumHard ? " hard" : " soft");
   EXPECT_EQ(TypedInt(7.9), 7);
   EXPECT_EQ(TypedInt(-7.9), -7);
   EXPECT_EQ(TypedInt(1e12), INT32_MAX);
 }
 
 TEST(Angle, TurnsDegreesAndDialPoints) {
-  int32_t t;
-  double d;
-  SplitTurns(725, t, d);
-  EXPECT_EQ(t, 2);
-  EXPECT_DOUBLE_EQ(d, 5);
-  SplitTurns(-30, t, d);
-  EXPECT_EQ(t, -1);
-  EXPECT_DOUBLE_EQ(d, 330);
+  // Whole turns and the remainder as the fields show them; 0 and whole turns show 0.00 in
+  // their own turn, never 360.00 in the turn below.
+  struct Split {
+    double value;
+    int32_t turns;
+    const char* degrees;
+  } splits[] = {
+      {725, 2, "5.00"},     {-30, -1, "330.00"}, {0, 0, "0.00"},      {-0.0, 0, "0.00"},   {360, 1, "0.00"},
+      {720, 2, "0.00"},     {-360, -1, "0.00"},  {-720, -2, "0.00"},  {359.5, 0, "359.50"}, {-0.5, -1, "359.50"},
+      {3600, 10, "0.00"},   {45, 0, "45.00"},
+  };
+  for (const Split& c : splits) {
+    int32_t t = 99;
+    double d = -1;
+    SplitTurns(c.value, t, d);
+    EXPECT_EQ(t, c.turns) << c.value;
+    EXPECT_EQ(FormatDegrees(d), c.degrees) << c.value;
+    EXPECT_GE(d, 0.0) << c.value;
+    EXPECT_LT(d, 360.0) << c.value;
+    EXPECT_EQ(360.0 * t + d, c.value) << c.value;
+  }
   EXPECT_EQ(FormatDegrees(45), "45.00");
   EXPECT_EQ(FormatDegrees(40), "40.00");
 
@@ -331,15 +454,29 @@ TEST(Placement, VirtualScreenClampAndFirstUse) {
 
 RegistryData Data(uint32_t type, std::vector<uint8_t> bytes) { return RegistryData{type, std::move(bytes)}; }
 
-TEST(RegistryData, TypeAndSizeChecked) {
-  int32_t v = 7;
-  EXPECT_TRUE(DecodeDword(Data(kRegDword, {0xEC, 0xFF, 0xFF, 0xFF}), v));
-  EXPECT_EQ(v, -20);
-  v = 7;
-  EXPECT_FALSE(DecodeDword(Data(kRegBinary, {1, 0, 0, 0}), v));
-  EXPECT_FALSE(DecodeDword(Data(kRegDword, {1, 0, 0, 0, 0, 0, 0, 0}), v));
-  EXPECT_FALSE(DecodeDword(Data(kRegDword, {1, 0}), v));
-  EXPECT_EQ(v, 7);
+TEST(RegistryData, SizeCheckedTypeNot) {
+  // The stored type is never looked at: a value written with another type is read by its
+  // bytes alone. A size other than the reader's is refused and leaves the target alone.
+  constexpr uint32_t kRegExpandString = 2, kRegNone = 0;
+  struct DwordCase {
+    uint32_t type;
+    std::vector<uint8_t> bytes;
+    bool ok;
+    int32_t value;
+  } dwords[] = {
+      {kRegDword, {0xEC, 0xFF, 0xFF, 0xFF}, true, -20},
+      {kRegBinary, {1, 0, 0, 0}, true, 1},
+      {kRegString, {'1', '2', '3', 0}, true, 0x00333231},
+      {kRegNone, {0, 1, 0, 0}, true, 256},
+      {kRegDword, {1, 0, 0, 0, 0, 0, 0, 0}, false, 7},
+      {kRegDword, {1, 0}, false, 7},
+      {kRegDword, {}, false, 7},
+  };
+  for (const DwordCase& c : dwords) {
+    int32_t v = 7;
+    EXPECT_EQ(DecodeDword(Data(c.type, c.bytes), v), c.ok) << c.type << " " << c.bytes.size();
+    EXPECT_EQ(v, c.value) << c.type << " " << c.bytes.size();
+  }
 
   std::string s = "old";
   EXPECT_TRUE(DecodeString(Data(kRegString, {'a', 'b', 0}), 256, s));
@@ -354,10 +491,16 @@ TEST(RegistryData, TypeAndSizeChecked) {
   longPath.resize(255);
   EXPECT_TRUE(DecodeString(Data(kRegString, longPath), 256, s));
   EXPECT_EQ(s.size(), 255u);
-  EXPECT_FALSE(DecodeString(Data(kRegBinary, {'a', 0}), 256, s));
+  EXPECT_TRUE(DecodeString(Data(kRegBinary, {'a', 0}), 256, s));
+  EXPECT_EQ(s, "a");
+  EXPECT_TRUE(DecodeString(Data(kRegExpandString, {'%', 'T', '%', 0}), 256, s));
+  EXPECT_EQ(s, "%T%");
   uint8_t b = 9;
   EXPECT_FALSE(DecodeBinary(Data(kRegBinary, {1, 2}), 1, &b));
-  EXPECT_FALSE(DecodeBinary(Data(kRegDword, {1}), 1, &b));
+  EXPECT_FALSE(DecodeBinary(Data(kRegBinary, {}), 1, &b));
+  EXPECT_EQ(b, 9);
+  EXPECT_TRUE(DecodeBinary(Data(kRegDword, {5}), 1, &b)); // the live-preview byte as stored
+  EXPECT_EQ(b, 5);
   EXPECT_TRUE(DecodeBinary(Data(kRegBinary, {0}), 1, &b));
   EXPECT_EQ(b, 0);
 }
@@ -425,9 +568,14 @@ TEST(LastUsed, EachKindRoundTripsThroughItsPublishedLayout) {
   EXPECT_EQ(point.GetX(), 0.125);
   EXPECT_EQ(point.GetY(), 0.875);
 
-  // Wrong size, wrong type, a missing component, a selection beyond the list: ignored.
-  store["Radius"].bytes.push_back(0);
+  // A value stored with another type is read by its bytes.
   store["IrisFacets"].type = kRegDword;
+  facets.SetValue(5);
+  EXPECT_TRUE(ApplyLastUsed(facets, lookup));
+  EXPECT_EQ(facets.GetValue(), -7);
+  // Wrong size, a missing component, a selection beyond the list: ignored.
+  store["Radius"].bytes.push_back(0);
+  store["IrisFacets"].bytes.pop_back();
   store.erase("ColorOutside_green");
   store["Show"].bytes = {7, 0, 0, 0};
   radius.SetValue(3);

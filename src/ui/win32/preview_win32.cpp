@@ -7,8 +7,12 @@
 // - The preview bitmap pointer is cleared whenever the bitmap is released, and no
 //   conversion runs without a bitmap, so a failed set-up never leads to a write into freed
 //   memory; Show returns it and the set-up scale to their initial state when it ends.
-// - Registry values are used only with the expected type and size; the presets path is read
-//   into a bounded, terminated string and ignored when it does not fit.
+// - Registry values are used only with the expected size, whatever type they were stored
+//   with; the presets path is read into a bounded, terminated string and ignored when it
+//   does not fit.
+// - The overwrite prompt of a preset name matches without regard to case, the presets file
+//   exactly: Yes saves under the name as listed, so that the preset the prompt named is
+//   replaced rather than joined by a second one.
 // - Both dialogs share the system's dialog window class with the host: its icon and cursor
 //   are put back when Show ends and after every colour pick, and only the cursor this module
 //   loaded (not a shared one) is destroyed.
@@ -258,18 +262,18 @@ void ReadPanelSettings(pfPreviewWin32* p, HWND panel) {
   pel::platform::RegistryKey key;
   if (key.OpenForReading(RegistryKeyPath())) {
     SetFocus(GetDlgItem(panel, IDOK));
+    // A lone readable coordinate is used as stored; only a pair is put back on the screen.
     const bool gotX = ReadDword(key, ui::kInterfacePositionX.name, x);
     const bool gotY = ReadDword(key, ui::kInterfacePositionY.name, y);
-    if (!(gotX && gotY)) x = y = 0;
-    else ui::ClampToVirtualScreen(x, y, GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
+    if (gotX && gotY)
+      ui::ClampToVirtualScreen(x, y, GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
     std::string path;
     if (ReadPath(key, ui::kPresetPath.name, path)) {
       p->presetPath = path;
       LogTrace("UIProcedure - WM_INITDIALOG: PresetPath(", path, ")\n");
     }
-    uint8_t live;
-    if (ReadByte(key, ui::kFixedPreview.name, live)) LivePreview = live != 0;
-    CheckDlgButton(panel, kFixedPreview, LivePreview ? BST_UNCHECKED : BST_CHECKED);
+    ReadByte(key, ui::kFixedPreview.name, LivePreview);
+    CheckDlgButton(panel, kFixedPreview, LivePreview == 0 ? BST_CHECKED : BST_UNCHECKED);
     key.Close();
   }
   SetWindowPos(panel, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
@@ -284,8 +288,7 @@ void WritePanelSettings(pfPreviewWin32* p, HWND panel) {
   WriteDword(key, ui::kInterfacePositionX.name, placement.rcNormalPosition.left);
   WriteDword(key, ui::kInterfacePositionY.name, placement.rcNormalPosition.top);
   key.Write(ui::kPresetPath.name, REG_SZ, p->presetPath.c_str(), uint32_t(p->presetPath.size() + 1));
-  const uint8_t live = LivePreview ? 1 : 0;
-  key.Write(ui::kFixedPreview.name, REG_BINARY, &live, 1);
+  key.Write(ui::kFixedPreview.name, REG_BINARY, &LivePreview, 1);
 }
 
 INT_PTR CALLBACK UIProcedure(HWND panel, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -364,7 +367,7 @@ INT_PTR CALLBACK UIProcedure(HWND panel, UINT message, WPARAM wParam, LPARAM lPa
           p->UpdateUndoButtons();
           p->Invalidate();
           return 0;
-        case kFixedPreview: LivePreview = !LivePreview; return 0;
+        case kFixedPreview: LivePreview = LivePreview == 0 ? 1 : 0; return 0;
         default:
           if (code == BN_CLICKED || code == CBN_SELCHANGE || code == EN_CHANGE) ApplyControlChange(p, id, true);
           else if (code == EN_KILLFOCUS) {
@@ -707,14 +710,20 @@ INT_PTR CALLBACK SaveAsProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
         owner->presetName[254] = 0;
         SetDlgItemTextA(dialog, kPresetNameEdit, owner->presetName);
         HWND panel = H(owner->interfaceWindow);
-        if (SendDlgItemMessageA(panel, kPresetList, CB_FINDSTRINGEXACT, 0, reinterpret_cast<LPARAM>(owner->presetName)) !=
-                CB_ERR &&
-            MessageBoxA(panel, "There already is a preset with that name.\nOverwrite it? ", "Overwrite Setting?",
-                        MB_YESNO | MB_ICONQUESTION) != IDYES) {
-          HWND edit = GetDlgItem(dialog, kPresetNameEdit);
-          SetFocus(edit);
-          SendMessageA(edit, EM_SETSEL, 0, LPARAM(std::strlen(owner->presetName)));
-          return 0;
+        const LRESULT listed =
+            SendDlgItemMessageA(panel, kPresetList, CB_FINDSTRINGEXACT, 0, reinterpret_cast<LPARAM>(owner->presetName));
+        if (listed != CB_ERR) {
+          if (MessageBoxA(panel, "There already is a preset with that name.\nOverwrite it? ", "Overwrite Setting?",
+                          MB_YESNO | MB_ICONQUESTION) != IDYES) {
+            HWND edit = GetDlgItem(dialog, kPresetNameEdit);
+            SetFocus(edit);
+            SendMessageA(edit, EM_SETSEL, 0, LPARAM(std::strlen(owner->presetName)));
+            return 0;
+          }
+          const LRESULT length = SendDlgItemMessageA(panel, kPresetList, CB_GETLBTEXTLEN, WPARAM(listed), 0);
+          if (length != CB_ERR && length < 255)
+            SendDlgItemMessageA(panel, kPresetList, CB_GETLBTEXT, WPARAM(listed),
+                                reinterpret_cast<LPARAM>(owner->presetName));
         }
         EndDialog(dialog, 0);
         return 0;
