@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -343,6 +344,33 @@ void WriteString(const char* name, const std::string& s) {
   RegCloseKey(key);
 }
 
+void WriteValue(const std::string& path, const char* name, DWORD type, const void* data, DWORD size) {
+  HKEY key;
+  RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+  RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+}
+
+void DeleteValue(const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
+// Presets in a presets file: the lines that begin with "name ".
+int PresetBlocks(const char* path) {
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return -1;
+  std::string text(1, '\n');
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+  std::fclose(f);
+  int blocks = 0;
+  for (size_t at = text.find("\nname "); at != std::string::npos; at = text.find("\nname ", at + 1)) ++blocks;
+  return blocks;
+}
+
 double LastUsedDouble(const char* name) {
   DWORD type = 0;
   std::vector<uint8_t> data;
@@ -392,6 +420,86 @@ Step Do(std::function<void()> f) {
   };
 }
 
+// Steps run one after the other as a single step of the script.
+Step Sequence(std::vector<Step> steps) {
+  auto next = std::make_shared<size_t>(0);
+  return [steps, next]() {
+    if (*next < steps.size() && steps[*next]()) ++*next;
+    return *next >= steps.size();
+  };
+}
+
+// "save ..." with a name typed into the name dialog; `answer` (IDYES or IDNO) answers the
+// overwrite prompt when one is expected, 0 when none is.
+Step SavePreset(std::string name, int answer) {
+  std::vector<Step> steps{
+      Do([] { PostMessageA(Panel(), WM_COMMAND, MAKEWPARAM(1002, BN_CLICKED), LPARAM(Item(1002))); }),
+      [name] {
+        HWND dialog = FindWindowA(nullptr, "save as");
+        if (!dialog) return false;
+        SetDlgItemTextA(dialog, 1073, name.c_str());
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return true;
+      }};
+  if (answer)
+    steps.push_back([answer] {
+      HWND ask = FindWindowA(nullptr, "Overwrite Setting?");
+      if (!ask) return false;
+      SendMessageA(ask, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+      return true;
+    });
+  steps.push_back([] { return !FindWindowA(nullptr, "save as") && !FindWindowA(nullptr, "Overwrite Setting?"); });
+  return Sequence(std::move(steps));
+}
+
+// "delete" answered Yes.
+Step DeleteSelectedPreset() {
+  return Sequence({Do([] { PostMessageA(Panel(), WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), LPARAM(Item(1003))); }),
+                   [] {
+                     HWND box = FindWindowA(nullptr, "Delete Preset?");
+                     if (!box) return false;
+                     SendMessageA(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+                     return true;
+                   },
+                   [] { return FindWindowA(nullptr, "Delete Preset?") == nullptr; }});
+}
+
+// A zoom button pressed and its request taken up by the dialog's loop.
+Step ZoomStep(int button) { return Sequence({Do([button] { Command(button, BN_CLICKED); }), Wait(250)}); }
+
+// ---- the preview window under the mouse ----------------------------------------------------------
+
+// A point of the preview window's client area, offset from the centre of its image frame.
+POINT FrameCentre(int dx, int dy) {
+  RECT r;
+  GetWindowRect(GetDlgItem(Preview(), 1022), &r);
+  POINT p{(r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2 + dy};
+  ScreenToClient(Preview(), &p);
+  return p;
+}
+
+void PreviewMouse(UINT message, POINT p) {
+  const WPARAM keys = message == WM_RBUTTONDOWN ? MK_RBUTTON : 0;
+  SendMessageA(Preview(), message, keys, MAKELPARAM(p.x, p.y));
+}
+
+// The image coordinates the preview's title shows with the mouse at `p`.
+bool TitleAt(POINT p, double& x, double& y) {
+  PreviewMouse(WM_MOUSEMOVE, p);
+  char title[128] = {};
+  GetWindowTextA(Preview(), title, sizeof title);
+  return std::sscanf(title, "Preview:  x: %lf y: %lf", &x, &y) == 2;
+}
+
+bool TitleNear(POINT p, double x, double y, std::string& shown) {
+  double tx = -1, ty = -1;
+  const bool ok = TitleAt(p, tx, ty);
+  char text[64];
+  std::snprintf(text, sizeof text, " (shows %.1f, %.1f)", tx, ty);
+  shown = text;
+  return ok && std::fabs(tx - x) <= 1.5 && std::fabs(ty - y) <= 1.5;
+}
+
 void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
   if (g_inStep) return; // a step that opened a modal window is still running
   if (GetTickCount() > g_deadline) {
@@ -412,7 +520,7 @@ RunResult RunWithScript(EntryPointFn entry, HostDocument& doc, std::vector<Step>
   g_steps = std::move(steps);
   g_next = 0;
   g_waitUntil = 0;
-  g_deadline = GetTickCount() + 20000;
+  g_deadline = GetTickCount() + 45000;
   const UINT_PTR timer = SetTimer(nullptr, 0, 40, Tick);
   RunOptions options;
   options.recorded = true; // a descriptor is there; the host asks for the dialog (AskForDialog)
@@ -474,6 +582,12 @@ int main(int argc, char** argv) {
   WriteDword("Preview Position Width", 420);
   WriteDword("Preview Position Height", 330);
   WriteString("Preset Path", presets);
+  // The outside colour last used: (1.0, 0.5, 0.0).
+  const std::string lastUsed = std::string(kKey) + "\\LastUsed";
+  const double orange[3] = {1.0, 0.5, 0.0};
+  WriteValue(lastUsed, "ColorOutside_red", REG_BINARY, &orange[0], 8);
+  WriteValue(lastUsed, "ColorOutside_green", REG_BINARY, &orange[1], 8);
+  WriteValue(lastUsed, "ColorOutside_blue", REG_BINARY, &orange[2], 8);
 
   // ---- OK: edits, drag, undo and redo, presets, a view, Enter ----
   Pixels before, after, shot;
@@ -492,6 +606,13 @@ int main(int argc, char** argv) {
             RECT r;
             GetWindowRect(Panel(), &r);
             Check(r.left == 0 && r.top == 0, "a stored panel position left of the screen opens at the screen's edge");
+            // Published window style bits: WS_POPUP 0x80000000, WS_CHILD 0x40000000, WS_CAPTION
+            // 0x00C00000, WS_SYSMENU 0x00080000; WS_EX_DLGMODALFRAME 0x00000001.
+            const uint32_t style = uint32_t(GetWindowLongPtrA(Panel(), GWL_STYLE));
+            const uint32_t exStyle = uint32_t(GetWindowLongPtrA(Panel(), GWL_EXSTYLE));
+            Check((style & 0xC0000000u) == 0 && (style & 0x00C00000u) == 0x00C00000u && (style & 0x00080000u) != 0 &&
+                      (exStyle & 1u) != 0,
+                  "the panel is an overlapped window with caption, system menu and modal frame");
             Check(SendMessageA(Item(1011), TBM_GETRANGEMIN, 0, 0) == 0 && SendMessageA(Item(1011), TBM_GETRANGEMAX, 0, 0) == 5000,
                   "the radius trackbar spans 0 to 5000 (0 to 50 in hundredths)");
             Check(SendMessageA(Item(1035), TBM_GETPAGESIZE, 0, 0) == 1, "the facets trackbar pages by 1");
@@ -588,15 +709,59 @@ int main(int argc, char** argv) {
           },
           [] { return FindWindowA(nullptr, "save as") == nullptr; },
           Do([] { Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 1, "Cancel in the name dialog saves nothing"); }),
-          Do([] { PostMessageA(Panel(), WM_COMMAND, MAKEWPARAM(1003, BN_CLICKED), LPARAM(Item(1003))); }),
-          [] {
-            HWND box = FindWindowA(nullptr, "Delete Preset?");
-            if (!box) return false;
-            SendMessageA(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
-            return true;
-          },
-          [] { return FindWindowA(nullptr, "Delete Preset?") == nullptr; },
+          // Yes replaces the preset the prompt named: "MY PRESET" over my_preset leaves one
+          // preset, listed as my_preset, that holds the new radius.
           Do([] {
+            Type(1013, "27");
+            SetFocus(Item(IDOK));
+          }),
+          SavePreset("MY PRESET", IDYES),
+          Do([&] {
+            Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 1 && Text(1001) == "my_preset" &&
+                      PresetBlocks(presets) == 1,
+                  "Yes to the overwrite prompt replaces my_preset (one preset in the list and in the file, got " +
+                      std::to_string(PresetBlocks(presets)) + ")");
+            Type(1013, "33");
+            SetFocus(Item(IDOK));
+            Choose(1001, 0);
+            SetFocus(Item(IDOK));
+            Check(Text(1013) == "27", "my_preset now holds the radius 27");
+            Type(1013, "22");
+            SetFocus(Item(IDOK));
+          }),
+          // Deleting a preset selects and loads its neighbour: the next one for the first item,
+          // the one above for any other.
+          SavePreset("b second", 0),
+          Do([] {
+            Type(1013, "24");
+            SetFocus(Item(IDOK));
+          }),
+          SavePreset("c third", 0),
+          Do([] {
+            Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 3, "three presets listed");
+            Choose(1001, 0);
+            SetFocus(Item(IDOK));
+            Check(Text(1001) == "b_second" && Text(1013) == "22", "the first preset, b_second, loads the radius 22");
+          }),
+          DeleteSelectedPreset(),
+          Do([] {
+            Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 2 && Text(1001) == "c_third" && Text(1013) == "24",
+                  "deleting the first of three presets selects and loads the former second (c_third, radius 24), got " +
+                      Text(1001) + " " + Text(1013));
+            Choose(1001, 1);
+            SetFocus(Item(IDOK));
+            Check(Text(1001) == "my_preset" && Text(1013) == "27", "my_preset loads the radius 27");
+          }),
+          DeleteSelectedPreset(),
+          Do([] {
+            Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 1 && Text(1001) == "c_third" && Text(1013) == "24",
+                  "deleting the last item selects and loads the one above it (c_third, radius 24), got " + Text(1001) +
+                      " " + Text(1013));
+          }),
+          DeleteSelectedPreset(),
+          Do([] {
+            Type(1013, "15");
+            SetFocus(Item(IDOK));
             Check(SendMessageA(Item(1001), CB_GETCOUNT, 0, 0) == 0 && !IsWindowEnabled(Item(1003)),
                   "after deleting the only preset the list is empty and delete disabled");
           }),
@@ -633,6 +798,43 @@ int main(int argc, char** argv) {
           }),
           Wait(300),
           Do([] { Check(Text(1007) == "100%", "zoom in returns to 100%"); }),
+          // The title shows the full-image point under the mouse: 30, 20 screen pixels right of
+          // and below the frame's centre lie at (150, 100) at 100% and at (180, 120) at 50%.
+          Do([] {
+            std::string shown;
+            Check(TitleNear(FrameCentre(30, 20), 150, 100, shown), "at 100% the title shows the image point (150, 100)" + shown);
+          }),
+          ZoomStep(1006),
+          Do([] {
+            std::string shown;
+            Check(Text(1007) == "50%" && TitleNear(FrameCentre(30, 20), 180, 120, shown),
+                  "at 50% the title shows the full-image point (180, 120)" + shown);
+          }),
+          ZoomStep(1005),
+          ZoomStep(1005),
+          ZoomStep(1005),
+          ZoomStep(1005),
+          // Dragging with the right button moves the image with the mouse: after a drag of
+          // 40 right and 30 down at 266.7% the point under the mouse lies 15 and 11.25 image
+          // pixels further left and up.
+          Do([] {
+            const POINT c = FrameCentre(0, 0), moved{c.x + 40, c.y + 30};
+            double x0 = -1, y0 = -1, x1 = -1, y1 = -1;
+            const bool before = TitleAt(c, x0, y0);
+            PreviewMouse(WM_RBUTTONDOWN, c);
+            PreviewMouse(WM_MOUSEMOVE, moved);
+            PreviewMouse(WM_RBUTTONUP, moved);
+            const bool after = TitleAt(c, x1, y1);
+            char text[96];
+            std::snprintf(text, sizeof text, " (%.1f, %.1f -> %.1f, %.1f)", x0, y0, x1, y1);
+            Check(Text(1007) == "266.7%" && before && after && std::fabs(x1 - (x0 - 15)) <= 1.5 &&
+                      std::fabs(y1 - (y0 - 11.25)) <= 1.5,
+                  std::string("a right-button drag pans the preview in the drag's direction") + text);
+          }),
+          ZoomStep(1006),
+          ZoomStep(1006),
+          ZoomStep(1006),
+          Do([] { Check(Text(1007) == "100%", "back at 100%"); }),
           // The colour chooser (the host offers no colour services): a click on the swatch opens
           // it over disabled windows; Cancel changes nothing and enables them again.
           Do([] { Mouse(WM_LBUTTONDOWN, ItemPoint(1082, 0, 0), true); }),
@@ -648,6 +850,28 @@ int main(int argc, char** argv) {
           Do([] {
             Check(IsWindowEnabled(Panel()) && IsWindowEnabled(Preview()), "after Cancel both windows are enabled again");
             Check(IsWindowEnabled(Item(1010)) != 0, "a refused colour records no undo step (the dial's redo is kept)");
+          }),
+          // Confirmed, the chooser's colour reaches the parameter on its 0..1 scale (checked in
+          // the last used values after OK).
+          Do([] { Mouse(WM_LBUTTONDOWN, ItemPoint(1082, 0, 0), true); }),
+          [] {
+            HWND chooser = OwnedWindow(Panel());
+            if (!chooser) return false;
+            // The chooser's red, green and blue fields (706 to 708).
+            char r[16] = {}, g[16] = {}, b[16] = {};
+            GetDlgItemTextA(chooser, 706, r, sizeof r);
+            GetDlgItemTextA(chooser, 707, g, sizeof g);
+            GetDlgItemTextA(chooser, 708, b, sizeof b);
+            Check(std::string(r) == "255" && std::string(g) == "127" && std::string(b) == "0",
+                  std::string("the chooser opens at the last used colour (1.0, 0.5, 0.0) as 255, 127, 0: ") + r + " " + g +
+                      " " + b);
+            SendMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            return true;
+          },
+          [] { return OwnedWindow(Panel()) == nullptr; },
+          Do([] {
+            Check(IsWindowEnabled(Panel()) && IsWindowEnabled(Item(1004)) && !IsWindowEnabled(Item(1010)),
+                  "a confirmed colour is an undo step");
           }),
           // The view "highlight selection" (third of the short list without a selection).
           Do([&] {
@@ -693,6 +917,18 @@ int main(int argc, char** argv) {
   Check(present == 9, "after OK the nine window values are in the registry (" + std::to_string(present) + ")");
   Check(ValueCount(std::string(kKey) + "\\LastUsed") == 24, "after OK the 24 last used values are in the registry");
   Check(LastUsedDouble("Radius") == 15.0, "the last used radius is 15");
+  Check(std::fabs(LastUsedDouble("ColorOutside_red") - 1.0) < 1e-12 &&
+            std::fabs(LastUsedDouble("ColorOutside_green") - 127.0 / 255.0) < 1e-12 &&
+            LastUsedDouble("ColorOutside_blue") == 0.0,
+        "the confirmed colour 255, 127, 0 is the outside colour (1.0, 127/255, 0.0)");
+
+  // Values read by their size whatever type they were stored with; a lone panel coordinate is
+  // used as stored; the live-preview byte goes back as it came.
+  const int32_t thirty = 30;
+  WriteValue(kKey, "Interface Position X", REG_BINARY, &thirty, 4);
+  DeleteValue("Interface Position Y");
+  const uint8_t five = 5;
+  WriteValue(kKey, "Interface FixedPreview", REG_BINARY, &five, 1);
 
   // ---- Cancel: the last used values open the dialog, Escape leaves them as they were ----
   HostDocument doc2 = Scene(false);
@@ -704,8 +940,12 @@ int main(int argc, char** argv) {
                                        Do([] {
                                          Check(Text(1013) == "15", "the dialog opens with the last used radius 15");
                                          Check(SendMessageA(Item(1085), BM_GETCHECK, 0, 0) == BST_UNCHECKED,
-                                               "the preview is live (fixed preview unchecked)");
-                                         SendMessageA(Item(1085), BM_CLICK, 0, 0);
+                                               "the preview is live (the stored byte 5 is not 0)");
+                                         RECT r;
+                                         GetWindowRect(Panel(), &r);
+                                         Check(r.left == 30 && r.top == 0,
+                                               "a lone stored x of 30 (a binary value) places the panel at (30, 0), got (" +
+                                                   std::to_string(r.left) + ", " + std::to_string(r.top) + ")");
                                          Type(1013, "40");
                                          SetFocus(Item(1013));
                                          PostMessageA(Item(1013), WM_KEYDOWN, VK_ESCAPE, 0);
@@ -717,8 +957,10 @@ int main(int argc, char** argv) {
   DWORD type = 0;
   std::vector<uint8_t> data;
   Check(ReadValue(kKey, "Preview Position X", type, data), "the window values are kept after Cancel too");
-  Check(ReadValue(kKey, "Interface FixedPreview", type, data) && type == REG_BINARY && data == std::vector<uint8_t>{0},
-        "the fixed-preview switch is stored as the live-preview byte 0");
+  Check(ReadValue(kKey, "Interface FixedPreview", type, data) && type == REG_BINARY && data == std::vector<uint8_t>{5},
+        "the live-preview byte 5 is written back unchanged");
+  const uint8_t zero = 0;
+  WriteValue(kKey, "Interface FixedPreview", REG_BINARY, &zero, 1);
 
   // ---- a document with a depth map: the depth controls are enabled and the preview follows
   // the focal point ----
@@ -727,6 +969,26 @@ int main(int argc, char** argv) {
       module.entry, doc3,
       {
           [] { return Panel() != nullptr; },
+          // Reset is one undo step of its own: the change after it is undone alone, one more
+          // undo restores every value the reset changed, and the change before it is a step
+          // of its own.
+          Do([] {
+            SetFocus(Item(IDOK));
+            const std::string facets = Text(1036);
+            Type(1036, "9");
+            SetFocus(Item(IDOK));
+            Command(1084, BN_CLICKED);
+            const bool reset = Text(1013) == "5" && Text(1036) == facets;
+            Type(1013, "30");
+            SetFocus(Item(IDOK));
+            Command(1004, BN_CLICKED);
+            Check(reset && Text(1013) == "5" && Text(1036) == facets,
+                  "an undo after reset takes back only the change made after it");
+            Command(1004, BN_CLICKED);
+            Check(Text(1013) == "15" && Text(1036) == "9", "one undo takes the whole reset back (radius 15, facets 9)");
+            Command(1004, BN_CLICKED);
+            Check(Text(1013) == "15" && Text(1036) == facets, "the change before the reset is a step of its own");
+          }),
           // The view "sharp zone" (seventh of the full list) marks where the focal point lies.
           Do([] { Choose(1009, 6); }),
           Until(
@@ -741,6 +1003,10 @@ int main(int argc, char** argv) {
                   "with a depth map the focus, invert and curve controls are enabled, additive and soften not");
             Check(SendMessageA(Item(1009), CB_GETCOUNT, 0, 0) == 7, "with a depth map the view list has 7 entries");
             Check(SendMessageA(Item(1085), BM_GETCHECK, 0, 0) == BST_CHECKED, "the fixed-preview switch is restored");
+            // Below the soft minimum 0: kept, not clamped.
+            Type(1031, "-5");
+            SetFocus(Item(IDOK));
+            Check(Text(1031) == "-5", "a focal point typed below its soft minimum is kept (-5), shows " + Text(1031));
             Type(1031, "0");
           }),
           Until(
@@ -750,12 +1016,15 @@ int main(int argc, char** argv) {
               },
               5000, "the preview follows the focal point (255 -> 0)"),
           Do([] {
+            SendMessageA(Item(1085), BM_CLICK, 0, 0); // live preview again: the byte becomes 1
             SetFocus(Item(1013));
             PostMessageA(Item(1013), WM_KEYDOWN, VK_RETURN, 0);
           }),
       });
   Check(depth.result == 0 && WrittenNumber(depth, "FOPO") == 0.0 && WrittenInteger(depth, "SHOW") == 7,
         "OK renders the depth map with the view and focal point chosen (result " + std::to_string(depth.result) + ")");
+  Check(ReadValue(kKey, "Interface FixedPreview", type, data) && data == std::vector<uint8_t>{1},
+        "unchecking fixed preview stores the live-preview byte 1");
 
   // ---- the About box ----
   {
