@@ -231,6 +231,49 @@ TEST(DrawToPreview, CheckerboardSquaresKeepTheirSizeInTheImage) {
   }
 }
 
+// Two colour planes and partly transparent pixels in each depth: a two-plane pixel shows its
+// second plane first; alpha (8-bit / 255, 16-bit / 32767, float as is) lays the value over the
+// board's square (208 at the top-left).
+TEST(DrawToPreview, TwoPlanesAndPartialAlpha) {
+  Output two(1, 1, 3, 8, 2, false);
+  two.Set<uint8_t>(0, 0, 0, 10);
+  two.Set<uint8_t>(0, 0, 1, 20);
+  for (const bool hostDisplay : {false, true}) {
+    std::vector<uint8_t> b(32 * 3, 99);
+    ASSERT_TRUE(DrawToPreviewBuffer(two.record, b.data(), 32, 1, hostDisplay));
+    EXPECT_EQ((std::vector<uint8_t>{b[0], b[1], b[2]}), (std::vector<uint8_t>{20, 10, 0})) << hostDisplay;
+  }
+  struct Case {
+    int32_t depth;
+    double value, alpha;
+    uint8_t expected;
+  } cases[] = {
+      {8, 100, 128, 153},      // (100 - 208) * 128 / 255 + 208
+      {8, 100, 255, 100},      {8, 100, 0, 208},
+      {16, 16384, 16384, 167}, // (127.5 - 208) * 16384 / 32767 + 208
+      {16, 16384, 32768, 127}, // alpha above 1 counts as 1
+      {32, 0.25, 0.5, 135},    // (63.75 - 208) * 0.5 + 208
+      {32, 0.25, 2.0, 63},     {32, 0.25, -1.0, 208},
+  };
+  for (const Case& c : cases) {
+    Output out(1, 1, c.depth == 8 ? 1 : c.depth == 16 ? 10 : 17, c.depth, 1, true);
+    if (c.depth == 8) {
+      out.Set<uint8_t>(0, 0, 0, uint8_t(c.value));
+      out.Set<uint8_t>(0, 0, 1, uint8_t(c.alpha));
+    } else if (c.depth == 16) {
+      out.Set<uint16_t>(0, 0, 0, uint16_t(c.value));
+      out.Set<uint16_t>(0, 0, 1, uint16_t(c.alpha));
+    } else {
+      out.Set<float>(0, 0, 0, float(c.value));
+      out.Set<float>(0, 0, 1, float(c.alpha));
+    }
+    std::vector<uint8_t> b(32 * 3, 99);
+    ASSERT_TRUE(DrawToPreviewBuffer(out.record, b.data(), 32, 1, false));
+    EXPECT_EQ(b[0], c.expected) << c.depth << " " << c.value << " alpha " << c.alpha;
+    EXPECT_EQ(b[2], c.expected) << c.depth << " " << c.value << " alpha " << c.alpha;
+  }
+}
+
 TEST(DrawToPreview, RefusesWithoutBufferDataOrKnownMode) {
   Output out(4, 4, 3, 8, 3, false);
   std::vector<uint8_t> b(32 * 4 * 3, 9);
@@ -256,6 +299,33 @@ TEST(PreviewPoint, CentredAndPannedImages) {
   EXPECT_DOUBLE_EQ(u, 0.1);
   EXPECT_DOUBLE_EQ(v, 0.5); // pan 0 from the bottom: the frame's top is row 300 of 600
   EXPECT_DOUBLE_EQ(TitleCoordinate(0.33333, 300, 2), 199.9);
+}
+
+// The pan's ends show the image's edges at the frame's edges, at every display ratio: pan 0 the
+// left edge and (the vertical pan counting from the bottom) the bottom edge; the largest pan
+// (proxy size - frame x ratio) the right and the top edge.
+TEST(PreviewPoint, PanEndsShowTheImageEdges) {
+  const FrameGeometry frame{10, 20, 300, 200};
+  for (const double ratio : {1.0, 0.5, 0.375, 2.0, 0.75, 2.0 / 3.0}) {
+    const int32_t inW = int32_t(900 * ratio), inH = int32_t(700 * ratio); // larger than the frame
+    const int32_t maxX = int32_t(inW - frame.width * ratio), maxY = int32_t(inH - frame.height * ratio);
+    const double dispW = int32_t(inW / ratio + 0.5), dispH = int32_t(inH / ratio + 0.5);
+    // One proxy pixel of the whole-pixel pan, and the rounding of the displayed size.
+    const double tu = (1.0 / ratio + 1.5) / dispW, tv = (1.0 / ratio + 1.5) / dispH;
+    const int32_t right = frame.left + frame.width, bottom = frame.top + frame.height;
+    double u, v;
+    PreviewToImagePoint(frame, inW, inH, ratio, 0, 0, frame.left, bottom, u, v);
+    EXPECT_NEAR(u, 0.0, tu) << ratio;
+    EXPECT_NEAR(v, 1.0, tv) << ratio;
+    PreviewToImagePoint(frame, inW, inH, ratio, maxX, maxY, right, frame.top, u, v);
+    EXPECT_NEAR(u, 1.0, tu) << ratio;
+    EXPECT_NEAR(v, 0.0, tv) << ratio;
+    // Half-way pans show the image's middle at the frame's centre.
+    PreviewToImagePoint(frame, inW, inH, ratio, maxX / 2, maxY / 2, frame.left + frame.width / 2,
+                        frame.top + frame.height / 2, u, v);
+    EXPECT_NEAR(u, 0.5, tu) << ratio;
+    EXPECT_NEAR(v, 0.5, tv) << ratio;
+  }
 }
 
 TEST(RenderTurn, InterruptedRendersGoCoarserAndEndWithAFullOne) {
@@ -417,6 +487,13 @@ TEST(Angle, TurnsDegreesAndDialPoints) {
   DialHandEnd(180, 50, 50, 10, x, y);
   EXPECT_EQ(x, 50);
   EXPECT_EQ(y, 60);
+  // The hand is drawn where a drag to its end puts the angle: pressing the hand's end point
+  // gives back the value (within the integer end point of a long hand), whole turns included.
+  for (const double value : {0.0, 30.0, 90.0, 135.0, 180.0, 225.0, 270.0, 315.0, 359.0, 45.5, 725.0, -30.0, -400.0}) {
+    DialHandEnd(value, 0, 0, 100000, x, y);
+    ASSERT_TRUE(AngleFromDialPoint(value, x, y, a)) << value;
+    EXPECT_NEAR(a, value, 0.002) << value;
+  }
 }
 
 TEST(PositionFields, TextKeptWhileItMeansThePoint) {
@@ -450,6 +527,10 @@ TEST(Placement, VirtualScreenClampAndFirstUse) {
   EXPECT_FALSE(IsGreySwatchMode(17));
   EXPECT_FALSE(IsGreySwatchMode(3));
   EXPECT_NEAR(SwatchGrey(1, 1, 1), 1.0, 1e-8);
+  // The published weights, each on its own component.
+  EXPECT_DOUBLE_EQ(SwatchGrey(1, 0, 0), 0.292687786);
+  EXPECT_DOUBLE_EQ(SwatchGrey(0, 1, 0), 0.552149646);
+  EXPECT_DOUBLE_EQ(SwatchGrey(0, 0, 1), 0.155162568);
 }
 
 RegistryData Data(uint32_t type, std::vector<uint8_t> bytes) { return RegistryData{type, std::move(bytes)}; }
