@@ -606,6 +606,9 @@ int main(int argc, char** argv) {
             RECT r;
             GetWindowRect(Panel(), &r);
             Check(r.left == 0 && r.top == 0, "a stored panel position left of the screen opens at the screen's edge");
+            GetWindowRect(Preview(), &r);
+            Check(r.left == 340 && r.top == 0 && r.right == 760 && r.bottom == 330,
+                  "the preview window opens at its stored place and size (340, 0, 420 x 330)");
             // Published window style bits: WS_POPUP 0x80000000, WS_CHILD 0x40000000, WS_CAPTION
             // 0x00C00000, WS_SYSMENU 0x00080000; WS_EX_DLGMODALFRAME 0x00000001.
             const uint32_t style = uint32_t(GetWindowLongPtrA(Panel(), GWL_STYLE));
@@ -965,6 +968,8 @@ int main(int argc, char** argv) {
   // ---- a document with a depth map: the depth controls are enabled and the preview follows
   // the focal point ----
   HostDocument doc3 = Scene(true);
+  POINT pickPoint{0, 0};
+  uint8_t pickColour[3] = {0, 0, 0};
   RunResult depth = RunWithScript(
       module.entry, doc3,
       {
@@ -1015,6 +1020,46 @@ int main(int argc, char** argv) {
                 return Difference(before, after) > 0.02;
               },
               5000, "the preview follows the focal point (255 -> 0)"),
+          // A colour picked from the preview: a right click on the swatch starts the pick under
+          // the pick cursor, the colour under the mouse in the preview becomes the outside colour
+          // (each byte / 255), and the left button's release ends it: the cursor is back and a
+          // later move over the grey margin changes nothing (checked in the last used values).
+          Do([&] {
+            SetFocus(Item(IDOK));
+            const ULONG_PTR cursor = GetClassLongPtrA(Panel(), GCLP_HCURSOR);
+            Mouse(WM_RBUTTONUP, ItemPoint(1082, 0, 0));
+            const bool picking = GetClassLongPtrA(Panel(), GCLP_HCURSOR) != cursor;
+            const Pixels client = Capture(ScreenRect(Preview(), true));
+            RECT frame;
+            GetWindowRect(GetDlgItem(Preview(), 1022), &frame);
+            MapWindowPoints(nullptr, Preview(), reinterpret_cast<POINT*>(&frame), 2);
+            bool found = false;
+            for (int y = frame.top + frame.bottom / 3; y < frame.bottom && y < client.h && !found; ++y)
+              for (int x = frame.left + frame.right / 3; x < frame.right && x < client.w && !found; ++x) {
+                const uint8_t* c = &client.rgb[(size_t(y) * client.w + x) * 3];
+                if (c[0] != c[1] && c[1] != c[2] && c[0] != c[2]) {
+                  found = true;
+                  pickPoint = POINT{x, y};
+                  std::memcpy(pickColour, c, 3);
+                }
+              }
+            PreviewMouse(WM_MOUSEMOVE, pickPoint);
+            PreviewMouse(WM_LBUTTONUP, pickPoint);
+            const bool restored = GetClassLongPtrA(Panel(), GCLP_HCURSOR) == cursor;
+            PreviewMouse(WM_MOUSEMOVE, POINT{frame.left + 2, frame.top + 2});
+            Check(found && picking && restored,
+                  "a pick from the preview runs under the pick cursor until the left button's release");
+          }),
+          Do([] {
+            // Sized below 100 pixels, the preview window grows back to 100 (the system keeps a
+            // captioned window at least its minimum tracking width, which may be wider).
+            SetWindowPos(Preview(), nullptr, 0, 0, 300, 40, SWP_NOMOVE | SWP_NOZORDER);
+            RECT r;
+            GetWindowRect(Preview(), &r);
+            Check(r.right - r.left == 300 && r.bottom - r.top == 100,
+                  "a preview window sized 300 x 40 grows back to 300 x 100, got " + std::to_string(r.right - r.left) +
+                      " x " + std::to_string(r.bottom - r.top));
+          }),
           Do([] {
             SendMessageA(Item(1085), BM_CLICK, 0, 0); // live preview again: the byte becomes 1
             SetFocus(Item(1013));
@@ -1025,6 +1070,17 @@ int main(int argc, char** argv) {
         "OK renders the depth map with the view and focal point chosen (result " + std::to_string(depth.result) + ")");
   Check(ReadValue(kKey, "Interface FixedPreview", type, data) && data == std::vector<uint8_t>{1},
         "unchecking fixed preview stores the live-preview byte 1");
+  char picked[96];
+  std::snprintf(picked, sizeof picked, " (%u, %u, %u at %ld, %ld)", pickColour[0], pickColour[1], pickColour[2],
+                long(pickPoint.x), long(pickPoint.y));
+  Check(std::fabs(LastUsedDouble("ColorOutside_red") - pickColour[0] / 255.0) < 1e-12 &&
+            std::fabs(LastUsedDouble("ColorOutside_green") - pickColour[1] / 255.0) < 1e-12 &&
+            std::fabs(LastUsedDouble("ColorOutside_blue") - pickColour[2] / 255.0) < 1e-12,
+        std::string("the colour picked from the preview is the outside colour") + picked);
+  int32_t height = 0;
+  Check(ReadValue(kKey, "Preview Position Height", type, data) && data.size() == 4 &&
+            (std::memcpy(&height, data.data(), 4), height == 100),
+        "the preview's restored height is stored (100)");
 
   // ---- the About box ----
   {
