@@ -1,7 +1,8 @@
 // The per-user settings store of the Windows build (the registry under HKEY_CURRENT_USER).
 // The native build has none and does not declare these. Reading never trusts the stored
 // data: it answers the value's type and bytes, refusing values larger than the caller's
-// limit; callers check type and size before using them.
+// limit; callers check the size (and a string's terminator) before using them, not the
+// type, so that a value stored with another type is still read by its bytes.
 #pragma once
 
 #if defined(_WIN32)

@@ -813,10 +813,28 @@ int main(int argc, char** argv) {
             Check(Text(1007) == "50%" && TitleNear(FrameCentre(30, 20), 180, 120, shown),
                   "at 50% the title shows the full-image point (180, 120)" + shown);
           }),
-          ZoomStep(1005),
-          ZoomStep(1005),
-          ZoomStep(1005),
-          ZoomStep(1005),
+          // Zooming in keeps the image point under the frame's centre there (the middle of the
+          // image, 120, 80), also past the size of the frame at 200% and 266.7%.
+          Sequence({ZoomStep(1005), Do([] {
+                      std::string shown;
+                      Check(Text(1007) == "100%" && TitleNear(FrameCentre(0, 0), 120, 80, shown),
+                            "at 100% the frame's centre shows the image's middle (120, 80)" + shown);
+                    })}),
+          Sequence({ZoomStep(1005), Do([] {
+                      std::string shown;
+                      Check(Text(1007) == "133.3%" && TitleNear(FrameCentre(0, 0), 120, 80, shown),
+                            "at 133.3% the frame's centre shows the image's middle (120, 80)" + shown);
+                    })}),
+          Sequence({ZoomStep(1005), Do([] {
+                      std::string shown;
+                      Check(Text(1007) == "200%" && TitleNear(FrameCentre(0, 0), 120, 80, shown),
+                            "at 200% the frame's centre shows the image's middle (120, 80)" + shown);
+                    })}),
+          Sequence({ZoomStep(1005), Do([] {
+                      std::string shown;
+                      Check(Text(1007) == "266.7%" && TitleNear(FrameCentre(0, 0), 120, 80, shown),
+                            "at 266.7% the frame's centre shows the image's middle (120, 80)" + shown);
+                    })}),
           // Dragging with the right button moves the image with the mouse: after a drag of
           // 40 right and 30 down at 266.7% the point under the mouse lies 15 and 11.25 image
           // pixels further left and up.
