@@ -655,6 +655,18 @@ int main(int argc, char** argv) {
             Check(Text(1013) == "15", "two redos restore 15");
             Check(!IsWindowEnabled(Item(1010)), "nothing left to redo");
           }),
+          // A trackbar message that changes nothing (a click on the thumb) records nothing and
+          // leaves the next drag free to record its own step.
+          Do([] {
+            HWND t = Item(1011);
+            SetFocus(t);
+            SendMessageA(Panel(), WM_HSCROLL, MAKEWPARAM(TB_THUMBTRACK, 1500), reinterpret_cast<LPARAM>(t));
+            Drag(1011, {1550});
+            const bool dragged = Text(1013) == "15.5";
+            SetFocus(Item(IDOK));
+            Command(1004, BN_CLICKED);
+            Check(dragged && Text(1013) == "15", "after a click that changes nothing, a drag is its own undo step");
+          }),
           Until(
               [&] {
                 after = Capture(ScreenRect(Preview(), true));
