@@ -3,10 +3,13 @@
 // document through its Start selector with the host asking for the dialog; a thread timer,
 // dispatched by the dialog's own message loop, plays the user: it changes controls by
 // message and checks that the parameters and the preview follow, that a trackbar drag is one
-// undo step, that undo and redo restore values, that a preset is saved, listed, loaded and
-// deleted, and ends the dialog with Enter (OK) or Escape (Cancel, -128); on a document with a
-// depth map the depth controls are enabled and the preview follows the focal point.
-// Afterwards the registry holds the window values and, only after OK, the last used values.
+// undo step, that undo and redo restore values (reset as one step), that a preset is saved,
+// replaced, listed, loaded and deleted, that the preview zooms about its centre, pans with the
+// mouse and names the image point under it in its title, that a colour chosen or picked from
+// the preview reaches the parameter, and ends the dialog with Enter (OK) or Escape (Cancel,
+// -128); on a document with a depth map the depth controls are enabled and the preview follows
+// the focal point. Afterwards the registry holds the window values and, only after OK, the
+// last used values; stored values are read by their size whatever their type.
 // A screenshot of the panel and the preview is written to dialog.png in the working folder.
 //
 //   dialog_wine_test MODULE
