@@ -274,6 +274,38 @@ TEST(DrawToPreview, TwoPlanesAndPartialAlpha) {
   }
 }
 
+// Colour planes and alpha from the record's layer description, limited by the image mode: the
+// grey modes 1, 10 and 17 to one plane, the RGB-like modes 3, 7, 11, 14 and 16 to three; any
+// other mode cannot be shown.
+TEST(DrawToPreview, PlanesFromLayerDescriptionAndMode) {
+  struct Case {
+    int16_t mode, planes, layer, nonLayer, mask;
+    int32_t colours;
+    bool alpha, valid;
+  } cases[] = {
+      {3, 3, 0, 3, 0, 3, false, true},  {3, 4, 3, 0, 1, 3, true, true},   {3, 3, 3, 0, 1, 3, false, true},
+      {3, 3, 0, 0, 0, 3, false, true},  {3, 5, 3, 0, 1, 3, true, true},   {16, 4, 4, 0, 0, 3, false, true},
+      {7, 3, 0, 3, 0, 3, false, true},  {11, 3, 0, 3, 0, 3, false, true}, {14, 3, 0, 3, 0, 3, false, true},
+      {1, 2, 1, 0, 1, 1, true, true},   {10, 1, 0, 1, 0, 1, false, true}, {17, 3, 0, 3, 0, 1, false, true},
+      {3, 2, 0, 2, 0, 2, false, true},  {3, 3, 0, 2, 0, 2, false, true},  {1, 2, 0, 1, 0, 1, false, true},
+      {2, 1, 0, 1, 0, 1, false, false}, {4, 4, 0, 4, 0, 3, false, false},
+      {8, 2, 0, 2, 0, 2, false, false}, {9, 3, 0, 3, 0, 3, false, false}, {0, 1, 0, 1, 0, 1, false, false},
+  };
+  for (const Case& c : cases) {
+    FilterRecord r{};
+    r.imageMode = c.mode;
+    r.planes = c.planes;
+    r.inLayerPlanes = c.layer;
+    r.inNonLayerPlanes = c.nonLayer;
+    r.inTransparencyMask = c.mask;
+    const PreviewPlanes p = PreviewPlanesOf(r);
+    EXPECT_EQ(p.valid, c.valid) << "mode " << c.mode << " planes " << c.planes;
+    if (!c.valid) continue;
+    EXPECT_EQ(p.colours, c.colours) << "mode " << c.mode << " planes " << c.planes;
+    EXPECT_EQ(p.alpha, c.alpha) << "mode " << c.mode << " planes " << c.planes;
+  }
+}
+
 TEST(DrawToPreview, RefusesWithoutBufferDataOrKnownMode) {
   Output out(4, 4, 3, 8, 3, false);
   std::vector<uint8_t> b(32 * 4 * 3, 9);
