@@ -839,24 +839,53 @@ TEST(PelidornTool, TerminateWhileWritingLeavesNoTemporaryFile) {
     if (!caught) GTEST_SKIP() << "the output was written before it could be interrupted";
 }
 
+// A value outside the dialog's range is warned about with the value the plug-in uses: the
+// image rendered with it is the image rendered with the warned value, and a list (whose
+// plug-in ignores an index outside the list and keeps its selection) records that value too.
 TEST(PelidornTool, OutOfRangeValuesAreWarnedAboutWithTheValueUsed) {
     const std::string input = Write(Scene(FileFormat::Png, 1, false, 8), "range.png");
+    Image depth = Scene(FileFormat::Png, 1, false, 8);
+    for (size_t i = 0; i < depth.samples.size(); ++i) depth.samples[i] = uint8_t(i * 7);
+    const std::string depthMap = Write(depth, "range_depth.png");
     struct Row {
         const char* arg;
+        bool depthMap;  // --selection: the depth map, whose view list has seven entries
         const char* given;
         const char* used;
+        bool list;
     };
     const Row rows[] = {
-        {"RADI=-1", "RADI=-1", "RADI=0"},    {"IRRF=-5", "IRRF=-5", "IRRF=0"}, {"SHOW=7", "SHOW=7", "SHOW=4"},
-        {"OUIM=9", "OUIM=9", "OUIM=4"},      {"IRFA=1000", "IRFA=1000", "IRFA=1000"},
-        {"RADI=5000", "RADI=5000", "RADI=1000"}, {"IRFA=5000", "IRFA=5000", "IRFA=1000"},
+        {"RADI=-1", false, "RADI=-1", "RADI=0", false},
+        {"IRRF=-5", false, "IRRF=-5", "IRRF=0", false},
+        {"IRFA=1000", false, "IRFA=1000", "IRFA=1000", false},
+        {"RADI=5000", false, "RADI=5000", "RADI=1000", false},
+        {"IRFA=5000", false, "IRFA=5000", "IRFA=1000", false},
+        {"SHOW=7", false, "SHOW=7", "SHOW=1", true},
+        {"SHOW=0", false, "SHOW=0", "SHOW=1", true},
+        {"OUIM=9", false, "OUIM=9", "OUIM=2", true},
+        {"SHOW=8", true, "SHOW=8", "SHOW=1", true},
+        {"SEIS=5", true, "SEIS=5", "SEIS=1", true},
+        // SEIS=5 leaves the depth map: SHOW=7 is in its list.
+        {"SEIS=5 SHOW=7", true, "SEIS=5", "SEIS=1", true},
     };
+    const std::string a = TempDir() + "/range_a.png", b = TempDir() + "/range_b.png";
     for (const Row& row : rows) {
-        const ToolRun r = Pelidorn(input + " " + TempDir() + "/range_out.png " + row.arg + " --quiet");
-        EXPECT_EQ(r.code, 0) << row.arg << ": " << r.err;
+        SCOPED_TRACE(row.arg);
+        const std::string selection = row.depthMap ? " --selection " + depthMap : "";
+        const ToolRun r = Pelidorn(input + " " + a + " " + row.arg + selection + " --print-values --quiet");
+        EXPECT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_NE(r.err.find(std::string(row.given) + " is outside"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(std::string("uses ") + row.used + "\n"), std::string::npos) << r.err;
+        if (row.list) {
+            EXPECT_NE(("\n" + r.out).find(std::string("\n") + row.used + "\n"), std::string::npos) << r.out;
+        }
+        std::string usedArgs = row.arg;
+        const size_t at = usedArgs.find(row.given);
+        usedArgs.replace(at, std::strlen(row.given), row.used);
+        const ToolRun u = Pelidorn(input + " " + b + " " + usedArgs + selection + " --quiet");
+        ASSERT_EQ(u.code, 0) << u.err;
+        EXPECT_EQ(Read(a).samples, Read(b).samples) << "rendered with " << usedArgs;
     }
     for (const char* quiet : {"RADI=300", "IRFA=15", "SHOW=4", "OUCR=1"}) {
         const ToolRun r = Pelidorn(input + " " + TempDir() + "/range_out.png " + quiet + " --quiet");

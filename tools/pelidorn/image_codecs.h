@@ -21,6 +21,12 @@ bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, uint64
 // malformed to find it is kept as it is.
 void DropExifThumbnail(std::vector<uint8_t>& exif);
 
+// The readers take an open file that can be sought (a pipe's data is copied first), at its
+// start, and leave closing it to the caller.
+
+// The length of an open file in bytes; 0 when it cannot be told.
+uint64_t FileLength(FILE* f);
+
 // PNG (image_png.cpp): the fast reader for the common files, libpng for the rest; the writer
 // compresses bands of rows on all cores.
 bool ReadPng(FILE* f, Image& image, std::string& error, uint64_t limit);
@@ -31,7 +37,8 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit);
 bool WriteJpeg(FILE* f, const Image& image, std::string& error, const WriteOptions& options);
 
 // TIFF (image_tiff.cpp) through libtiff's scanline interface.
-bool ReadTiff(const std::string& path, Image& image, std::string& error, uint64_t limit);
+// `name` is used in libtiff's messages only.
+bool ReadTiff(FILE* f, const std::string& name, Image& image, std::string& error, uint64_t limit);
 bool WriteTiff(const std::string& path, const Image& image, std::string& error);
 
 }  // namespace pelidorn::codec

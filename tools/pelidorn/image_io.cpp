@@ -8,6 +8,9 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include <sys/stat.h>
 
 #include "tools/pelidorn/image_codecs.h"
 
@@ -73,6 +76,11 @@ void DropExifThumbnail(std::vector<uint8_t>& exif) {
     std::fill_n(exif.begin() + std::ptrdiff_t(next), 4, uint8_t(0));
 }
 
+uint64_t FileLength(FILE* f) {
+    struct stat st {};
+    return fstat(fileno(f), &st) == 0 && st.st_size > 0 ? uint64_t(st.st_size) : 0;
+}
+
 }  // namespace codec
 
 uint64_t AvailableMemory() {
@@ -111,6 +119,47 @@ const char* FormatExtensions(FileFormat format) {
     return format == FileFormat::Png ? ".png" : format == FileFormat::Tiff ? ".tif or .tiff" : ".jpg or .jpeg";
 }
 
+namespace {
+
+// A pipe, FIFO or character device can be read once only and not sought: its data is copied
+// whole, once, into an unnamed temporary file that the readers then take like any file. At
+// most `bound` bytes are taken (a file larger than the pixels may be cannot be one the
+// readers would accept).
+FILE* CopyStream(FILE* f, uint64_t bound, std::string& error) {
+    FILE* copy = std::tmpfile();
+    if (!copy) {
+        error = std::string("cannot read a pipe or device (no temporary file for its data: ") + std::strerror(errno) + ")";
+        return nullptr;
+    }
+    std::vector<char> buffer(size_t(1) << 16);
+    uint64_t total = 0;
+    for (;;) {
+        const size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
+        if (n == 0) break;
+        total += n;
+        if (total > bound) {
+            std::fclose(copy);
+            error = "the pipe or device gives more than " + std::to_string(bound >> 20) +
+                    " MiB, more than any image the memory can hold";
+            return nullptr;
+        }
+        if (std::fwrite(buffer.data(), 1, n, copy) != n) {
+            error = std::string("cannot read a pipe or device (its temporary copy: ") + std::strerror(errno) + ")";
+            std::fclose(copy);
+            return nullptr;
+        }
+    }
+    if (std::ferror(f) || std::fflush(copy) != 0) {
+        error = std::string("cannot read: ") + std::strerror(errno);
+        std::fclose(copy);
+        return nullptr;
+    }
+    std::rewind(copy);
+    return copy;
+}
+
+}  // namespace
+
 bool ReadImage(const std::string& path, Image& image, std::string& error, const ReadOptions& options) {
     const uint64_t limit = options.memoryLimit;
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -118,30 +167,49 @@ bool ReadImage(const std::string& path, Image& image, std::string& error, const 
         error = std::string("cannot open: ") + std::strerror(errno);
         return false;
     }
-    unsigned char magic[8] = {};
-    const size_t n = std::fread(magic, 1, sizeof magic, f);
-    bool ok;
-    static const unsigned char kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-    if (n >= 8 && std::memcmp(magic, kPngSignature, 8) == 0) {
-        ok = codec::ReadPng(f, image, error, limit);
+    struct stat st {};
+    if (fstat(fileno(f), &st) != 0) {
+        error = std::string("cannot read: ") + std::strerror(errno);
         std::fclose(f);
-    } else if (n >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) {
-        std::rewind(f);
-        ok = codec::ReadJpeg(f, image, error, limit);
-        std::fclose(f);
-    } else if (n >= 4 && ((magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M'))) {
-        std::fclose(f);
-        ok = codec::ReadTiff(path, image, error, limit);
-    } else {
-        std::fclose(f);
-        error = "not a PNG, JPEG or TIFF file";
         return false;
     }
-    if (ok && (image.width <= 0 || image.height <= 0)) {
+    if (S_ISDIR(st.st_mode)) {
+        std::fclose(f);
+        error = "a folder, not an image file";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // Compressed data is smaller than its pixels, and stored pixels are the pixels: more
+        // than the pixels may take (and 64 MiB of metadata) is no image the readers accept.
+        const uint64_t available = AvailableMemory();
+        const uint64_t pixels = limit ? limit : available ? available : uint64_t(1) << 40;
+        FILE* copy = CopyStream(f, pixels + (uint64_t(64) << 20), error);
+        std::fclose(f);
+        if (!copy) return false;
+        f = copy;
+    }
+    unsigned char magic[8] = {};
+    const size_t n = std::fread(magic, 1, sizeof magic, f);
+    std::rewind(f);
+    static const unsigned char kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+    bool ok;
+    if (n >= 8 && std::memcmp(magic, kPngSignature, 8) == 0) {
+        ok = codec::ReadPng(f, image, error, limit);
+    } else if (n >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) {
+        ok = codec::ReadJpeg(f, image, error, limit);
+    } else if (n >= 4 && ((magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M'))) {
+        ok = codec::ReadTiff(f, path, image, error, limit);
+    } else {
+        error = "not a PNG, JPEG or TIFF file";
+        ok = false;
+    }
+    std::fclose(f);
+    if (!ok) return false;
+    if (image.width <= 0 || image.height <= 0) {
         error = "the image is empty";
         return false;
     }
-    return ok;
+    return true;
 }
 
 bool WriteImage(const std::string& path, const Image& image, std::string& error, const WriteOptions& options) {

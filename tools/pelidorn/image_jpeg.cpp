@@ -80,6 +80,22 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
         jpeg_destroy_decompress(&info);
         return false;
     }
+    // Huffman coding spends at least a bit on every 8x8 block of the first scan (its DC code;
+    // a sequential scan also its end-of-block code), and that scan is in the file: data
+    // shorter than that cannot hold the image, and a few bytes claiming a large one take no
+    // memory for it. (Arithmetic coding can spend less than a bit on a block: not bounded.)
+    if (!info.arith_code) {
+        uint64_t blocks = 0;
+        for (int i = 0; i < info.comps_in_scan; ++i)
+            blocks += uint64_t(info.cur_comp_info[i]->width_in_blocks) * info.cur_comp_info[i]->height_in_blocks;
+        const uint64_t length = FileLength(f);
+        if (length && length * 8 < blocks) {
+            error = "not a readable JPEG file (its image data is too short for " + std::to_string(info.image_width) +
+                    "x" + std::to_string(info.image_height) + " pixels)";
+            jpeg_destroy_decompress(&info);
+            return false;
+        }
+    }
     for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
         if (m->marker == JPEG_APP0 + 1 && m->data_length > sizeof kExifHeader &&
             std::memcmp(m->data, kExifHeader, sizeof kExifHeader) == 0) {
@@ -102,7 +118,8 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     image.alpha = false;
     image.bits = 8;
     image.samples.resize(image.rowBytes() * image.height);
-    while (info.output_scanline < info.output_height) {
+    // Rows after the data has run out are made up by the decoder: the file is refused at once.
+    while (info.output_scanline < info.output_height && !err.missingBits) {
         JSAMPROW row = image.samples.data() + image.rowBytes() * info.output_scanline;
         jpeg_read_scanlines(&info, &row, 1);
     }

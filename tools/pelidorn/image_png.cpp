@@ -119,9 +119,10 @@ bool ReadPngLibpng(FILE* f, Image& image, std::string& error, uint64_t limit) {
     for (int pass = 0; pass < passes; ++pass)
         for (int y = 0; y < image.height; ++y)
             png_read_row(png, image.samples.data() + image.rowBytes() * size_t(y), nullptr);
-    // The chunks after the image data are checked, not kept (an eXIf there is read by the fast
-    // reader only).
-    png_read_end(png, nullptr);
+    // The chunks after the image data are checked; of them only an Exif block is kept (PNG
+    // allows it after the image data, and a camera's orientation is in it).
+    png_read_end(png, info);
+    if (image.exif.empty()) ReadPngExif(png, info, image);
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
 }
@@ -187,6 +188,38 @@ void UnfilterRow(int type, uint8_t* cur, const uint8_t* prev, size_t n, size_t b
     }
 }
 
+// Deflate shrinks data at most 1032 to 1: image data shorter than that cannot hold the
+// filtered rows the header claims (the exact count: a filter byte and the packed samples of
+// every row of every interlace pass), and a few bytes claiming a large image take no memory
+// for them, whichever reader goes on. A header libpng would refuse, or one over the size
+// limit (which names the reason itself), is left to the readers.
+bool EnoughImageData(const uint8_t* ihdr, uint64_t imageData, std::string& error) {
+    const uint32_t width = Get32(ihdr), height = Get32(ihdr + 4);
+    const int depth = ihdr[8], type = ihdr[9], interlace = ihdr[12];
+    const int channels = type == 0 ? 1 : type == 2 ? 3 : type == 3 ? 1 : type == 4 ? 2 : type == 6 ? 4 : 0;
+    if (!channels || (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) || interlace > 1) return true;
+    if (width == 0 || height == 0 || width > uint32_t(kMaxImageSide) || height > uint32_t(kMaxImageSide)) return true;
+    const uint64_t bitsPerPixel = uint64_t(channels) * depth;
+    auto filtered = [&](uint64_t w, uint64_t h) { return w && h ? h * (1 + (w * bitsPerPixel + 7) / 8) : 0; };
+    uint64_t bytes = 0;
+    if (!interlace) {
+        bytes = filtered(width, height);
+    } else {
+        // Adam7: the start and step of each pass, across and down.
+        static const int kPass[7][4] = {{0, 8, 0, 8}, {4, 8, 0, 8}, {0, 4, 4, 8}, {2, 4, 0, 4},
+                                        {0, 2, 2, 4}, {1, 2, 0, 2}, {0, 1, 1, 2}};
+        for (const auto& p : kPass) {
+            const uint64_t w = width > uint32_t(p[0]) ? (width - p[0] + p[1] - 1) / p[1] : 0;
+            const uint64_t h = height > uint32_t(p[2]) ? (height - p[2] + p[3] - 1) / p[3] : 0;
+            bytes += filtered(w, h);
+        }
+    }
+    if (imageData * 1040 >= bytes) return true;
+    error = "not a readable PNG file (its image data is too short for " + std::to_string(width) + "x" +
+            std::to_string(height) + " pixels)";
+    return false;
+}
+
 bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused, uint64_t limit) {
     refused = false;
     if (std::fseek(f, 0, SEEK_END) != 0) return false;
@@ -197,6 +230,11 @@ bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused, uint6
     // libpng takes a chunk's declared length in memory before it reads the chunk: a few
     // hostile bytes declaring 2 GiB would get it. Every chunk up to IEND must fit in the file,
     // whichever reader goes on.
+    // The same walk finds the header, the length of the image data and an animation.
+    const uint8_t* header = nullptr;
+    uint64_t imageData = 0;
+    uint32_t frames = 0;
+    bool frameData = false;
     for (size_t c = 8; c + 8 <= file.size();) {
         const uint64_t size = Get32(&file[c]);
         if (size + 12 > file.size() - c) {
@@ -205,8 +243,25 @@ bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused, uint6
             refused = true;
             return false;
         }
-        if (std::memcmp(&file[c + 4], "IEND", 4) == 0) break;
+        const uint8_t* type = &file[c + 4];
+        if (std::memcmp(type, "IEND", 4) == 0) break;
+        if (std::memcmp(type, "IHDR", 4) == 0 && size == 13 && !header) header = type + 4;
+        if (std::memcmp(type, "IDAT", 4) == 0) imageData += size;
+        if (std::memcmp(type, "acTL", 4) == 0 && size == 8) frames = std::max<uint32_t>(1, Get32(type + 4));
+        if (std::memcmp(type, "fdAT", 4) == 0) frameData = true;
         c += size + 12;
+    }
+    // An animation would be written as a still of its first frame (or of the image shown
+    // where animations are not, which need not be a frame at all): the others would be lost.
+    if (frames > 1 || (frames && frameData)) {
+        error = "animated PNG files are not supported (this one has " + std::to_string(frames) +
+                (frames == 1 ? " frame" : " frames") + "; save the frame to blur as a file of its own)";
+        refused = true;
+        return false;
+    }
+    if (header && !EnoughImageData(header, imageData, error)) {
+        refused = true;
+        return false;
     }
     size_t at = 8;
     uint32_t width = 0, height = 0;

@@ -3,10 +3,12 @@
 
 #include <tiffio.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
-#include <filesystem>
 #include <memory>
+
+#include <unistd.h>
 
 namespace pelidorn::codec {
 
@@ -28,11 +30,18 @@ struct TiffCloser {
 
 }  // namespace
 
-bool ReadTiff(const std::string& path, Image& image, std::string& error, uint64_t limit) {
+bool ReadTiff(FILE* f, const std::string& name, Image& image, std::string& error, uint64_t limit) {
     TIFFSetErrorHandler(TiffErrorHandler);
     TIFFSetWarningHandler(TiffWarningHandler);
     tiffMessage.clear();
-    std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpen(path.c_str(), "r"));
+    // libtiff reads through a descriptor of its own (it closes it), from the file's start.
+    const int fd = dup(fileno(f));
+    if (fd < 0 || lseek(fd, 0, SEEK_SET) != 0) {
+        if (fd >= 0) close(fd);
+        error = std::string("cannot read: ") + std::strerror(errno);
+        return false;
+    }
+    std::unique_ptr<TIFF, TiffCloser> tif(TIFFFdOpen(fd, name.c_str(), "r"));
     if (!tif) {
         error = "not a readable TIFF file" + (tiffMessage.empty() ? "" : " (" + tiffMessage + ")");
         return false;
@@ -91,17 +100,21 @@ bool ReadTiff(const std::string& path, Image& image, std::string& error, uint64_
         return false;
     }
     if (!SizeAllowed(width, height, uint64_t(spp) * (bits / 8), limit, error)) return false;
-    if (compression == COMPRESSION_NONE) {
-        // Stored as they are, the rows must fit in the file: a few bytes claiming a large
-        // image take no memory for it. (libtiff makes up strip sizes for a file whose own
-        // are implausible, so the file's length is the measure.)
-        std::error_code failed;
-        const uintmax_t length = std::filesystem::file_size(path, failed);
-        if (!failed && length < uint64_t(width) * height * spp * (bits / 8)) {
-            error = "not a readable TIFF file (its image data is too short for " + std::to_string(width) + "x" +
-                    std::to_string(height) + " pixels)";
-            return false;
-        }
+    // The rows must fit in the file at the most its compression can shrink them: a few bytes
+    // claiming a large image take no memory for it. (libtiff makes up strip sizes for a file
+    // whose own are implausible, so the file's length is the measure.) Stored rows take their
+    // size; PackBits makes at most 128 bytes of 2; an LZW code of at least 9 bits yields at most
+    // 4096 bytes; deflate shrinks at most 1032 to 1. Other compressions are not bounded here.
+    uint64_t ratio = 0;
+    if (compression == COMPRESSION_NONE) ratio = 1;
+    else if (compression == COMPRESSION_PACKBITS) ratio = 64;
+    else if (compression == COMPRESSION_LZW) ratio = 4096 * 8 / 9 + 1;
+    else if (compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE) ratio = 1040;
+    const uint64_t length = FileLength(f);
+    if (ratio && length && length * ratio < uint64_t(width) * height * spp * (bits / 8)) {
+        error = "not a readable TIFF file (its image data is too short for " + std::to_string(width) + "x" +
+                std::to_string(height) + " pixels)";
+        return false;
     }
     uint32_t profileLength = 0;
     void* profile = nullptr;
