@@ -769,6 +769,7 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         {dir + "/cut.tif", dir + "/out.tif", 1, "TIFF"},
         {good, dir + "/no/such/folder/out.png", 1, "does not exist"},
         {good, dir + "/folder.png", 1, "not a regular file"},
+        {dir + "/folder.png", out, 1, "a folder, not an image file"},
     };
     for (const Row& row : rows) {
         WriteFile(row.output.find("no/such") == std::string::npos && row.output != dir + "/folder.png" ? row.output : out,
@@ -1485,7 +1486,7 @@ TEST(PelidornTool, PipesAndFifosReadLikeTheirFile) {
     WriteLibPng(dir + "/interlaced.png", interlaced);
     const std::string inputs[] = {Write(Scene(FileFormat::Png, 3, true, 16), "fifo_in.png"), dir + "/interlaced.png",
                                   Write(Scene(FileFormat::Jpeg, 3, false, 8), "fifo_in.jpg"),
-                                  Write(Scene(FileFormat::Tiff, 1, true, 32), "fifo_in.tif")};
+                                  Write(Scene(FileFormat::Tiff, 1, true, 32, 160, 120), "fifo_in.tif")};  // 150 KiB
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input);
         const std::string ext = input.substr(input.rfind('.'));
@@ -1506,6 +1507,38 @@ TEST(PelidornTool, PipesAndFifosReadLikeTheirFile) {
         EXPECT_TRUE(WIFEXITED(piped) && WEXITSTATUS(piped) == 0) << ReadFile(dir + "/err.txt");
         EXPECT_EQ(ReadFile(dir + "/pipe_out" + ext), expected);
     }
+}
+
+// A pipe or device is copied once, up to the most the pixels may take (and 64 MiB of
+// metadata): an endless one is refused once that much has come, not read until the disk is
+// full. The writer counts what it could hand over before the reader gave up.
+TEST(PelidornTool, EndlessPipeIsRefusedAfterTheBound) {
+    const std::string fifo = Fresh("endless") + "/zeros";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int counted[2];
+    ASSERT_EQ(pipe(counted), 0);
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        alarm(60);
+        std::signal(SIGPIPE, SIG_IGN);
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        std::vector<char> zeros(size_t(1) << 16, 0);
+        uint64_t total = 0;
+        for (ssize_t n; fd >= 0 && (n = write(fd, zeros.data(), zeros.size())) > 0;) total += uint64_t(n);
+        if (write(counted[1], &total, sizeof total) < 0) {}
+        _exit(0);
+    }
+    close(counted[1]);
+    const ChildRead r = ReadInChild(fifo, uint64_t(1) << 20);
+    uint64_t total = 0;
+    EXPECT_EQ(read(counted[0], &total, sizeof total), ssize_t(sizeof total));
+    close(counted[0]);
+    waitpid(writer, nullptr, 0);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("more than 65 MiB"), std::string::npos) << r.error;
+    EXPECT_GT(total, uint64_t(65) << 20);
+    EXPECT_LT(total, uint64_t(66) << 20) << "read on past the bound";
 }
 
 // An OUTPUT that cannot be made fails before the render, with one line that names why: the
