@@ -297,6 +297,8 @@ TEST(PelidornTool, ErrorsAreOneLineAndNonZero) {
     Image small = Scene(FileFormat::Png, 1, false, 8, 10, 10);
     const std::string smallMask = Write(small, "small_mask.png");
     const std::string rgbMask = Write(Scene(FileFormat::Png, 3, false, 8), "rgb_mask.png");
+    const std::string flatMask = Write(Scene(FileFormat::Png, 1, false, 8, 40, 10), "flat_mask.png");
+    const std::string narrowMask = Write(Scene(FileFormat::Png, 1, false, 8, 10, 30), "narrow_mask.png");
     std::ofstream(TempDir() + "/garbage.png") << "not an image";
     const Row rows[] = {
         {input + " " + output + " FOO=1", 2, "FOO"},
@@ -305,6 +307,8 @@ TEST(PelidornTool, ErrorsAreOneLineAndNonZero) {
         {input + " " + output + " GACO=maybe", 2, "GACO"},
         {input + " " + output + " RADI=1 RADI=2", 2, "RADI"},
         {input + " " + output + " --selection " + smallMask, 1, "10x10"},
+        {input + " " + output + " --selection " + flatMask, 1, "40x10"},
+        {input + " " + output + " --selection " + narrowMask, 1, "10x30"},
         {input + " " + output + " --selection " + rgbMask, 1, "8-bit gray"},
         {input + " " + TempDir() + "/out.tif", 2, "PNG"},
         {TempDir() + "/missing.png " + output, 1, "missing.png"},
@@ -446,6 +450,7 @@ struct PngRead {
     int width = 0, height = 0, bitDepth = 0, colorType = 0;
     std::vector<uint8_t> pixels;
     std::vector<uint8_t> icc;
+    std::string iccName;
     png_fixed_point gamma = 0;
     int srgb = -1;
     std::vector<uint8_t> exif;
@@ -467,7 +472,10 @@ PngRead ReadLibPng(const std::string& path) {
     int compression;
     png_bytep profile;
     png_uint_32 length;
-    if (png_get_iCCP(png, info, &name, &compression, &profile, &length)) r.icc.assign(profile, profile + length);
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length)) {
+        r.icc.assign(profile, profile + length);
+        r.iccName = name;
+    }
     png_get_gAMA_fixed(png, info, &r.gamma);
     int intent;
     if (png_get_sRGB(png, info, &intent)) r.srgb = intent;
@@ -1039,13 +1047,18 @@ TEST(PelidornTool, ColourMetadataAndOrientationGoFromInputToOutput) {
     WriteLibPng(dir + "/icc.png", png);
     PngSpec srgb = png;
     srgb.icc.clear();
-    srgb.srgb = PNG_sRGB_INTENT_PERCEPTUAL;
+    srgb.srgb = PNG_sRGB_INTENT_SATURATION;  // not 0: an intent lost on the way would show
     WriteLibPng(dir + "/srgb.png", srgb);
-    for (const char* name : {"icc", "srgb"}) {
+    // Both readers: stored rows (the fast one) and interlaced (libpng's).
+    png.interlaced = srgb.interlaced = true;
+    WriteLibPng(dir + "/icc_interlaced.png", png);
+    WriteLibPng(dir + "/srgb_interlaced.png", srgb);
+    for (const char* name : {"icc", "srgb", "icc_interlaced", "srgb_interlaced"}) {
         const ToolRun r = Pelidorn(dir + "/" + name + ".png " + dir + "/" + name + "_out.png RADI=2 --quiet");
         ASSERT_EQ(r.code, 0) << r.err;
         const PngRead in = ReadLibPng(dir + "/" + name + ".png"), out = ReadLibPng(dir + "/" + name + "_out.png");
         EXPECT_EQ(out.icc, in.icc) << name;
+        EXPECT_EQ(out.iccName, in.iccName) << name;
         EXPECT_EQ(out.gamma, in.gamma) << name;
         EXPECT_EQ(out.srgb, in.srgb) << name;
     }
@@ -1252,6 +1265,9 @@ TEST(PelidornTool, PngFilesOfLibpngReadExactlyAndCorruptOnesAreRefused) {
                 for (size_t i = 0; i + 1 < expected.size(); i += 2) std::swap(expected[i], expected[i + 1]);
             EXPECT_EQ(im.samples, expected) << bits << " bits, colour type " << type << ", interlaced " << interlaced;
             EXPECT_EQ(im.channels(), channels);
+            // Bytes after the end chunk (some programs leave them) are not read.
+            WriteFile(path, ReadFile(path) + std::string(16, '\xff'));
+            EXPECT_EQ(Read(path).samples, expected) << "with bytes after the end";
         }
     // One flipped byte in the pixel data: refused with one line (the CRC no longer matches).
     const std::string path = Write(Scene(FileFormat::Png, 3, false, 8), "corrupt.png");
