@@ -26,6 +26,9 @@ endif()
 
 add_library(pelidorn_host STATIC
   ${CMAKE_CURRENT_LIST_DIR}/pelidorn/image_io.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pelidorn/image_png.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pelidorn/image_jpeg.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pelidorn/image_tiff.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pelidorn/document.cpp)
 target_link_libraries(pelidorn_host PUBLIC pelidorn_harness PNG::PNG TIFF::TIFF JPEG::JPEG ZLIB::ZLIB ${PEL_LIBDEFLATE} Threads::Threads)
 target_include_directories(pelidorn_host PUBLIC ${PEL_LIBDEFLATE_INCLUDE})

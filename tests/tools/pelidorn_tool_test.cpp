@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <tiffio.h>
 #include <zlib.h>
@@ -296,6 +297,8 @@ TEST(PelidornTool, ErrorsAreOneLineAndNonZero) {
     Image small = Scene(FileFormat::Png, 1, false, 8, 10, 10);
     const std::string smallMask = Write(small, "small_mask.png");
     const std::string rgbMask = Write(Scene(FileFormat::Png, 3, false, 8), "rgb_mask.png");
+    const std::string flatMask = Write(Scene(FileFormat::Png, 1, false, 8, 40, 10), "flat_mask.png");
+    const std::string narrowMask = Write(Scene(FileFormat::Png, 1, false, 8, 10, 30), "narrow_mask.png");
     std::ofstream(TempDir() + "/garbage.png") << "not an image";
     const Row rows[] = {
         {input + " " + output + " FOO=1", 2, "FOO"},
@@ -304,6 +307,8 @@ TEST(PelidornTool, ErrorsAreOneLineAndNonZero) {
         {input + " " + output + " GACO=maybe", 2, "GACO"},
         {input + " " + output + " RADI=1 RADI=2", 2, "RADI"},
         {input + " " + output + " --selection " + smallMask, 1, "10x10"},
+        {input + " " + output + " --selection " + flatMask, 1, "40x10"},
+        {input + " " + output + " --selection " + narrowMask, 1, "10x30"},
         {input + " " + output + " --selection " + rgbMask, 1, "8-bit gray"},
         {input + " " + TempDir() + "/out.tif", 2, "PNG"},
         {TempDir() + "/missing.png " + output, 1, "missing.png"},
@@ -445,6 +450,7 @@ struct PngRead {
     int width = 0, height = 0, bitDepth = 0, colorType = 0;
     std::vector<uint8_t> pixels;
     std::vector<uint8_t> icc;
+    std::string iccName;
     png_fixed_point gamma = 0;
     int srgb = -1;
     std::vector<uint8_t> exif;
@@ -466,7 +472,10 @@ PngRead ReadLibPng(const std::string& path) {
     int compression;
     png_bytep profile;
     png_uint_32 length;
-    if (png_get_iCCP(png, info, &name, &compression, &profile, &length)) r.icc.assign(profile, profile + length);
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length)) {
+        r.icc.assign(profile, profile + length);
+        r.iccName = name;
+    }
     png_get_gAMA_fixed(png, info, &r.gamma);
     int intent;
     if (png_get_sRGB(png, info, &intent)) r.srgb = intent;
@@ -622,46 +631,80 @@ JpegRead ReadLibJpeg(const std::string& path) {
 }
 
 // A file whose header claims a size that no pixel data follows.
-std::string PngHeaderOnly(uint32_t width, uint32_t height) {
-    std::string bytes("\x89PNG\r\n\x1a\n", 8);
-    auto chunk = [&](const char* type, const std::string& data) {
-        std::string c;
-        for (int i = 3; i >= 0; --i) c += char((data.size() >> (8 * i)) & 0xFF);
-        std::string body = std::string(type, 4) + data;
-        const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()));
-        c += body;
-        for (int i = 3; i >= 0; --i) c += char((crc >> (8 * i)) & 0xFF);
-        bytes += c;
-    };
-    std::string ihdr;
-    for (uint32_t v : {width, height})
-        for (int i = 3; i >= 0; --i) ihdr += char((v >> (8 * i)) & 0xFF);
-    ihdr += std::string("\x08\x02\x00\x00\x00", 5);
-    chunk("IHDR", ihdr);
-    chunk("IDAT", std::string("\x78\x9c\x03\x00\x00\x00\x00\x01", 8));  // an empty zlib stream
-    chunk("IEND", "");
-    return bytes;
+// A PNG chunk: length, type, data and CRC.
+std::string PngChunk(const char* type, const std::string& data) {
+    std::string c;
+    for (int i = 3; i >= 0; --i) c += char((data.size() >> (8 * i)) & 0xFF);
+    std::string body = std::string(type, 4) + data;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()));
+    c += body;
+    for (int i = 3; i >= 0; --i) c += char((crc >> (8 * i)) & 0xFF);
+    return c;
 }
 
-std::string TiffHeaderOnly(uint32_t width, uint32_t height) {
-    // Little-endian TIFF: one directory of six entries, one strip at offset 8 of 3 bytes.
+std::string Big32(uint32_t v) {
+    std::string b;
+    for (int i = 3; i >= 0; --i) b += char((v >> (8 * i)) & 0xFF);
+    return b;
+}
+
+std::string PngHeaderOnly(uint32_t width, uint32_t height, int depth = 8, int type = 2, bool interlaced = false) {
+    std::string ihdr = Big32(width) + Big32(height);
+    ihdr += char(depth), ihdr += char(type), ihdr += '\0', ihdr += '\0', ihdr += char(interlaced ? 1 : 0);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", ihdr) +
+           PngChunk("IDAT", std::string("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) +  // an empty zlib stream
+           PngChunk("IEND", "");
+}
+
+std::string TiffHeaderOnly(uint32_t width, uint32_t height, uint16_t compression = 1, uint16_t bits = 8) {
+    // Little-endian TIFF: one directory of seven entries, one strip at offset 8 of 3 bytes.
     std::string b("II*\0\x08\0\0\0", 8);
     auto u16 = [&](uint16_t v) { b += char(v & 0xFF), b += char(v >> 8); };
     auto u32 = [&](uint32_t v) {
         for (int i = 0; i < 4; ++i) b += char((v >> (8 * i)) & 0xFF);
     };
-    u16(6);
+    u16(7);
     auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
         u16(tag), u16(type), u32(1), (type == 3 ? (u16(uint16_t(value)), u16(0)) : u32(value));
     };
     entry(256, 4, width);
     entry(257, 4, height);
-    entry(258, 3, 8);
+    entry(258, 3, bits);
+    entry(259, 3, compression);
     entry(262, 3, 1);
     entry(273, 4, 8);
     entry(279, 4, 3);
     u32(0);
     return b;
+}
+
+// An animation of 4x4 gray frames (acTL, a frame control before every frame, the frames
+// after the first in fdAT chunks). With `imageIsFrame` the image data is the first frame;
+// without, it is the still shown where animations are not, and every frame follows it.
+std::string AnimatedPng(uint32_t frames, bool imageIsFrame) {
+    std::string ihdr = Big32(4) + Big32(4);
+    ihdr += std::string("\x08\x00\x00\x00\x00", 5);
+    std::string rows;
+    for (int y = 0; y < 4; ++y) rows += std::string("\0\x40\x80\xc0\xff", 5);
+    uLongf size = compressBound(uLong(rows.size()));
+    std::string z(size, '\0');
+    compress(reinterpret_cast<Bytef*>(&z[0]), &size, reinterpret_cast<const Bytef*>(rows.data()), uLong(rows.size()));
+    z.resize(size);
+    uint32_t sequence = 0;
+    auto frameControl = [&] {
+        std::string c = Big32(sequence++) + Big32(4) + Big32(4) + Big32(0) + Big32(0);
+        c += std::string("\x00\x01\x00\x0a\x00\x00", 6);  // 1/10 s, no dispose, source blend
+        return PngChunk("fcTL", c);
+    };
+    std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", ihdr);
+    png += PngChunk("acTL", Big32(frames) + Big32(0));
+    if (imageIsFrame) png += frameControl();
+    png += PngChunk("IDAT", z);
+    for (uint32_t f = imageIsFrame ? 1 : 0; f < frames; ++f) {
+        png += frameControl();
+        png += PngChunk("fdAT", Big32(sequence++) + z);
+    }
+    return png + PngChunk("IEND", "");
 }
 
 }  // namespace
@@ -693,6 +736,22 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         // Without its final marker a JPEG still holds every pixel: that one is read.
         if (format == FileFormat::Jpeg) WriteFile(dir + "/noend.jpg", whole.substr(0, whole.size() - 2));
     }
+    {
+        TIFF* t = TIFFOpen((dir + "/premultiplied.tif").c_str(), "w");
+        ASSERT_TRUE(t);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(4));
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(4));
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(2));
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_MINISBLACK));
+        uint16_t extra[1] = {EXTRASAMPLE_ASSOCALPHA};
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), extra);
+        std::vector<uint8_t> line(8, 60);
+        for (uint32_t y = 0; y < 4; ++y) TIFFWriteScanline(t, line.data(), y, 0);
+        TIFFClose(t);
+    }
+    WriteFile(dir + "/animated.png", AnimatedPng(3, true));
+    WriteFile(dir + "/animated_hidden_still.png", AnimatedPng(1, false));  // the one frame is not the image
     const int made = std::system(("mkdir -p " + dir + "/folder.png").c_str());
     (void)made;
     struct Row {
@@ -709,12 +768,16 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         {dir + "/huge.tif", dir + "/out.tif", 1, "32767"},
         {dir + "/short.tif", dir + "/out.tif", 1, "too short for 8000x6000 pixels"},
         {dir + "/pages.tif", dir + "/out.tif", 1, "multi-page"},
+        {dir + "/premultiplied.tif", dir + "/out.tif", 1, "premultiplied (associated) alpha are not supported"},
+        {dir + "/animated.png", out, 1, "animated PNG files are not supported (this one has 3 frames"},
+        {dir + "/animated_hidden_still.png", out, 1, "animated PNG files are not supported (this one has 1 frame;"},
         {dir + "/cmyk.jpg", dir + "/out.jpg", 1, "CMYK"},
         {dir + "/cut.png", out, 1, "not a readable PNG"},
         {dir + "/cut.jpg", dir + "/out.jpg", 1, "not a readable JPEG"},
         {dir + "/cut.tif", dir + "/out.tif", 1, "TIFF"},
         {good, dir + "/no/such/folder/out.png", 1, "does not exist"},
         {good, dir + "/folder.png", 1, "not a regular file"},
+        {dir + "/folder.png", out, 1, "a folder, not an image file"},
     };
     for (const Row& row : rows) {
         WriteFile(row.output.find("no/such") == std::string::npos && row.output != dir + "/folder.png" ? row.output : out,
@@ -731,6 +794,9 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
     }
     const ToolRun noEnd = Pelidorn(dir + "/noend.jpg " + dir + "/noend_out.jpg RADI=3 --quiet");
     EXPECT_EQ(noEnd.code, 0) << noEnd.err;
+    // An animation of one frame that is the image itself is a still.
+    WriteFile(dir + "/one_frame.png", AnimatedPng(1, true));
+    EXPECT_EQ(Pelidorn(dir + "/one_frame.png " + out + " RADI=3 --quiet").code, 0);
 }
 
 TEST(PelidornTool, UnwritableFolderIsReportedBeforeTheRender) {
@@ -839,24 +905,53 @@ TEST(PelidornTool, TerminateWhileWritingLeavesNoTemporaryFile) {
     if (!caught) GTEST_SKIP() << "the output was written before it could be interrupted";
 }
 
+// A value outside the dialog's range is warned about with the value the plug-in uses: the
+// image rendered with it is the image rendered with the warned value, and a list (whose
+// plug-in ignores an index outside the list and keeps its selection) records that value too.
 TEST(PelidornTool, OutOfRangeValuesAreWarnedAboutWithTheValueUsed) {
     const std::string input = Write(Scene(FileFormat::Png, 1, false, 8), "range.png");
+    Image depth = Scene(FileFormat::Png, 1, false, 8);
+    for (size_t i = 0; i < depth.samples.size(); ++i) depth.samples[i] = uint8_t(i * 7);
+    const std::string depthMap = Write(depth, "range_depth.png");
     struct Row {
         const char* arg;
+        bool depthMap;  // --selection: the depth map, whose view list has seven entries
         const char* given;
         const char* used;
+        bool list;
     };
     const Row rows[] = {
-        {"RADI=-1", "RADI=-1", "RADI=0"},    {"IRRF=-5", "IRRF=-5", "IRRF=0"}, {"SHOW=7", "SHOW=7", "SHOW=4"},
-        {"OUIM=9", "OUIM=9", "OUIM=4"},      {"IRFA=1000", "IRFA=1000", "IRFA=1000"},
-        {"RADI=5000", "RADI=5000", "RADI=1000"}, {"IRFA=5000", "IRFA=5000", "IRFA=1000"},
+        {"RADI=-1", false, "RADI=-1", "RADI=0", false},
+        {"IRRF=-5", false, "IRRF=-5", "IRRF=0", false},
+        {"IRFA=1000", false, "IRFA=1000", "IRFA=1000", false},
+        {"RADI=5000", false, "RADI=5000", "RADI=1000", false},
+        {"IRFA=5000", false, "IRFA=5000", "IRFA=1000", false},
+        {"SHOW=7", false, "SHOW=7", "SHOW=1", true},
+        {"SHOW=0", false, "SHOW=0", "SHOW=1", true},
+        {"OUIM=9", false, "OUIM=9", "OUIM=2", true},
+        {"SHOW=8", true, "SHOW=8", "SHOW=1", true},
+        {"SEIS=5", true, "SEIS=5", "SEIS=1", true},
+        // SEIS=5 leaves the depth map: SHOW=7 is in its list.
+        {"SEIS=5 SHOW=7", true, "SEIS=5", "SEIS=1", true},
     };
+    const std::string a = TempDir() + "/range_a.png", b = TempDir() + "/range_b.png";
     for (const Row& row : rows) {
-        const ToolRun r = Pelidorn(input + " " + TempDir() + "/range_out.png " + row.arg + " --quiet");
-        EXPECT_EQ(r.code, 0) << row.arg << ": " << r.err;
+        SCOPED_TRACE(row.arg);
+        const std::string selection = row.depthMap ? " --selection " + depthMap : "";
+        const ToolRun r = Pelidorn(input + " " + a + " " + row.arg + selection + " --print-values --quiet");
+        EXPECT_EQ(r.code, 0) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_NE(r.err.find(std::string(row.given) + " is outside"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(std::string("uses ") + row.used + "\n"), std::string::npos) << r.err;
+        if (row.list) {
+            EXPECT_NE(("\n" + r.out).find(std::string("\n") + row.used + "\n"), std::string::npos) << r.out;
+        }
+        std::string usedArgs = row.arg;
+        const size_t at = usedArgs.find(row.given);
+        usedArgs.replace(at, std::strlen(row.given), row.used);
+        const ToolRun u = Pelidorn(input + " " + b + " " + usedArgs + selection + " --quiet");
+        ASSERT_EQ(u.code, 0) << u.err;
+        EXPECT_EQ(Read(a).samples, Read(b).samples) << "rendered with " << usedArgs;
     }
     for (const char* quiet : {"RADI=300", "IRFA=15", "SHOW=4", "OUCR=1"}) {
         const ToolRun r = Pelidorn(input + " " + TempDir() + "/range_out.png " + quiet + " --quiet");
@@ -952,13 +1047,18 @@ TEST(PelidornTool, ColourMetadataAndOrientationGoFromInputToOutput) {
     WriteLibPng(dir + "/icc.png", png);
     PngSpec srgb = png;
     srgb.icc.clear();
-    srgb.srgb = PNG_sRGB_INTENT_PERCEPTUAL;
+    srgb.srgb = PNG_sRGB_INTENT_SATURATION;  // not 0: an intent lost on the way would show
     WriteLibPng(dir + "/srgb.png", srgb);
-    for (const char* name : {"icc", "srgb"}) {
+    // Both readers: stored rows (the fast one) and interlaced (libpng's).
+    png.interlaced = srgb.interlaced = true;
+    WriteLibPng(dir + "/icc_interlaced.png", png);
+    WriteLibPng(dir + "/srgb_interlaced.png", srgb);
+    for (const char* name : {"icc", "srgb", "icc_interlaced", "srgb_interlaced"}) {
         const ToolRun r = Pelidorn(dir + "/" + name + ".png " + dir + "/" + name + "_out.png RADI=2 --quiet");
         ASSERT_EQ(r.code, 0) << r.err;
         const PngRead in = ReadLibPng(dir + "/" + name + ".png"), out = ReadLibPng(dir + "/" + name + "_out.png");
         EXPECT_EQ(out.icc, in.icc) << name;
+        EXPECT_EQ(out.iccName, in.iccName) << name;
         EXPECT_EQ(out.gamma, in.gamma) << name;
         EXPECT_EQ(out.srgb, in.srgb) << name;
     }
@@ -1037,10 +1137,11 @@ TEST(PelidornTool, ExifGoesFromInputToOutputWithoutTheThumbnail) {
         EXPECT_EQ(out.exif, expected);
         EXPECT_EQ(out.firstMarker, JPEG_APP0 + 1);
 
-        for (bool after : {false, true}) {
+        for (bool after : {false, true})
+        for (bool interlaced : {false, true}) {  // the fast reader's road and libpng's
             PngSpec png;
             png.colorType = PNG_COLOR_TYPE_RGB;
-            png.interlaced = !after;  // the libpng reader's road too (eXIf before the image)
+            png.interlaced = interlaced;
             png.exif = exif;
             png.exifAfterImage = after;
             png.rows.assign(3, std::vector<uint8_t>(12, 90));
@@ -1048,7 +1149,8 @@ TEST(PelidornTool, ExifGoesFromInputToOutputWithoutTheThumbnail) {
             ASSERT_EQ(ReadLibPng(dir + "/cam.png").exif, exif);
             r = Pelidorn(dir + "/cam.png " + dir + "/cam_out.png RADI=3 --quiet");
             ASSERT_EQ(r.code, 0) << r.err;
-            EXPECT_EQ(ReadLibPng(dir + "/cam_out.png").exif, expected) << "eXIf after the image: " << after;
+            EXPECT_EQ(ReadLibPng(dir + "/cam_out.png").exif, expected)
+                << "eXIf after the image: " << after << ", interlaced: " << interlaced;
         }
     }
     // No Exif in, none out, and the JPEG keeps its JFIF segment.
@@ -1163,6 +1265,9 @@ TEST(PelidornTool, PngFilesOfLibpngReadExactlyAndCorruptOnesAreRefused) {
                 for (size_t i = 0; i + 1 < expected.size(); i += 2) std::swap(expected[i], expected[i + 1]);
             EXPECT_EQ(im.samples, expected) << bits << " bits, colour type " << type << ", interlaced " << interlaced;
             EXPECT_EQ(im.channels(), channels);
+            // Bytes after the end chunk (some programs leave them) are not read.
+            WriteFile(path, ReadFile(path) + std::string(16, '\xff'));
+            EXPECT_EQ(Read(path).samples, expected) << "with bytes after the end";
         }
     // One flipped byte in the pixel data: refused with one line (the CRC no longer matches).
     const std::string path = Write(Scene(FileFormat::Png, 3, false, 8), "corrupt.png");
@@ -1237,4 +1342,308 @@ TEST(PelidornTool, PngSizeStaysWithinFivePercentOfLibpngDefaults) {
             EXPECT_LE(ratio, 1.05) << bits << " bits, grain " << grain;
             EXPECT_EQ(ReadLibPng(ours).pixels, ReadLibPng(theirs).pixels);
         }
+}
+
+namespace {
+
+// A JPEG of the given kind whose frame header claims width x height: its data holds the
+// blocks of 16x16 pixels only.
+std::string JpegClaiming(uint16_t width, uint16_t height, bool progressive, const std::string& path) {
+    WriteLibJpeg(path, 16, 16, 3, JCS_RGB, {}, std::vector<uint8_t>(16 * 16 * 3, 77), {}, progressive);
+    std::string bytes = ReadFile(path);
+    const size_t sof = bytes.find(progressive ? "\xFF\xC2" : "\xFF\xC0");
+    EXPECT_NE(sof, std::string::npos);
+    bytes[sof + 5] = char(height >> 8), bytes[sof + 6] = char(height & 0xFF);
+    bytes[sof + 7] = char(width >> 8), bytes[sof + 8] = char(width & 0xFF);
+    return bytes;
+}
+
+// ReadImage in a child process: its answer, its error and how far the child's peak memory
+// grew while it read (KiB), so that a reader that takes the pixels' memory before refusing
+// shows, whatever this process did before.
+struct ChildRead {
+    bool ok = false;
+    std::string error;
+    long grownKiB = -1;
+};
+
+ChildRead ReadInChild(const std::string& path, uint64_t memoryLimit) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        pelidorn::ReadOptions options;
+        options.memoryLimit = memoryLimit;
+        Image im;
+        std::string error;
+        const bool ok = pelidorn::ReadImage(path, im, error, options);
+        getrusage(RUSAGE_SELF, &after);
+        const std::string answer = std::string(ok ? "1" : "0") + std::to_string(after.ru_maxrss - before.ru_maxrss) +
+                                   " " + error;
+        if (write(fds[1], answer.data(), answer.size()) < 0) {}
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string answer;
+    char buffer[512];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) answer.append(buffer, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ChildRead r;
+    if (answer.empty()) return r;
+    r.ok = answer[0] == '1';
+    const size_t space = answer.find(' ');
+    r.grownKiB = std::atol(answer.substr(1, space - 1).c_str());
+    r.error = space == std::string::npos ? "" : answer.substr(space + 1);
+    return r;
+}
+
+}  // namespace
+
+// A file whose header claims more pixels than its data can hold is refused by a check of the
+// file's length, before the pixels' memory is taken: the reader's peak memory stays far below
+// the claim. Each claim is 64 to 128 MiB (a reader that took it would show, and nothing takes
+// gigabytes), within the caller's bound so that only the data check can refuse it.
+TEST(PelidornTool, ClaimsBeyondTheDataAreRefusedBeforeThePixelsAreTaken) {
+    const std::string dir = Fresh("claims");
+    struct Row {
+        const char* name;
+        std::string bytes;
+        const char* mentions;
+        uint64_t pixelBytes;
+    };
+    const Row rows[] = {
+        // PNG on libpng's road: interlaced, below 8 bits, palette; and the fast reader's.
+        {"interlaced16.png", PngHeaderOnly(4096, 2048, 16, 6, true), "too short for 4096x2048", 4096ull * 2048 * 8},
+        {"gray1.png", PngHeaderOnly(8192, 8192, 1, 0), "too short for 8192x8192", 8192ull * 8192},
+        {"palette2.png", PngHeaderOnly(4096, 4096, 2, 3), "too short for 4096x4096", 4096ull * 4096 * 3},
+        {"rgba16.png", PngHeaderOnly(4096, 2048, 16, 6), "too short for 4096x2048", 4096ull * 2048 * 8},
+        {"lzw.tif", TiffHeaderOnly(8192, 8192, COMPRESSION_LZW), "too short for 8192x8192", 8192ull * 8192},
+        {"deflate.tif", TiffHeaderOnly(8192, 8192, COMPRESSION_ADOBE_DEFLATE), "too short for 8192x8192",
+         8192ull * 8192},
+        {"zip.tif", TiffHeaderOnly(8192, 8192, COMPRESSION_DEFLATE), "too short for 8192x8192", 8192ull * 8192},
+        {"packbits.tif", TiffHeaderOnly(8192, 8192, COMPRESSION_PACKBITS), "too short for 8192x8192", 8192ull * 8192},
+        {"baseline.jpg", JpegClaiming(6000, 6000, false, dir + "/small.jpg"), "too short for 6000x6000",
+         6000ull * 6000 * 3},
+        {"progressive.jpg", JpegClaiming(3000, 3000, true, dir + "/small.jpg"), "too short for 3000x3000",
+         3000ull * 3000 * 9},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = dir + "/" + row.name;
+        WriteFile(path, row.bytes);
+        const ChildRead r = ReadInChild(path, row.pixelBytes);
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.error.find(row.mentions), std::string::npos) << r.error;
+        EXPECT_GE(r.grownKiB, 0);
+        EXPECT_LT(uint64_t(r.grownKiB) * 1024, row.pixelBytes / 4) << "the reader took the claimed memory";
+    }
+}
+
+// The bounds never refuse a valid file: images of one value, the most any encoder can
+// shrink, read back exactly in every codec the bounds cover (LZW shrinks such data further
+// than deflate can, PackBits exactly 64 to 1, and JPEG spends a few bits on a block).
+TEST(PelidornTool, TheMostCompressibleValidFilesRead) {
+    const std::string dir = Fresh("compressible");
+    const int w = 1024, h = 1024;
+    // PNG through libpng's default compression, stored and interlaced (the two readers).
+    for (bool interlaced : {false, true}) {
+        PngSpec spec;
+        spec.width = w, spec.height = h, spec.bitDepth = 16, spec.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+        spec.interlaced = interlaced;
+        spec.rows.assign(size_t(h), std::vector<uint8_t>(size_t(w) * 8, 0));
+        const std::string path = dir + (interlaced ? "/interlaced.png" : "/plain.png");
+        WriteLibPng(path, spec);
+        const Image im = Read(path);
+        EXPECT_EQ(im.samples, std::vector<uint8_t>(size_t(w) * h * 8, 0)) << path;
+    }
+    for (uint16_t compression : {COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS}) {
+        const std::string path = dir + "/flat" + std::to_string(compression) + ".tif";
+        const std::vector<uint8_t> samples(size_t(w) * h, 0);
+        TIFF* t = TIFFOpen(path.c_str(), "w");
+        ASSERT_TRUE(t);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(w));
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(h));
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(1));
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_MINISBLACK));
+        TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(h));  // one strip: the best ratio
+        if (compression == COMPRESSION_ADOBE_DEFLATE) TIFFSetField(t, TIFFTAG_ZIPQUALITY, 9);
+        for (int y = 0; y < h; ++y) TIFFWriteScanline(t, const_cast<uint8_t*>(&samples[size_t(y) * w]), uint32_t(y), 0);
+        TIFFClose(t);
+        const Image im = Read(path);
+        EXPECT_EQ(im.samples, samples) << "compression " << compression << ", " << ReadFile(path).size() << " bytes";
+    }
+    for (bool progressive : {false, true}) {
+        const std::string path = dir + (progressive ? "/flat_progressive.jpg" : "/flat.jpg");
+        WriteLibJpeg(path, 2 * w, 2 * h, 1, JCS_GRAYSCALE, {}, std::vector<uint8_t>(size_t(4) * w * h, 128), {},
+                     progressive);
+        const Image im = Read(path);
+        EXPECT_EQ(im.samples, std::vector<uint8_t>(size_t(4) * w * h, 128)) << path;
+    }
+}
+
+// Input from a FIFO or a pipe (read once, without seeking) gives the output the same file
+// gives, in every format and through both PNG readers.
+TEST(PelidornTool, PipesAndFifosReadLikeTheirFile) {
+    const std::string dir = Fresh("fifo");
+    PngSpec interlaced;
+    interlaced.width = 23, interlaced.height = 9, interlaced.colorType = PNG_COLOR_TYPE_RGB, interlaced.interlaced = true;
+    for (int y = 0; y < interlaced.height; ++y) {
+        std::vector<uint8_t> row(size_t(interlaced.width) * 3);
+        for (size_t i = 0; i < row.size(); ++i) row[i] = uint8_t(i * 11 + y * 29);
+        interlaced.rows.push_back(row);
+    }
+    WriteLibPng(dir + "/interlaced.png", interlaced);
+    const std::string inputs[] = {Write(Scene(FileFormat::Png, 3, true, 16), "fifo_in.png"), dir + "/interlaced.png",
+                                  Write(Scene(FileFormat::Jpeg, 3, false, 8), "fifo_in.jpg"),
+                                  Write(Scene(FileFormat::Tiff, 1, true, 32, 160, 120), "fifo_in.tif")};  // 150 KiB
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input);
+        const std::string ext = input.substr(input.rfind('.'));
+        const ToolRun plain = Pelidorn(input + " " + dir + "/plain" + ext + " RADI=4 --quiet");
+        ASSERT_EQ(plain.code, 0) << plain.err;
+        const std::string expected = ReadFile(dir + "/plain" + ext);
+        const std::string fifo = dir + "/fifo" + ext;
+        unlink(fifo.c_str());
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const int fed = std::system(("timeout 30 cat " + input + " > " + fifo + " &").c_str());
+        (void)fed;
+        const ToolRun viaFifo = Pelidorn(fifo + " " + dir + "/fifo_out" + ext + " RADI=4 --quiet");
+        EXPECT_EQ(viaFifo.code, 0) << viaFifo.err;
+        EXPECT_EQ(ReadFile(dir + "/fifo_out" + ext), expected);
+        const int piped = std::system(("cat " + input + " | " + Tool() + " /dev/stdin " + dir + "/pipe_out" + ext +
+                                       " RADI=4 --quiet 2>" + dir + "/err.txt")
+                                          .c_str());
+        EXPECT_TRUE(WIFEXITED(piped) && WEXITSTATUS(piped) == 0) << ReadFile(dir + "/err.txt");
+        EXPECT_EQ(ReadFile(dir + "/pipe_out" + ext), expected);
+    }
+}
+
+// A pipe or device is copied once, up to the most the pixels may take (and 64 MiB of
+// metadata): an endless one is refused once that much has come, not read until the disk is
+// full. The writer counts what it could hand over before the reader gave up.
+TEST(PelidornTool, EndlessPipeIsRefusedAfterTheBound) {
+    const std::string fifo = Fresh("endless") + "/zeros";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int counted[2];
+    ASSERT_EQ(pipe(counted), 0);
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        alarm(60);
+        std::signal(SIGPIPE, SIG_IGN);
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        std::vector<char> zeros(size_t(1) << 16, 0);
+        uint64_t total = 0;
+        for (ssize_t n; fd >= 0 && (n = write(fd, zeros.data(), zeros.size())) > 0;) total += uint64_t(n);
+        if (write(counted[1], &total, sizeof total) < 0) {}
+        _exit(0);
+    }
+    close(counted[1]);
+    const ChildRead r = ReadInChild(fifo, uint64_t(1) << 20);
+    uint64_t total = 0;
+    EXPECT_EQ(read(counted[0], &total, sizeof total), ssize_t(sizeof total));
+    close(counted[0]);
+    waitpid(writer, nullptr, 0);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find("more than 65 MiB"), std::string::npos) << r.error;
+    EXPECT_GT(total, uint64_t(65) << 20);
+    EXPECT_LT(total, uint64_t(66) << 20) << "read on past the bound";
+}
+
+// An OUTPUT that cannot be made fails before the render, with one line that names why: the
+// module cannot even be loaded in these runs, and that is not what is reported. No
+// temporary file stays behind, and a link loop stays as it was.
+TEST(PelidornTool, OutputsThatCannotBeMadeFailBeforeTheRender) {
+    const std::string dir = Fresh("early");
+    const std::string input = Write(Scene(FileFormat::Png, 1, false, 8), "early_in.png");
+    ASSERT_EQ(symlink("loop_b.png", (dir + "/loop_a.png").c_str()), 0);
+    ASSERT_EQ(symlink("loop_a.png", (dir + "/loop_b.png").c_str()), 0);
+    ASSERT_EQ(symlink("loop_a.png", (dir + "/to_loop.png").c_str()), 0);
+    const int made = std::system(("mkdir -p " + dir + "/folder.png").c_str());
+    (void)made;
+    struct Row {
+        std::string output;
+        const char* mentions;
+    };
+    // The longest name a folder takes is 255 bytes; the temporary file adds 17 to it.
+    const Row rows[] = {
+        {dir + "/" + std::string(245, 'n') + ".png", "File name too long"},
+        {dir + "/" + std::string(238, 'n') + ".png", "File name too long"},
+        {dir + "/loop_a.png", "Too many levels of symbolic links"},
+        {dir + "/to_loop.png", "Too many levels of symbolic links"},
+        {dir + "/none/out.png", "does not exist"},
+        {dir + "/folder.png", "not a regular file"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output.substr(dir.size()));
+        const ToolRun r = Pelidorn(input + " " + row.output + " --module " + dir + "/no_module.so --quiet");
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find(row.mentions), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(HiddenFiles(dir), 0);
+    }
+    struct stat st;
+    for (const char* link : {"/loop_a.png", "/loop_b.png", "/to_loop.png"}) {
+        ASSERT_EQ(lstat((dir + link).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+    }
+    // The longest name that fits is written.
+    const ToolRun fits = Pelidorn(input + " " + dir + "/" + std::string(234, 'n') + ".png --quiet");
+    EXPECT_EQ(fits.code, 0) << fits.err;
+}
+
+// A new OUTPUT gets the permissions the umask leaves of 0666, as any program's new file does
+// (the temporary file it starts as is made 0600).
+TEST(PelidornTool, NewOutputTakesTheUmasksPermissions) {
+    const std::string dir = Fresh("umask");
+    const std::string input = Write(Scene(FileFormat::Png, 1, false, 8), "umask_in.png");
+    const std::pair<const char*, mode_t> rows[] = {{"022", 0644}, {"027", 0640}, {"077", 0600}, {"002", 0664}};
+    for (const auto& [mask, mode] : rows) {
+        const std::string output = dir + "/out" + mask + ".png";
+        const int status = std::system(("bash -c 'umask " + std::string(mask) + "; exec " + Tool() + " " + input +
+                                        " " + output + " RADI=2 --quiet'")
+                                           .c_str());
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << mask;
+        struct stat st;
+        ASSERT_EQ(stat(output.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode) << "umask " << mask;
+    }
+}
+
+// A TIFF is written with the compression it came with (those libtiff writes; others as
+// stored rows), and its samples come back unchanged at radius 0.
+TEST(PelidornTool, TiffKeepsItsCompression) {
+    const std::string dir = Fresh("compression");
+    std::vector<uint8_t> samples(size_t(6 * 5 * 3 * 2));
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = uint8_t(i % 7 == 0 ? 0 : i * 13 + 1);
+    // Samples a host can hold exactly (16-bit values that map to 0..32768 and back).
+    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+        uint16_t v;
+        std::memcpy(&v, &samples[i], 2);
+        v = pelidorn::HostToFile16(pelidorn::FileToHost16(v));
+        std::memcpy(&samples[i], &v, 2);
+    }
+    for (uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE,
+                                 COMPRESSION_PACKBITS}) {
+        SCOPED_TRACE(compression);
+        const std::string input = dir + "/in" + std::to_string(compression) + ".tif";
+        const std::string output = dir + "/out" + std::to_string(compression) + ".tif";
+        WriteLibTiff(input, 6, 5, 3, 16, PLANARCONFIG_CONTIG, compression, 1, 1, {}, samples);
+        const ToolRun r = Pelidorn(input + " " + output + " RADI=0 --quiet");
+        ASSERT_EQ(r.code, 0) << r.err;
+        TIFF* t = TIFFOpen(output.c_str(), "r");
+        ASSERT_TRUE(t);
+        uint16_t written = 0;
+        TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &written);
+        TIFFClose(t);
+        EXPECT_EQ(written, compression);
+        EXPECT_EQ(Read(output).samples, samples);
+    }
 }

@@ -1,37 +1,18 @@
-// PNG read through libpng's classic interface and written by our own chunk writer on zlib
-// (no colour management: samples are taken as stored), JPEG through libjpeg, TIFF through
-// libtiff's scanline interface (strips, contiguous or separate planes).
+// The image files of the stand-in host: the format by name and by signature, the checks every
+// reader shares, and the one entry for reading and for writing. Each format's codec has a file
+// of its own (image_png.cpp, image_jpeg.cpp, image_tiff.cpp; image_codecs.h).
 #include "tools/pelidorn/image_io.h"
 
-#include <png.h>
-#include <tiffio.h>
-#include <zlib.h>
-#include <libdeflate.h>
-// jpeglib.h needs FILE and size_t declared before it.
-#include <cstdio>
-#include <jpeglib.h>
-#include <jerror.h>
-
-#include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <csetjmp>
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
-#include <thread>
-#include <cinttypes>
-#include <cstdarg>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
-// libpng reports errors by longjmp. The only work after the jump builds the error text from
-// scratch, yet GCC's clobber analysis flags the standard string's inlined internals there at
-// -O1; no local of ours is live across the jump.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wclobbered"
-#endif
-#include <memory>
+#include <sys/stat.h>
+
+#include "tools/pelidorn/image_codecs.h"
 
 namespace pelidorn {
 
@@ -46,8 +27,10 @@ bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// The size check of a header: false with the reason when the image cannot be had. `limit`
-// is the caller's own bound on the pixels' bytes (0: none beyond what the machine has free).
+}  // namespace
+
+namespace codec {
+
 bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, uint64_t limit, std::string& error) {
     if (width == 0 || height == 0) {
         error = "the image is empty";
@@ -74,10 +57,6 @@ bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, uint64
     return true;
 }
 
-// An Exif block is a little TIFF file: byte order, 42, the offset of IFD0; IFD0's entry count,
-// its 12-byte entries and the offset of IFD1 (the thumbnail). The link to IFD1 is cut, so
-// that no viewer shows the thumbnail of the picture before the blur; a block too short or
-// malformed to find it is kept as it is.
 void DropExifThumbnail(std::vector<uint8_t>& exif) {
     if (exif.size() < 8) return;
     const bool little = exif[0] == 'I' && exif[1] == 'I';
@@ -97,850 +76,12 @@ void DropExifThumbnail(std::vector<uint8_t>& exif) {
     std::fill_n(exif.begin() + std::ptrdiff_t(next), 4, uint8_t(0));
 }
 
-// ---- PNG -----------------------------------------------------------------------------------
-
-struct PngError {
-    char text[256] = "";
-};
-
-void PngErrorFn(png_structp png, png_const_charp message) {
-    auto* e = static_cast<PngError*>(png_get_error_ptr(png));
-    std::snprintf(e->text, sizeof e->text, "%s", message);
-    png_longjmp(png, 1);
-}
-void PngWarningFn(png_structp, png_const_charp) {}
-
-void ReadPngExif(png_structp png, png_infop info, Image& image) {
-    png_uint_32 size = 0;
-    png_bytep exif = nullptr;
-    if (png_get_valid(png, info, PNG_INFO_eXIf) && png_get_eXIf_1(png, info, &size, &exif) && exif && size) {
-        image.exif.assign(exif, exif + size);
-        DropExifThumbnail(image.exif);
-    }
+uint64_t FileLength(FILE* f) {
+    struct stat st {};
+    return fstat(fileno(f), &st) == 0 && st.st_size > 0 ? uint64_t(st.st_size) : 0;
 }
 
-constexpr png_alloc_size_t kLargestPngChunk = png_alloc_size_t(16) << 20;
-
-bool ReadPng(FILE* f, Image& image, std::string& error, uint64_t limit) {
-    PngError err;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &err, PngErrorFn, PngWarningFn);
-    if (!png) {
-        error = "out of memory";
-        return false;
-    }
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
-        error = std::string("not a readable PNG file (") + err.text + ")";
-        return false;
-    }
-    png_init_io(png, f);
-    // The size is checked here against the filter's limit, not libpng's.
-    png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
-    // An inflated text or profile chunk is kept to this size (the declared lengths of all
-    // chunks were checked against the file by the caller).
-    png_set_chunk_malloc_max(png, kLargestPngChunk);
-    png_read_info(png, info);
-    const png_uint_32 width = png_get_image_width(png, info);
-    const png_uint_32 height = png_get_image_height(png, info);
-    const int depth = png_get_bit_depth(png, info);
-    const int type = png_get_color_type(png, info);
-    // Palette, gray below 8 bits and a transparency key are expanded: to RGB, 8-bit gray and
-    // an alpha channel.
-    const bool key = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
-    const int colors = (type & PNG_COLOR_MASK_COLOR) ? 3 : 1;
-    const bool alpha = (type & PNG_COLOR_MASK_ALPHA) != 0 || key;
-    const int bits = depth == 16 ? 16 : 8;
-    if (!SizeAllowed(width, height, uint64_t(colors + (alpha ? 1 : 0)) * (bits / 8), limit, error)) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        return false;
-    }
-    if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-    if (type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
-    if (key) png_set_tRNS_to_alpha(png);
-    if (depth == 16) png_set_swap(png);  // file order is big-endian; keep native uint16
-    const int passes = png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    image.format = FileFormat::Png;
-    image.width = int(width);
-    image.height = int(height);
-    image.bits = bits;
-    image.colorChannels = colors;
-    image.alpha = alpha;
-    if (png_get_rowbytes(png, info) != image.rowBytes()) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        error = "unexpected PNG row layout";
-        return false;
-    }
-    png_charp iccName = nullptr;
-    png_bytep profile = nullptr;
-    png_uint_32 profileLength = 0;
-    int compression = 0;
-    if (png_get_iCCP(png, info, &iccName, &compression, &profile, &profileLength) && profile) {
-        image.icc.assign(profile, profile + profileLength);
-        if (iccName && *iccName) image.iccName = iccName;
-    }
-    png_fixed_point gamma = 0;
-    if (png_get_valid(png, info, PNG_INFO_gAMA) && png_get_gAMA_fixed(png, info, &gamma) && gamma > 0)
-        image.pngGamma = uint32_t(gamma);
-    int intent = 0;
-    if (png_get_sRGB(png, info, &intent)) image.pngSrgbIntent = intent;
-    ReadPngExif(png, info, image);
-    image.samples.resize(image.rowBytes() * image.height);
-    // Row by row (every pass of an interlaced file over all rows, as png_read_image does), so
-    // that no local changes between the setjmp above and a jump back to it.
-    for (int pass = 0; pass < passes; ++pass)
-        for (int y = 0; y < image.height; ++y)
-            png_read_row(png, image.samples.data() + image.rowBytes() * size_t(y), nullptr);
-    // The chunks after the image data are checked, not kept (an eXIf there is read by the fast
-    // reader only).
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return true;
-}
-
-inline int Paeth(int a, int b, int c) {
-    const int p = a + b - c;
-    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-}
-
-// The fast PNG reader for the common files (8 or 16 bits, gray or RGB with or without alpha,
-// not interlaced, no transparency key): the whole file is read at once, every chunk's CRC
-// checked, the IDAT data inflated in one call (libdeflate, which checks the Adler-32) and
-// the rows unfiltered straight into the image. Answers false for any other file, or any
-// fault, and the caller then reads it with libpng (whose message names the fault).
-uint32_t Get32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-
-bool InflateZlib(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) return false;
-    out.resize(std::max<size_t>(size * 4, 1024));
-    z.next_in = const_cast<Bytef*>(data);
-    z.avail_in = uInt(size);
-    int r = Z_OK;
-    while (r == Z_OK) {
-        if (z.total_out == out.size()) {
-            if (out.size() > (size_t(64) << 20)) break;  // no colour profile is this large
-            out.resize(out.size() * 2);
-        }
-        z.next_out = out.data() + z.total_out;
-        z.avail_out = uInt(out.size() - z.total_out);
-        r = inflate(&z, Z_NO_FLUSH);
-    }
-    out.resize(z.total_out);
-    inflateEnd(&z);
-    return r == Z_STREAM_END;
-}
-
-void UnfilterRow(int type, uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp) {
-    switch (type) {
-        case 1:
-            for (size_t i = bpp; i < n; ++i) cur[i] = uint8_t(cur[i] + cur[i - bpp]);
-            break;
-        case 2:
-            if (prev)
-                for (size_t i = 0; i < n; ++i) cur[i] = uint8_t(cur[i] + prev[i]);
-            break;
-        case 3:
-            for (size_t i = 0; i < n; ++i) {
-                const int a = i >= bpp ? cur[i - bpp] : 0, b = prev ? prev[i] : 0;
-                cur[i] = uint8_t(cur[i] + ((a + b) >> 1));
-            }
-            break;
-        case 4:
-            if (!prev) {
-                for (size_t i = bpp; i < n; ++i) cur[i] = uint8_t(cur[i] + cur[i - bpp]);
-                break;
-            }
-            for (size_t i = 0; i < bpp && i < n; ++i) cur[i] = uint8_t(cur[i] + prev[i]);
-            for (size_t i = bpp; i < n; ++i) cur[i] = uint8_t(cur[i] + Paeth(cur[i - bpp], prev[i], prev[i - bpp]));
-            break;
-        default: break;
-    }
-}
-
-bool ReadPngFast(FILE* f, Image& image, std::string& error, bool& refused, uint64_t limit) {
-    refused = false;
-    if (std::fseek(f, 0, SEEK_END) != 0) return false;
-    const long length = std::ftell(f);
-    if (length < 8 + 25 || std::fseek(f, 0, SEEK_SET) != 0) return false;
-    std::vector<uint8_t> file(static_cast<size_t>(length));
-    if (std::fread(file.data(), 1, file.size(), f) != file.size()) return false;
-    // libpng takes a chunk's declared length in memory before it reads the chunk: a few
-    // hostile bytes declaring 2 GiB would get it. Every chunk up to IEND must fit in the file,
-    // whichever reader goes on.
-    for (size_t c = 8; c + 8 <= file.size();) {
-        const uint64_t size = Get32(&file[c]);
-        if (size + 12 > file.size() - c) {
-            error = "not a readable PNG file (its " + std::string(reinterpret_cast<const char*>(&file[c + 4]), 4) +
-                    " chunk runs past the end of the file)";
-            refused = true;
-            return false;
-        }
-        if (std::memcmp(&file[c + 4], "IEND", 4) == 0) break;
-        c += size + 12;
-    }
-    size_t at = 8;
-    uint32_t width = 0, height = 0;
-    int depth = 0, type = 0;
-    std::vector<uint8_t> idat;
-    Image meta;
-    bool seenHeader = false, ended = false;
-    while (at + 12 <= file.size() && !ended) {
-        const uint32_t size = Get32(&file[at]);
-        if (size > file.size() - at - 12) return false;
-        const uint8_t* chunk = &file[at + 4];
-        const uint8_t* data = chunk + 4;
-        if (Get32(data + size) != uint32_t(crc32_z(0, chunk, size + 4))) return false;
-        const std::string name(reinterpret_cast<const char*>(chunk), 4);
-        if (name == "IHDR") {
-            if (size != 13 || data[10] != 0 || data[11] != 0 || data[12] != 0) return false;
-            width = Get32(data), height = Get32(data + 4), depth = data[8], type = data[9];
-            if ((depth != 8 && depth != 16) || (type != 0 && type != 2 && type != 4 && type != 6)) return false;
-            seenHeader = true;
-            const int channels = (type & 2 ? 3 : 1) + (type & 4 ? 1 : 0);
-            if (!SizeAllowed(width, height, uint64_t(channels) * (depth / 8), limit, error)) {
-                refused = true;
-                return false;
-            }
-        } else if (!seenHeader) {
-            return false;
-        } else if (name == "IDAT") {
-            idat.insert(idat.end(), data, data + size);
-        } else if (name == "IEND") {
-            ended = true;
-        } else if (name == "tRNS") {
-            return false;
-        } else if (name == "gAMA" && size == 4) {
-            meta.pngGamma = Get32(data);
-        } else if (name == "sRGB" && size == 1) {
-            meta.pngSrgbIntent = data[0];
-        } else if (name == "eXIf" && meta.exif.empty()) {
-            meta.exif.assign(data, data + size);
-        } else if (name == "iCCP") {
-            const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(data, 0, size));
-            if (!zero || size_t(zero - data) + 2 > size || zero[1] != 0) return false;
-            meta.iccName.assign(reinterpret_cast<const char*>(data), size_t(zero - data));
-            if (!InflateZlib(zero + 2, size - size_t(zero - data) - 2, meta.icc)) return false;
-        } else if (!(chunk[0] & 0x20) && name != "PLTE") {
-            return false;  // a critical chunk this reader does not know
-        }
-        at += size_t(size) + 12;
-    }
-    if (!seenHeader || !ended || idat.empty()) return false;
-    file = {};
-    image.format = FileFormat::Png;
-    image.width = int(width);
-    image.height = int(height);
-    image.bits = depth;
-    image.colorChannels = type & 2 ? 3 : 1;
-    image.alpha = (type & 4) != 0;
-    image.icc = std::move(meta.icc);
-    image.iccName = meta.iccName.empty() ? image.iccName : meta.iccName;
-    image.pngGamma = meta.pngGamma;
-    image.pngSrgbIntent = meta.pngSrgbIntent;
-    image.exif = std::move(meta.exif);
-    DropExifThumbnail(image.exif);
-    const size_t n = image.rowBytes();
-    // Deflate shrinks data at most 1032 to 1: image data shorter than that cannot hold the
-    // rows, and a few bytes claiming a large image take no memory for them.
-    if (idat.size() * 1040 < (n + 1) * height) {
-        error = "not a readable PNG file (its image data is too short for " + std::to_string(width) + "x" +
-                std::to_string(height) + " pixels)";
-        refused = true;
-        return false;
-    }
-    std::vector<uint8_t> raw((n + 1) * height);
-    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-    if (!d) return false;
-    const libdeflate_result r = libdeflate_zlib_decompress(d, idat.data(), idat.size(), raw.data(), raw.size(), nullptr);
-    libdeflate_free_decompressor(d);
-    if (r != LIBDEFLATE_SUCCESS) return false;
-    idat = {};
-    image.samples.resize(n * height);
-    const size_t bpp = size_t(image.channels()) * (depth / 8);
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* src = raw.data() + (n + 1) * y;
-        if (src[0] > 4) return false;
-        uint8_t* cur = image.samples.data() + n * y;
-        std::memcpy(cur, src + 1, n);
-        UnfilterRow(src[0], cur, y > 0 ? cur - n : nullptr, n, bpp);
-    }
-    if (depth == 16)
-        for (size_t i = 0; i + 1 < image.samples.size(); i += 2) std::swap(image.samples[i], image.samples[i + 1]);
-    return true;
-}
-
-// PNG writing: the rows are filtered (each row by the filter whose output has the smallest
-// sum of absolute signed bytes, libpng's own choice) and deflated in bands of rows on all
-// cores. Every band is a raw deflate stream primed with the 32 KiB of filtered data before it
-// and ended with a full flush (the last one with the final block); together, behind the zlib
-// header and followed by the Adler-32 of all the filtered data (combined from the bands'),
-// they make the one zlib stream of the IDAT chunks that any PNG reader inflates.
-class PngFile {
-public:
-    explicit PngFile(FILE* f) : f_(f) {}
-    bool Chunk(const char type[4], const uint8_t* data, size_t size) {
-        uint8_t head[8];
-        Put32(head, uint32_t(size));
-        std::memcpy(head + 4, type, 4);
-        uLong crc = crc32(0, head + 4, 4);
-        if (size) crc = crc32_z(crc, data, size);
-        uint8_t tail[4];
-        Put32(tail, uint32_t(crc));
-        return std::fwrite(head, 1, 8, f_) == 8 && (size == 0 || std::fwrite(data, 1, size, f_) == size) &&
-               std::fwrite(tail, 1, 4, f_) == 4;
-    }
-    static void Put32(uint8_t* p, uint32_t v) {
-        p[0] = uint8_t(v >> 24), p[1] = uint8_t(v >> 16), p[2] = uint8_t(v >> 8), p[3] = uint8_t(v);
-    }
-
-private:
-    FILE* f_;
-};
-
-// The cost libpng gives a filtered row: the sum of its bytes taken as signed magnitudes.
-inline uint64_t RowCost(const uint8_t* p, size_t n) {
-    uint64_t sum = 0;
-    for (size_t i = 0; i < n; ++i) sum += p[i] < 128 ? p[i] : 256 - p[i];
-    return sum;
-}
-
-// Filters one row (cur, its predecessor prev or null) into out: the filter byte and the row,
-// by the filter of the smallest cost (libpng's own choice). scratch holds n bytes.
-void FilterRow(const uint8_t* cur, const uint8_t* prev, size_t n, size_t bpp, uint8_t* out, uint8_t* scratch) {
-    const size_t head = std::min(bpp, n);
-    uint64_t best = RowCost(cur, n);
-    out[0] = 0;
-    std::memcpy(out + 1, cur, n);
-    auto consider = [&](uint8_t type) {
-        const uint64_t cost = RowCost(scratch, n);
-        if (cost < best) {
-            best = cost;
-            out[0] = type;
-            std::memcpy(out + 1, scratch, n);
-        }
-    };
-    // Sub
-    std::memcpy(scratch, cur, head);
-    for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - cur[i - bpp]);
-    consider(1);
-    if (prev) {
-        // Up
-        for (size_t i = 0; i < n; ++i) scratch[i] = uint8_t(cur[i] - prev[i]);
-        consider(2);
-    }
-    // Average (of the left byte alone without a previous row)
-    if (prev) {
-        for (size_t i = 0; i < head; ++i) scratch[i] = uint8_t(cur[i] - (prev[i] >> 1));
-        for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - ((cur[i - bpp] + prev[i]) >> 1));
-    } else {
-        std::memcpy(scratch, cur, head);
-        for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - (cur[i - bpp] >> 1));
-    }
-    consider(3);
-    // Paeth (the same as Sub without a previous row)
-    if (prev) {
-        for (size_t i = 0; i < head; ++i) scratch[i] = uint8_t(cur[i] - prev[i]);
-        for (size_t i = bpp; i < n; ++i) scratch[i] = uint8_t(cur[i] - Paeth(cur[i - bpp], prev[i], prev[i - bpp]));
-        consider(4);
-    }
-}
-
-// Deflate of one band: level 6 with the filtered-data strategy (libpng's default), or run-
-// length matching when a sample of the band compresses as small that way (grainy photographs:
-// level 6 then costs five times the time for the same size).
-int BandStrategy(const uint8_t* data, size_t size) {
-    // Eight slices of 8 KiB spread over the band.
-    constexpr size_t kSlices = 8, kSlice = 8192;
-    if (size < kSlices * kSlice * 2) return Z_FILTERED;
-    std::vector<uint8_t> sample;
-    sample.reserve(kSlices * kSlice);
-    for (size_t i = 0; i < kSlices; ++i) {
-        const uint8_t* at = data + (size - kSlice) * i / (kSlices - 1);
-        sample.insert(sample.end(), at, at + kSlice);
-    }
-    auto compressed = [&](int level, int strategy) {
-        z_stream z{};
-        if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy) != Z_OK) return size_t(-1);
-        std::vector<uint8_t> out(deflateBound(&z, uLong(sample.size())));
-        z.next_in = sample.data();
-        z.avail_in = uInt(sample.size());
-        z.next_out = out.data();
-        z.avail_out = uInt(out.size());
-        deflate(&z, Z_FINISH);
-        const size_t n = z.total_out;
-        deflateEnd(&z);
-        return n;
-    };
-    return compressed(1, Z_RLE) <= compressed(6, Z_FILTERED) * 101 / 100 ? Z_RLE : Z_FILTERED;
-}
-
-bool WritePng(FILE* f, const Image& image, std::string& error, const WriteOptions& options) {
-    if (image.bits != 8 && image.bits != 16) {
-        error = "PNG holds 8 or 16 bits per sample only";
-        return false;
-    }
-    PngFile file(f);
-    static const uint8_t signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-    bool ok = std::fwrite(signature, 1, 8, f) == 8;
-    uint8_t ihdr[13];
-    PngFile::Put32(ihdr, uint32_t(image.width));
-    PngFile::Put32(ihdr + 4, uint32_t(image.height));
-    ihdr[8] = uint8_t(image.bits);
-    ihdr[9] = uint8_t((image.colorChannels == 3 ? 2 : 0) | (image.alpha ? 4 : 0));
-    ihdr[10] = ihdr[11] = ihdr[12] = 0;
-    ok = ok && file.Chunk("IHDR", ihdr, 13);
-    if (ok && image.pngGamma) {
-        uint8_t g[4];
-        PngFile::Put32(g, image.pngGamma);
-        ok = file.Chunk("gAMA", g, 4);
-    }
-    if (ok && image.pngSrgbIntent >= 0) {
-        const uint8_t intent = uint8_t(image.pngSrgbIntent);
-        ok = file.Chunk("sRGB", &intent, 1);
-    }
-    if (ok && !image.icc.empty()) {
-        std::string name = image.iccName.substr(0, 79);
-        if (name.empty()) name = "ICC profile";
-        std::vector<uint8_t> data(name.begin(), name.end());
-        data.push_back(0);
-        data.push_back(0);  // deflate
-        uLongf size = compressBound(uLong(image.icc.size()));
-        const size_t at = data.size();
-        data.resize(at + size);
-        if (compress2(data.data() + at, &size, image.icc.data(), uLong(image.icc.size()), 9) != Z_OK) {
-            error = "cannot compress the ICC profile";
-            return false;
-        }
-        data.resize(at + size);
-        ok = file.Chunk("iCCP", data.data(), data.size());
-    }
-    if (ok && !image.exif.empty() && image.exif.size() <= 0x7fffffffu) ok = file.Chunk("eXIf", image.exif.data(), image.exif.size());
-    if (!ok) {
-        error = std::string("write error: ") + std::strerror(errno);
-        return false;
-    }
-
-    const size_t n = image.rowBytes();
-    const int bpp = image.channels() * image.sampleBytes();
-    const int H = image.height;
-    int threads = options.threads > 0 ? options.threads : int(std::thread::hardware_concurrency());
-    threads = std::max(1, threads);
-    // Bands of about 4 MiB (at least 8 rows): enough of them to keep every core busy.
-    int bandRows = options.pngBandRows > 0 ? options.pngBandRows
-                                           : int(std::max<size_t>(8, (size_t(4) << 20) / (n + 1)));
-    // zlib counts a band's bytes in 32 bits: a band stays within 1 GiB, whatever was asked.
-    bandRows = std::min<size_t>(size_t(bandRows), std::max<size_t>(1, (size_t(1) << 30) / (n + 1)));
-    bandRows = std::max(1, std::min(bandRows, H));
-    const int bands = (H + bandRows - 1) / bandRows;
-    struct Band {
-        std::vector<uint8_t> filtered, compressed;
-        uLong adler = 1;
-        bool ok = false;
-    };
-    std::vector<Band> out(static_cast<size_t>(bands));
-    constexpr size_t kWindow = 32768;
-    // A row in file byte order (16-bit samples big-endian).
-    auto fileRow = [&](int y, uint8_t* dst) {
-        const uint8_t* src = image.samples.data() + n * size_t(y);
-        if (image.bits == 8) {
-            std::memcpy(dst, src, n);
-        } else {
-            for (size_t i = 0; i + 1 < n; i += 2) dst[i] = src[i + 1], dst[i + 1] = src[i];
-        }
-    };
-    // First every band's filtered rows (the next band's dictionary), then the deflate.
-    auto filterBand = [&](int b) {
-        Band& band = out[size_t(b)];
-        const int y0 = b * bandRows, y1 = std::min(H, y0 + bandRows);
-        band.filtered.resize(size_t(y1 - y0) * (n + 1));
-        std::vector<uint8_t> prev(n), cur(n), scratch(n);
-        if (y0 > 0) fileRow(y0 - 1, prev.data());
-        for (int y = y0; y < y1; ++y) {
-            fileRow(y, cur.data());
-            FilterRow(cur.data(), y > 0 ? prev.data() : nullptr, n, size_t(bpp),
-                      band.filtered.data() + size_t(y - y0) * (n + 1), scratch.data());
-            std::swap(prev, cur);
-        }
-        band.adler = adler32_z(1, band.filtered.data(), band.filtered.size());
-    };
-    auto deflateBand = [&](int b) {
-        Band& band = out[size_t(b)];
-        z_stream z{};
-        if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, BandStrategy(band.filtered.data(), band.filtered.size())) != Z_OK)
-            return;
-        if (b > 0) {
-            const std::vector<uint8_t>& before = out[size_t(b) - 1].filtered;
-            const size_t take = std::min(kWindow, before.size());
-            deflateSetDictionary(&z, before.data() + before.size() - take, uInt(take));
-        }
-        band.compressed.resize(deflateBound(&z, uLong(band.filtered.size())) + 16);
-        z.next_in = band.filtered.data();
-        z.avail_in = uInt(band.filtered.size());
-        z.next_out = band.compressed.data();
-        z.avail_out = uInt(band.compressed.size());
-        const int r = deflate(&z, b + 1 == bands ? Z_FINISH : Z_FULL_FLUSH);
-        band.ok = (b + 1 == bands ? r == Z_STREAM_END : r == Z_OK) && z.avail_in == 0;
-        band.compressed.resize(band.compressed.size() - z.avail_out);
-        deflateEnd(&z);
-    };
-    auto parallel = [&](const std::function<void(int)>& work) {
-        std::atomic<int> next{0};
-        std::vector<std::thread> pool;
-        auto run = [&] {
-            for (int b = next++; b < bands; b = next++) work(b);
-        };
-        for (int t = 1; t < std::min(threads, bands); ++t) pool.emplace_back(run);
-        run();
-        for (auto& t : pool) t.join();
-    };
-    parallel(filterBand);
-    parallel(deflateBand);
-    uLong adler = 1;
-    const uint8_t header[2] = {0x78, 0x9C};  // deflate, 32 KiB window, default level
-    std::vector<uint8_t> first(header, header + 2);
-    for (int b = 0; b < bands && ok; ++b) {
-        Band& band = out[size_t(b)];
-        if (!band.ok) {
-            error = "cannot compress the image";
-            return false;
-        }
-        adler = adler32_combine(adler, band.adler, z_off_t(band.filtered.size()));
-        std::vector<uint8_t> data = std::move(band.compressed);
-        if (b == 0) data.insert(data.begin(), header, header + 2);
-        if (b + 1 == bands) {
-            uint8_t trailer[4];
-            PngFile::Put32(trailer, uint32_t(adler));
-            data.insert(data.end(), trailer, trailer + 4);
-        }
-        ok = file.Chunk("IDAT", data.data(), data.size());
-    }
-    ok = ok && file.Chunk("IEND", nullptr, 0);
-    if (!ok) {
-        error = std::string("write error: ") + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
-// ---- JPEG ----------------------------------------------------------------------------------
-
-struct JpegError {
-    jpeg_error_mgr manager;
-    jmp_buf jump;
-    char text[JMSG_LENGTH_MAX];
-    // The data ended early: libjpeg made up the rest of the image. A file that lacks only its
-    // final marker is read (the decoder's look-ahead meets the end, no bits are missing).
-    bool hitEnd, missingBits;
-};
-
-void JpegErrorExit(j_common_ptr info) {
-    auto* e = reinterpret_cast<JpegError*>(info->err);
-    (*info->err->format_message)(info, e->text);
-    std::longjmp(e->jump, 1);
-}
-void JpegOutput(j_common_ptr) {}
-void JpegEmit(j_common_ptr info, int level) {
-    auto* e = reinterpret_cast<JpegError*>(info->err);
-    if (level >= 0) return;
-    if (info->err->msg_code == JWRN_JPEG_EOF) e->hitEnd = true;
-    if (info->err->msg_code == JWRN_HIT_MARKER) e->missingBits = true;
-}
-
-// The identifier that opens a JPEG's Exif segment (APP1).
-const uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
-
-bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
-    jpeg_decompress_struct info{};
-    JpegError err{};
-    info.err = jpeg_std_error(&err.manager);
-    err.manager.error_exit = JpegErrorExit;
-    err.manager.output_message = JpegOutput;
-    err.manager.emit_message = JpegEmit;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&info);
-        error = std::string("not a readable JPEG file (") + err.text + ")";
-        return false;
-    }
-    jpeg_create_decompress(&info);
-    jpeg_stdio_src(&info, f);
-    jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);  // Exif
-    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);  // the ICC profile's markers
-    jpeg_read_header(&info, TRUE);
-    if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
-        jpeg_destroy_decompress(&info);
-        error = "CMYK JPEG files are not supported (convert the image to RGB)";
-        return false;
-    }
-    const bool gray = info.jpeg_color_space == JCS_GRAYSCALE;
-    info.out_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
-    // A progressive file is decoded through a buffer of every coefficient (2 bytes a sample,
-    // taken and cleared before the first scan is read): it counts with the pixels.
-    const uint64_t coefficients = info.progressive_mode ? 2 * uint64_t(info.num_components) : 0;
-    if (!SizeAllowed(info.image_width, info.image_height, (gray ? 1 : 3) + coefficients, limit, error)) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
-    for (jpeg_saved_marker_ptr m = info.marker_list; m; m = m->next) {
-        if (m->marker == JPEG_APP0 + 1 && m->data_length > sizeof kExifHeader &&
-            std::memcmp(m->data, kExifHeader, sizeof kExifHeader) == 0) {
-            image.exif.assign(m->data + sizeof kExifHeader, m->data + m->data_length);
-            DropExifThumbnail(image.exif);
-            break;
-        }
-    }
-    JOCTET* profile = nullptr;
-    unsigned int profileLength = 0;
-    if (jpeg_read_icc_profile(&info, &profile, &profileLength) && profile) {
-        image.icc.assign(profile, profile + profileLength);
-        std::free(profile);
-    }
-    jpeg_start_decompress(&info);
-    image.format = FileFormat::Jpeg;
-    image.width = int(info.output_width);
-    image.height = int(info.output_height);
-    image.colorChannels = gray ? 1 : 3;
-    image.alpha = false;
-    image.bits = 8;
-    image.samples.resize(image.rowBytes() * image.height);
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = image.samples.data() + image.rowBytes() * info.output_scanline;
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    // A progressive file that ends early lacks whole scans (no bits missing within one).
-    if (err.missingBits || (err.hitEnd && info.progressive_mode)) {
-        jpeg_destroy_decompress(&info);
-        error = "not a readable JPEG file (it ends before its image data does)";
-        return false;
-    }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return true;
-}
-
-bool WriteJpeg(FILE* f, const Image& image, std::string& error, const WriteOptions& options) {
-    if (image.bits != 8 || image.alpha) {
-        error = "JPEG holds 8-bit gray or RGB without alpha only";
-        return false;
-    }
-    jpeg_compress_struct info{};
-    JpegError err{};
-    info.err = jpeg_std_error(&err.manager);
-    err.manager.error_exit = JpegErrorExit;
-    err.manager.output_message = JpegOutput;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&info);
-        error = std::string("cannot write JPEG (") + err.text + ")";
-        return false;
-    }
-    jpeg_create_compress(&info);
-    jpeg_stdio_dest(&info, f);
-    info.image_width = JDIMENSION(image.width);
-    info.image_height = JDIMENSION(image.height);
-    info.input_components = image.colorChannels;
-    info.in_color_space = image.colorChannels == 3 ? JCS_RGB : JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, std::min(100, std::max(1, options.jpegQuality)), TRUE);
-    // One segment holds at most 65533 bytes; a larger block (which no camera writes) is left
-    // out. An Exif file has no JFIF segment: APP1 comes first.
-    const bool exif = !image.exif.empty() && image.exif.size() + sizeof kExifHeader <= 65533;
-    if (exif) info.write_JFIF_header = FALSE;
-    jpeg_start_compress(&info, TRUE);
-    if (exif) {
-        std::vector<uint8_t> segment(kExifHeader, kExifHeader + sizeof kExifHeader);
-        segment.insert(segment.end(), image.exif.begin(), image.exif.end());
-        jpeg_write_marker(&info, JPEG_APP0 + 1, segment.data(), unsigned(segment.size()));
-    }
-    if (!image.icc.empty()) jpeg_write_icc_profile(&info, image.icc.data(), unsigned(image.icc.size()));
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(image.samples.data() + image.rowBytes() * info.next_scanline);
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    return true;
-}
-
-// ---- TIFF ----------------------------------------------------------------------------------
-
-thread_local std::string tiffMessage;
-
-void TiffErrorHandler(const char* module, const char* fmt, va_list ap) {
-    char text[512];
-    std::vsnprintf(text, sizeof text, fmt, ap);
-    tiffMessage = text;
-    (void)module;
-}
-void TiffWarningHandler(const char*, const char*, va_list) {}
-
-struct TiffCloser {
-    void operator()(TIFF* t) const { TIFFClose(t); }
-};
-
-bool ReadTiff(const std::string& path, Image& image, std::string& error, uint64_t limit) {
-    TIFFSetErrorHandler(TiffErrorHandler);
-    TIFFSetWarningHandler(TiffWarningHandler);
-    tiffMessage.clear();
-    std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpen(path.c_str(), "r"));
-    if (!tif) {
-        error = "not a readable TIFF file" + (tiffMessage.empty() ? "" : " (" + tiffMessage + ")");
-        return false;
-    }
-    // Pages after the first would be lost in the output (and in OUTPUT = INPUT, for good).
-    const tdir_t pages = TIFFNumberOfDirectories(tif.get());
-    if (pages > 1) {
-        error = "multi-page TIFF files are not supported (this one has " + std::to_string(pages) +
-                " pages; save the page to blur as a file of its own)";
-        return false;
-    }
-    TIFFSetDirectory(tif.get(), 0);
-    uint32_t width = 0, height = 0;
-    uint16_t bits = 0, spp = 1, format = SAMPLEFORMAT_UINT, photometric = 0, planar = PLANARCONFIG_CONTIG;
-    uint16_t compression = COMPRESSION_NONE, orientation = ORIENTATION_TOPLEFT;
-    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &spp);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
-    if (!TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric)) {
-        error = "TIFF file without a photometric interpretation";
-        return false;
-    }
-    if (TIFFIsTiled(tif.get())) {
-        error = "tiled TIFF files are not supported (strips only)";
-        return false;
-    }
-    const bool isFloat = format == SAMPLEFORMAT_IEEEFP;
-    if (!((bits == 8 || bits == 16) && format == SAMPLEFORMAT_UINT) && !(bits == 32 && isFloat)) {
-        error = "TIFF samples of " + std::to_string(bits) + " bits" +
-                (isFloat ? " float" : format == SAMPLEFORMAT_INT ? " signed" : "") +
-                " are not supported (8 or 16-bit unsigned, or 32-bit float)";
-        return false;
-    }
-    int colors = 0;
-    if (photometric == PHOTOMETRIC_MINISBLACK) colors = 1;
-    else if (photometric == PHOTOMETRIC_RGB) colors = 3;
-    else {
-        error = "TIFF colour model " + std::to_string(photometric) +
-                " is not supported (gray with 0 as black, or RGB)";
-        return false;
-    }
-    uint16_t extraCount = 0;
-    uint16_t* extraTypes = nullptr;
-    TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
-    if (spp != colors && spp != colors + 1) {
-        error = "TIFF files with " + std::to_string(spp) + " samples per pixel in this colour model are not supported";
-        return false;
-    }
-    if (spp == colors + 1 && extraCount == 1 && extraTypes && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA) {
-        error = "TIFF files with premultiplied (associated) alpha are not supported";
-        return false;
-    }
-    if (!SizeAllowed(width, height, uint64_t(spp) * (bits / 8), limit, error)) return false;
-    if (compression == COMPRESSION_NONE) {
-        // Stored as they are, the rows must fit in the file: a few bytes claiming a large
-        // image take no memory for it. (libtiff makes up strip sizes for a file whose own
-        // are implausible, so the file's length is the measure.)
-        std::error_code failed;
-        const uintmax_t length = std::filesystem::file_size(path, failed);
-        if (!failed && length < uint64_t(width) * height * spp * (bits / 8)) {
-            error = "not a readable TIFF file (its image data is too short for " + std::to_string(width) + "x" +
-                    std::to_string(height) + " pixels)";
-            return false;
-        }
-    }
-    uint32_t profileLength = 0;
-    void* profile = nullptr;
-    if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &profileLength, &profile) && profile && profileLength)
-        image.icc.assign(static_cast<uint8_t*>(profile), static_cast<uint8_t*>(profile) + profileLength);
-    image.format = FileFormat::Tiff;
-    image.width = int(width);
-    image.height = int(height);
-    image.bits = bits;
-    image.colorChannels = colors;
-    image.alpha = spp == colors + 1;
-    image.tiffCompression = compression;
-    image.orientation = orientation >= 1 && orientation <= 8 ? orientation : ORIENTATION_TOPLEFT;
-    image.samples.resize(image.rowBytes() * image.height);
-    const tmsize_t scanline = TIFFScanlineSize(tif.get());
-    const int sb = image.sampleBytes();
-    const int ch = image.channels();
-    auto rowError = [&](int y) {
-        error = "cannot read TIFF row " + std::to_string(y) + (tiffMessage.empty() ? "" : " (" + tiffMessage + ")");
-        return false;
-    };
-    if (planar == PLANARCONFIG_CONTIG) {
-        if (size_t(scanline) != image.rowBytes()) return rowError(0);
-        for (int y = 0; y < image.height; ++y)
-            if (TIFFReadScanline(tif.get(), image.samples.data() + image.rowBytes() * y, uint32_t(y), 0) < 0)
-                return rowError(y);
-    } else {
-        // One plane after the other, each from top to bottom: compressed strips are read in order.
-        if (size_t(scanline) < size_t(image.width) * sb) return rowError(0);
-        std::vector<uint8_t> line(static_cast<size_t>(scanline));
-        for (int s = 0; s < ch; ++s)
-            for (int y = 0; y < image.height; ++y) {
-                if (TIFFReadScanline(tif.get(), line.data(), uint32_t(y), uint16_t(s)) < 0) return rowError(y);
-                uint8_t* row = image.samples.data() + image.rowBytes() * y;
-                for (int x = 0; x < image.width; ++x)
-                    std::memcpy(row + (size_t(x) * ch + s) * sb, line.data() + size_t(x) * sb, size_t(sb));
-            }
-    }
-    return true;
-}
-
-bool WriteTiff(const std::string& path, const Image& image, std::string& error) {
-    TIFFSetErrorHandler(TiffErrorHandler);
-    TIFFSetWarningHandler(TiffWarningHandler);
-    tiffMessage.clear();
-    std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpen(path.c_str(), "w"));
-    if (!tif) {
-        error = "cannot create the TIFF file" + (tiffMessage.empty() ? "" : " (" + tiffMessage + ")");
-        return false;
-    }
-    uint16_t compression = image.tiffCompression;
-    if (compression != COMPRESSION_NONE && compression != COMPRESSION_LZW &&
-        compression != COMPRESSION_ADOBE_DEFLATE && compression != COMPRESSION_DEFLATE &&
-        compression != COMPRESSION_PACKBITS)
-        compression = COMPRESSION_NONE;
-    TIFFSetField(tif.get(), TIFFTAG_IMAGEWIDTH, uint32_t(image.width));
-    TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, uint32_t(image.height));
-    TIFFSetField(tif.get(), TIFFTAG_BITSPERSAMPLE, uint16_t(image.bits));
-    TIFFSetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, uint16_t(image.channels()));
-    TIFFSetField(tif.get(), TIFFTAG_SAMPLEFORMAT, uint16_t(image.bits == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT));
-    TIFFSetField(tif.get(), TIFFTAG_PHOTOMETRIC,
-                 uint16_t(image.colorChannels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK));
-    TIFFSetField(tif.get(), TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
-    TIFFSetField(tif.get(), TIFFTAG_COMPRESSION, compression);
-    TIFFSetField(tif.get(), TIFFTAG_ORIENTATION, uint16_t(image.orientation));
-    if (!image.icc.empty())
-        TIFFSetField(tif.get(), TIFFTAG_ICCPROFILE, uint32_t(image.icc.size()), image.icc.data());
-    if (image.alpha) {
-        uint16_t extra[1] = {EXTRASAMPLE_UNASSALPHA};
-        TIFFSetField(tif.get(), TIFFTAG_EXTRASAMPLES, uint16_t(1), extra);
-    }
-    TIFFSetField(tif.get(), TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif.get(), 0));
-    std::vector<uint8_t> line(image.rowBytes());
-    for (int y = 0; y < image.height; ++y) {
-        std::memcpy(line.data(), image.samples.data() + image.rowBytes() * y, image.rowBytes());
-        if (TIFFWriteScanline(tif.get(), line.data(), uint32_t(y), 0) < 0) {
-            error = "cannot write TIFF row " + std::to_string(y) + (tiffMessage.empty() ? "" : " (" + tiffMessage + ")");
-            return false;
-        }
-    }
-    if (!TIFFFlush(tif.get())) {
-        error = "cannot write the TIFF file" + (tiffMessage.empty() ? "" : " (" + tiffMessage + ")");
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
+}  // namespace codec
 
 uint64_t AvailableMemory() {
     uint64_t kib = 0;
@@ -978,6 +119,47 @@ const char* FormatExtensions(FileFormat format) {
     return format == FileFormat::Png ? ".png" : format == FileFormat::Tiff ? ".tif or .tiff" : ".jpg or .jpeg";
 }
 
+namespace {
+
+// A pipe, FIFO or character device can be read once only and not sought: its data is copied
+// whole, once, into an unnamed temporary file that the readers then take like any file. At
+// most `bound` bytes are taken (a file larger than the pixels may be cannot be one the
+// readers would accept).
+FILE* CopyStream(FILE* f, uint64_t bound, std::string& error) {
+    FILE* copy = std::tmpfile();
+    if (!copy) {
+        error = std::string("cannot read a pipe or device (no temporary file for its data: ") + std::strerror(errno) + ")";
+        return nullptr;
+    }
+    std::vector<char> buffer(size_t(1) << 16);
+    uint64_t total = 0;
+    for (;;) {
+        const size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
+        if (n == 0) break;
+        total += n;
+        if (total > bound) {
+            std::fclose(copy);
+            error = "the pipe or device gives more than " + std::to_string(bound >> 20) +
+                    " MiB, more than any image the memory can hold";
+            return nullptr;
+        }
+        if (std::fwrite(buffer.data(), 1, n, copy) != n) {
+            error = std::string("cannot read a pipe or device (its temporary copy: ") + std::strerror(errno) + ")";
+            std::fclose(copy);
+            return nullptr;
+        }
+    }
+    if (std::ferror(f) || std::fflush(copy) != 0) {
+        error = std::string("cannot read: ") + std::strerror(errno);
+        std::fclose(copy);
+        return nullptr;
+    }
+    std::rewind(copy);
+    return copy;
+}
+
+}  // namespace
+
 bool ReadImage(const std::string& path, Image& image, std::string& error, const ReadOptions& options) {
     const uint64_t limit = options.memoryLimit;
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -985,45 +167,59 @@ bool ReadImage(const std::string& path, Image& image, std::string& error, const 
         error = std::string("cannot open: ") + std::strerror(errno);
         return false;
     }
-    unsigned char magic[8] = {};
-    const size_t n = std::fread(magic, 1, sizeof magic, f);
-    bool ok;
-    if (n >= 8 && png_sig_cmp(magic, 0, 8) == 0) {
-        bool refused = false;
-        ok = ReadPngFast(f, image, error, refused, limit);
-        if (!ok && !refused) {
-            image = Image();
-            std::rewind(f);
-            ok = ReadPng(f, image, error, limit);
-        }
+    struct stat st {};
+    if (fstat(fileno(f), &st) != 0) {
+        error = std::string("cannot read: ") + std::strerror(errno);
         std::fclose(f);
-    } else if (n >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) {
-        std::rewind(f);
-        ok = ReadJpeg(f, image, error, limit);
-        std::fclose(f);
-    } else if (n >= 4 && ((magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M'))) {
-        std::fclose(f);
-        ok = ReadTiff(path, image, error, limit);
-    } else {
-        std::fclose(f);
-        error = "not a PNG, JPEG or TIFF file";
         return false;
     }
-    if (ok && (image.width <= 0 || image.height <= 0)) {
+    if (S_ISDIR(st.st_mode)) {
+        std::fclose(f);
+        error = "a folder, not an image file";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // Compressed data is smaller than its pixels, and stored pixels are the pixels: more
+        // than the pixels may take (and 64 MiB of metadata) is no image the readers accept.
+        const uint64_t available = AvailableMemory();
+        const uint64_t pixels = limit ? limit : available ? available : uint64_t(1) << 40;
+        FILE* copy = CopyStream(f, pixels + (uint64_t(64) << 20), error);
+        std::fclose(f);
+        if (!copy) return false;
+        f = copy;
+    }
+    unsigned char magic[8] = {};
+    const size_t n = std::fread(magic, 1, sizeof magic, f);
+    std::rewind(f);
+    static const unsigned char kPngSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+    bool ok;
+    if (n >= 8 && std::memcmp(magic, kPngSignature, 8) == 0) {
+        ok = codec::ReadPng(f, image, error, limit);
+    } else if (n >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) {
+        ok = codec::ReadJpeg(f, image, error, limit);
+    } else if (n >= 4 && ((magic[0] == 'I' && magic[1] == 'I') || (magic[0] == 'M' && magic[1] == 'M'))) {
+        ok = codec::ReadTiff(f, path, image, error, limit);
+    } else {
+        error = "not a PNG, JPEG or TIFF file";
+        ok = false;
+    }
+    std::fclose(f);
+    if (!ok) return false;
+    if (image.width <= 0 || image.height <= 0) {
         error = "the image is empty";
         return false;
     }
-    return ok;
+    return true;
 }
 
 bool WriteImage(const std::string& path, const Image& image, std::string& error, const WriteOptions& options) {
-    if (image.format == FileFormat::Tiff) return WriteTiff(path, image, error);
+    if (image.format == FileFormat::Tiff) return codec::WriteTiff(path, image, error);
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
         error = std::string("cannot create: ") + std::strerror(errno);
         return false;
     }
-    bool ok = image.format == FileFormat::Jpeg ? WriteJpeg(f, image, error, options) : WritePng(f, image, error, options);
+    bool ok = image.format == FileFormat::Jpeg ? codec::WriteJpeg(f, image, error, options) : codec::WritePng(f, image, error, options);
     if (std::fflush(f) != 0 || std::ferror(f)) {
         if (ok) error = std::string("write error: ") + std::strerror(errno);
         ok = false;

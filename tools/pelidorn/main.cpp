@@ -250,6 +250,13 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The pattern (for mkstemp) of the temporary file OUTPUT is written to, beside it.
+std::string TemporaryName(const std::string& folder, const std::string& target) {
+    const size_t slash = target.find_last_of('/');
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    return folder + "/." + base + ".pelidorn-XXXXXX";
+}
+
 // The file OUTPUT names: symbolic links are followed to the file they point at (which need
 // not exist yet), so that the link itself stays and its target is replaced.
 std::string ResolveLinks(const std::string& path) {
@@ -295,11 +302,21 @@ KeyRange DialogRange(uint32_t key, bool depthList) {
     return {low, high, true};
 }
 
-double UsedValue(uint32_t key, double v, bool depthList) {
+// A list index outside the list is ignored when the plug-in reads it: the list keeps its
+// selection, which is what it records and renders (`recorded`, the value the plug-in wrote
+// back, or its default when it wrote none).
+double UsedValue(uint32_t key, double v, bool depthList, const std::vector<DescriptorItem>& recorded) {
     using namespace ov::lens;
     const ParamSpec* p = SpecForKey(key);
     if (!p) return v;
-    if (p->kind == Kind::List || p->kind == Kind::RGB) {
+    if (p->kind == Kind::List) {
+        const KeyRange r = DialogRange(key, depthList);
+        if (v >= r.low && v <= r.high) return v;
+        for (const DescriptorItem& w : recorded)
+            if (w.key == key && w.type == typeInteger) return w.integer;
+        return p->value;
+    }
+    if (p->kind == Kind::RGB) {
         const KeyRange r = DialogRange(key, depthList);
         return std::min(std::max(v, r.low), r.high);
     }
@@ -310,7 +327,8 @@ double UsedValue(uint32_t key, double v, bool depthList) {
 }
 
 // One warning line for each value outside what the dialog lets a user set.
-void WarnOutOfRange(const std::vector<DescriptorItem>& values, bool depthList) {
+void WarnOutOfRange(const std::vector<DescriptorItem>& values, bool depthList,
+                    const std::vector<DescriptorItem>& recorded) {
     for (const DescriptorItem& item : values) {
         if (item.type == typeBoolean) continue;
         const double given = item.type == typeInteger ? double(item.integer) : item.number;
@@ -322,7 +340,7 @@ void WarnOutOfRange(const std::vector<DescriptorItem>& values, bool depthList) {
                                                  : NumberText(r.low) + ".." + NumberText(r.high);
         std::fprintf(stderr, "pelidorn: warning: %s=%s is outside the dialog's range (%s); the plug-in uses %s=%s\n",
                      key.c_str(), NumberText(given).c_str(), range.c_str(), key.c_str(),
-                     NumberText(UsedValue(item.key, given, depthList)).c_str());
+                     NumberText(UsedValue(item.key, given, depthList, recorded)).c_str());
     }
 }
 
@@ -451,6 +469,12 @@ int Run(int argc, char** argv) {
 
     // The output file: links followed, its folder there and writable, before any work.
     const std::string target = ResolveLinks(outputPath);
+    {
+        // A chain of links that never ends (a loop) would be replaced by a regular file.
+        struct stat link {};
+        if (lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+            Fail(kExitFailed, outputPath + ": " + std::strerror(ELOOP));
+    }
     struct stat existing {};
     const bool replacing = stat(target.c_str(), &existing) == 0;
     if (replacing && !S_ISREG(existing.st_mode))
@@ -461,7 +485,9 @@ int Run(int argc, char** argv) {
         if (stat(folder.c_str(), &st) != 0)
             Fail(kExitFailed, "the output folder " + folder + " does not exist");
         if (!S_ISDIR(st.st_mode)) Fail(kExitFailed, "the output folder " + folder + " is not a folder");
-        std::string probe = folder + "/.pelidorn-probe-XXXXXX";
+        // The temporary file the output is written to, made and removed: a name too long for
+        // the folder fails here, before the render.
+        std::string probe = TemporaryName(folder, target);
         const int fd = mkstemp(probe.data());
         if (fd < 0) Fail(kExitFailed, "cannot write in the output folder " + folder + ": " + std::strerror(errno));
         close(fd);
@@ -482,11 +508,11 @@ int Run(int argc, char** argv) {
     HostDocument document = DocumentFromImage(image);
     document.selection = std::move(mask.samples);
 
-    // The long view list is offered when the selection is the depth map (SEIS 1, the default).
+    // The long view list is offered when the selection is the depth map (SEIS 1, the default;
+    // a SEIS outside its list is ignored and leaves the default).
     bool depthList = !selectionPath.empty();
     for (const auto& v : values)
-        if (ov::resources::FourCCText(v.key) == "SEIS") depthList = depthList && v.integer == 1;
-    WarnOutOfRange(values, depthList);
+        if (ov::resources::FourCCText(v.key) == "SEIS" && v.integer == 2) depthList = false;
 
     if (modulePath.empty()) {
         const char* env = std::getenv("PELIDORN_MODULE");
@@ -509,6 +535,8 @@ int Run(int argc, char** argv) {
     options.abort = [] { return interrupts.load() > 0; };
     RunResult run = RunFilter(module.entry, document, options);
     display.Finish();
+    // After the run: a list names the value the plug-in recorded.
+    WarnOutOfRange(values, depthList, run.wroteDescriptor ? run.written : std::vector<DescriptorItem>());
 
     if (printValues && run.wroteDescriptor) {
         for (const auto& k : keys.parameters)
@@ -527,9 +555,7 @@ int Run(int argc, char** argv) {
     // Nothing is lost: write beside the output file, then rename into place. The new file
     // takes the old one's permission bits (and owner, where allowed).
     ImageFromDocument(document, image);
-    const size_t slash = target.find_last_of('/');
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = folder + "/." + base + ".pelidorn-XXXXXX";
+    std::string temp = TemporaryName(folder, target);
     {
         const std::string line = "pelidorn: cancelled; " + outputPath + " left untouched\n";
         const size_t n = std::min(line.size(), sizeof cancelLine);
