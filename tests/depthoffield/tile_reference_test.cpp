@@ -54,6 +54,8 @@ struct Reference {
         highlight.assign(size_t(W) * H, 0.0);
         HslRangeSettings settings{};
         hslRangeSetup<P>(settings, f.params.highlight_selection);
+        // Colour is linear light in "normal blur" with gamma correction, never in "info density".
+        const bool decode = f.params.gamma_correction && f.params.view == 1;
         for (int py = 0; py < H; ++py)
             for (int px = 0; px < W; ++px) {
                 int32_t x = px - M, y = py - M;
@@ -69,7 +71,7 @@ struct Reference {
                     // it lies outside the selection, so it is no highlight.
                     for (int i = 0; i < C; ++i) c[i] = double(f.params.outside_color[i] * float(P::max_value));
                     if constexpr (P::has_alpha) c[N - 1] = double(f.params.outside_color[3] * float(P::max_value));
-                    if (f.params.gamma_correction)
+                    if (decode)
                         for (int i = 0; i < C; ++i)
                             c[i] = P::is_integer ? f.decode_lut[int(c[i] / P::max_value * 32767.0)] : rec709_to_linear(c[i]);
                     for (int i = 0; i < N; ++i) c[i] = double(float(c[i]));
@@ -82,7 +84,7 @@ struct Reference {
                 if constexpr (P::has_alpha) {
                     for (int i = 0; i < C; ++i) c[i] *= c[N - 1] / P::max_value;
                 }
-                if (f.params.gamma_correction)
+                if (decode)
                     for (int i = 0; i < C; ++i)
                         c[i] = P::is_integer ? f.decode_lut[int(c[i] / P::max_value * 32767.0)] : rec709_to_linear(c[i]);
                 for (int i = 0; i < N; ++i) c[i] = double(float(c[i]));
@@ -225,6 +227,19 @@ struct Reference {
         for (uint32_t y = 0; y < h; ++y)
             for (uint32_t x = 0; x < w; ++x) {
                 const size_t i0 = at(int(x) + M, int(y) + M);
+                if (f.params.view == 6) {
+                    // Info density: excess coverage in channel 1 (saturating at twice full
+                    // coverage), missing coverage in channel 0, full alpha.
+                    Px o{};
+                    if (excess[i0] >= 0.0) {
+                        if (C >= 2) o[1] = std::min(excess[i0], 1.0) * P::max_value;
+                    } else {
+                        o[0] = -excess[i0] * P::max_value;
+                    }
+                    if constexpr (P::has_alpha) o[N - 1] = P::max_value;
+                    out[size_t(y) * w + x] = o;
+                    continue;
+                }
                 Px o{}, hcol = gather[i0];
                 if (gatherW[i0] > 0.0001)
                     for (int i = 0; i < N; ++i) hcol[i] /= gatherW[i0];
@@ -264,6 +279,7 @@ struct Case {
     int edge;               // edge mode on both axes (4: the outside colour)
     bool noiseDepth;        // a depth map of pure noise instead of the ramp with a near block
     bool output;            // compare the written pixels too (see below)
+    int view = 1;           // 1 "normal blur", 6 "info density"
 };
 
 // Whether an integer sample `got` is what the reference value w gives: rounded to nearest or
@@ -299,6 +315,7 @@ void compareWithReference(const Case& c, double tol) {
     rig.params.iris_facets = c.facets;
     rig.params.iris_angle = c.angle;
     rig.params.edge_mode_x = rig.params.edge_mode_y = c.edge;
+    rig.params.view = c.view;
     // Distinct components, so that a channel taken from the wrong one shows.
     rig.params.outside_color[0] = 0.25f;
     rig.params.outside_color[1] = 0.5f;
@@ -342,7 +359,7 @@ void compareWithReference(const Case& c, double tol) {
         f.free_all();
         return;
     }
-    const bool nearest = P::has_alpha || c.gamma;
+    const bool nearest = c.view == 1 && (P::has_alpha || c.gamma);
     for (uint32_t y = 0; y < 16; ++y)
         for (uint32_t x = 0; x < 22; ++x) {
             const auto& o = want[size_t(y) * 22 + x];
@@ -378,6 +395,9 @@ const Case kCases[] = {
     {"outside colour", 6.0, false, 6.0, 0.0, 0.0, 0.0, 6, 0.0, 4, false, true},
     {"outside colour with gamma", 6.0, true, 0.0, 0.0, 0.0, 0.0, 6, 0.0, 4, false, true},
     {"rotated square iris on noise", 6.0, false, 0.0, 0.0, 0.0, 0.0, 4, 0.4, 3, true, true},
+    {"border colour", 6.0, true, 6.0, 0.0, 0.0, 0.0, 6, 0.0, 1, false, true},
+    {"info density", 6.0, false, 0.0, 0.0, 0.0, 0.0, 6, 0.0, 2, false, true, 6},
+    {"info density on noise", 5.0, true, 6.0, 0.0, 0.0, 0.0, 4, 0.4, 4, true, true, 6},
     {"empty rows", 5.0, false, 0.0, 1.0, 0.05, -0.5, 6, 0.0, 2, false, false},
 };
 
