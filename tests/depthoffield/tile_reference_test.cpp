@@ -62,7 +62,8 @@ struct Reference {
                 const bool inX = edge_index(x, int32_t(f.source.width), f.params.edge_mode_x);
                 const bool inY = edge_index(y, int32_t(f.source.height), f.params.edge_mode_y);
                 // A position outside the depth map reads depth 0.
-                const double v = sampleDepthCurve(f.depth_map, uint32_t(x), uint32_t(y), f.curve_lut, 1, false, 0.0, 1.0);
+                const double v = sampleDepthCurve(f.depth_map, uint32_t(x), uint32_t(y), f.curve_lut, f.params.depth_mode,
+                                                  f.params.depth_invert != 0, f.params.depth_low, f.params.depth_high);
                 blur[at(px, py)] = int(v * 255.0);
                 Px c{};
                 if ((!inX && f.params.edge_mode_x == 4) || (!inY && f.params.edge_mode_y == 4)) {
@@ -280,6 +281,8 @@ struct Case {
     bool noiseDepth;        // a depth map of pure noise instead of the ramp with a near block
     bool output;            // compare the written pixels too (see below)
     int view = 1;           // 1 "normal blur", 6 "info density"
+    bool invert = false;    // depth invert
+    double depthCurve = 1.0;
 };
 
 // Whether an integer sample `got` is what the reference value w gives: rounded to nearest or
@@ -316,6 +319,8 @@ void compareWithReference(const Case& c, double tol) {
     rig.params.iris_angle = c.angle;
     rig.params.edge_mode_x = rig.params.edge_mode_y = c.edge;
     rig.params.view = c.view;
+    rig.params.depth_invert = c.invert ? 1 : 0;
+    rig.params.depth_curve = c.depthCurve;
     // Distinct components, so that a channel taken from the wrong one shows.
     rig.params.outside_color[0] = 0.25f;
     rig.params.outside_color[1] = 0.5f;
@@ -398,6 +403,7 @@ const Case kCases[] = {
     {"border colour", 6.0, true, 6.0, 0.0, 0.0, 0.0, 6, 0.0, 1, false, true},
     {"info density", 6.0, false, 0.0, 0.0, 0.0, 0.0, 6, 0.0, 2, false, true, 6},
     {"info density on noise", 5.0, true, 6.0, 0.0, 0.0, 0.0, 4, 0.4, 4, true, true, 6},
+    {"inverted depth on a curve", 6.0, false, 0.0, 0.0, 0.0, 0.0, 6, 0.0, 2, false, true, 1, true, 2.5},
     {"empty rows", 5.0, false, 0.0, 1.0, 0.05, -0.5, 6, 0.0, 2, false, false},
 };
 
