@@ -33,8 +33,8 @@
 // they round at output (+0.5 before the truncation, colour divided by alpha first), without
 // either they truncate colour, so an in-focus pixel (the one-pixel kernel) comes back as it
 // went in; float formats clamp only alpha. Non-finite float samples read as 0 and samples
-// (alpha too) above 16 count as 16 (below -16 as -16), as on the out-of-focus road, so no sum
-// overflows or drowns its neighbours in rounding residue; a float output that would not be
+// (alpha too) above 16 count as 16, as on the out-of-focus road, and those below -16 as -16,
+// so no sum overflows or drowns its neighbours in rounding residue; a float output that would not be
 // finite (a colour over a vanishing alpha) is divided in double precision instead, and what is
 // still not finite is written as 0. The decode-table index is clamped to 0..32767
 // (not-a-number to 0). Pixel offsets
