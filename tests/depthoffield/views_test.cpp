@@ -298,3 +298,32 @@ TEST(DepthViewsRouting, SharpZoneAtOneAndAHalf) {
                 EXPECT_EQ(rig.dst.at(x, y).v[0], c.sharp ? 127 : 0) << c.aspect << " " << c.sf;
     }
 }
+
+// The iris view draws the aspect as the blur uses it: a positive aspect widens the aperture
+// (rx = d (1 + aspect), ry = d (1 - aspect)), a negative one makes it tall. 128 x 96: d = 20,
+// so aspect 0.5 gives an ellipse 30 wide and 10 high (half-axes).
+TEST(DepthViewsRouting, IrisAspectStretchesTheAperture) {
+    for (double aspect : {0.5, -0.5}) {
+        TestHost host;
+        DepthOfFieldParams p = defaultParams(5.0);
+        p.view = 2;
+        p.iris_roundness = 1.0;
+        p.iris_facets = 12;
+        p.iris_aspect = aspect;
+        Rig<ov::ImgHostGray_F1> rig(host, 128, 96, p);
+        ASSERT_EQ(rig.filter.render(0, 1), 0u);
+        const double wide = aspect > 0 ? 30.0 : 10.0, high = aspect > 0 ? 10.0 : 30.0;
+        for (uint32_t y = 0; y < 96; ++y)
+            for (uint32_t x = 0; x < 128; ++x) {
+                const double ex = (double(x) - 64.0) / wide, ey = (double(y) - 48.0) / high;
+                const double r = std::sqrt(ex * ex + ey * ey);
+                const float v = rig.dst.at(x, y).v[0];
+                if (r > 1.2) {
+                    EXPECT_EQ(v, 0.0f) << aspect << " at " << x << "," << y;
+                }
+                if (r < 0.8) {
+                    EXPECT_GE(v, 0.99f) << aspect << " at " << x << "," << y;
+                }
+            }
+    }
+}
