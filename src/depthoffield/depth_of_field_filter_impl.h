@@ -196,11 +196,18 @@ uint32_t DepthOfFieldFilter<Img, Depth>::build_kernels_from_image() {
         grayBlock = host->AllocateMemory(uint32_t(grayBytes));
         if (!grayBlock) return host->StatusOutOfMemory();
         const Gray gray(grayBlock, w, h, int32_t(w * B), 0, 0, false, 1.0, 1.0, 1.0, true, int32_t(B));
-        status = CopyImageFilter<Img, Gray>(host, iris_image, gray, 0, 0, PremultipliedKeep).render(0, 1);
+        // Only the copy's row worker runs (as pass 0 of a count of 0), on a gray view that
+        // carries the iris image's premultiplied flag, so no conversion step is taken.
+        Gray grayOfCopy = gray;
+        grayOfCopy.premultiplied = iris_image.premultiplied;
+        CopyImageFilter<Img, Gray> copy(host, iris_image, grayOfCopy, 0, 0, PremultipliedKeep);
+        copy.pass = 0;
+        copy.passCount = 0;
+        status = copy.run_slices(h);
         zoom.source = gray;
         zoom.edgeModeX = 4;
         zoom.edgeModeY = 4;
-        if (status == host->StatusOk()) status = zoom.prepare_sum_table(0, 1);
+        if (status == host->StatusOk()) status = zoom.prepare_sum_table(0, 0);
     }
     for (int32_t d = 0; d < 256 && status == host->StatusOk(); ++d) {
         const DepthLevelRadii g = depthLevelRadii(params, scale, d);
@@ -382,7 +389,7 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_iris_preview() {
             zoom.stepY = s;
             zoom.edgeModeX = 4;
             zoom.edgeModeY = 4;
-            status = zoom.render(0, 1);
+            status = zoom.render(0, 0);
             if (status == host->StatusOk()) status = buildSparseKernelFromMask(&kernel, work, host);
         }
     }

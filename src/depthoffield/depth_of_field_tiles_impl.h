@@ -29,10 +29,15 @@
 // Progress: done = 6 H * tile + rows so far (passes 1 to 6 advance it), total = 6 H * tiles.
 //
 // Numbers: per-row tables and per-pixel sums are doubles, everything kept per pixel is a
-// float. Integer formats clamp every working channel to 0..MAX and round at output (+0.5
-// before the truncation, colour divided by alpha first), so an in-focus pixel (the one-pixel
-// kernel) comes back as it went in; float formats clamp only alpha. Non-finite float samples
-// read as 0; the decode-table index is clamped to 0..32767 (not-a-number to 0). Pixel offsets
+// float. Integer formats clamp every working channel to 0..MAX; with alpha or gamma correction
+// they round at output (+0.5 before the truncation, colour divided by alpha first), without
+// either they truncate colour, so an in-focus pixel (the one-pixel kernel) comes back as it
+// went in; float formats clamp only alpha. Non-finite float samples read as 0 and samples
+// (alpha too) above 16 count as 16, as on the out-of-focus road, and those below -16 as -16,
+// so no sum overflows or drowns its neighbours in rounding residue; a float output that would not be
+// finite (a colour over a vanishing alpha) is divided in double precision instead, and what is
+// still not finite is written as 0. The decode-table index is clamped to 0..32767
+// (not-a-number to 0). Pixel offsets
 // are 64-bit. A kernel row without changes is stepped over wherever a record moves to its next
 // row, and a change at the position of the one before it is applied at once.
 #pragma once
@@ -144,6 +149,12 @@ struct Format {
     static double sample(T v) {
         if constexpr (kInteger) return double(v);
         else return std::isfinite(v) ? double(v) : 0.0;
+    }
+    // The largest float sample magnitude the blur takes as it is (16 times white; linearised,
+    // about 390), the out-of-focus road's ceiling.
+    static constexpr double kFloatCeiling = 16.0;
+    static double capFloat(double v) {
+        return v > kFloatCeiling ? kFloatCeiling : (v < -kFloatCeiling ? -kFloatCeiling : v);
     }
     // 0..MAX; not-a-number and negative values give 0.
     static double clampChannel(double v) { return !(v >= 0.0) ? 0.0 : (v > kMax ? kMax : v); }
@@ -457,6 +468,8 @@ private:
                         const double a = s[Fmt::kA] * Fmt::kInvMax;
                         for (int c = 0; c < C; ++c) s[c] *= a;
                     }
+                    if constexpr (!Fmt::kInteger)
+                        for (int i = 0; i < N; ++i) s[i] = Fmt::capFloat(s[i]);
                 } else {
                     for (int i = 0; i < N; ++i) s[i] = outside[i];
                 }
@@ -752,25 +765,35 @@ private:
                     out[c] = f.encode_lut[idx];
                 }
             }
-            // Colour is divided by alpha before either is rounded, so an opaque or in-focus
-            // pixel keeps its value.
+            // With alpha or the encode, colour is divided by the unrounded alpha and every
+            // channel rounded to nearest, so an opaque or in-focus pixel keeps its value (the
+            // truncation would lose a level to the division's and the table's rounding). Without
+            // either, the sum of an in-focus pixel is exact and colour is truncated toward zero.
             if constexpr (Fmt::kAlpha) {
                 if (!f.destination.premultiplied && out[Fmt::kA] > 0.0f) {
                     const float m = float(Fmt::kMax) / out[Fmt::kA];
                     for (int c = 0; c < C; ++c) out[c] = out[c] * m;
                 }
             }
-            for (int c = 0; c < N; ++c) px.v[c] = T(Fmt::clampChannel(out[c] + 0.5f));
+            if (Fmt::kAlpha || gamma) {
+                for (int c = 0; c < N; ++c) px.v[c] = T(Fmt::clampChannel(out[c] + 0.5f));
+            } else {
+                for (int c = 0; c < N; ++c) px.v[c] = T(Fmt::clampChannel(out[c]));
+            }
         } else {
             if (gamma)
                 for (int c = 0; c < C; ++c) out[c] = float(linear_to_rec709(double(out[c])));
             if constexpr (Fmt::kAlpha) {
                 if (!f.destination.premultiplied && out[Fmt::kA] > 0.0f) {
                     const float m = 1.0f / out[Fmt::kA];
-                    for (int c = 0; c < C; ++c) out[c] = out[c] * m;
+                    for (int c = 0; c < C; ++c) {
+                        const float v = out[c] * m;
+                        // A denormal alpha makes m infinite: divide in double instead.
+                        out[c] = std::isfinite(v) ? v : float(double(out[c]) / double(out[Fmt::kA]));
+                    }
                 }
             }
-            for (int c = 0; c < N; ++c) px.v[c] = out[c];
+            for (int c = 0; c < N; ++c) px.v[c] = std::isfinite(out[c]) ? out[c] : 0.0f;
         }
     }
 

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <mutex>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -326,5 +329,48 @@ TEST(PerDepthKernels, FromAnIrisImage) {
         EXPECT_EQ(host.liveBlocks(), 0u);
         rig.filter.free_all();  // a second release frees nothing twice
         EXPECT_EQ(host.doubleFrees, 0);
+    }
+}
+
+// The iris image's gray copy, its summed-area table and every resampling run report against
+// a total of 0, the kernels from an iris image and the iris view alike: the gray copy row y as
+// (y, 0); only the kernel builder reports against 100 (50 of 100 after each mask row).
+TEST(PerDepthKernels, IrisImageStepsReportAgainstATotalOfZero) {
+    Image<ov::ImgHostRGBA_U8> iris(9, 5);
+    iris.fill(makePixel<ov::PxHostRGBA_U8>(255, 255));
+    for (int view : {1, 2}) {
+        TestHost host;
+        std::mutex lock;
+        std::vector<std::pair<uint32_t, uint32_t>> reports;
+        host.progressHook = [&](uint32_t done, uint32_t total) {
+            std::lock_guard<std::mutex> guard(lock);
+            reports.emplace_back(done, total);
+            return true;
+        };
+        DepthOfFieldParams p = defaultParams(4.0);
+        p.view = view;
+        Rig<ov::ImgHostRGBA_U8> rig(host, 12, 8, p);
+        rig.filter.iris_image = iris.view();
+        if (view == 1) {
+            ASSERT_EQ(rig.filter.init_all(), 0u);
+            rig.filter.free_all();
+        } else {
+            ASSERT_EQ(rig.filter.render(0, 1), 0u);
+        }
+        std::set<uint32_t> copyRows;
+        size_t zeroTotals = 0;
+        for (const auto& [done, total] : reports) {
+            if (total == 100) {
+                EXPECT_EQ(done, 50u) << "view " << view;
+                continue;
+            }
+            EXPECT_EQ(total, 0u) << "view " << view << ": report " << done << " of " << total;
+            ++zeroTotals;
+            copyRows.insert(done);
+        }
+        // The table's rows (and, for the kernels, the gray copy's) at least.
+        EXPECT_GE(zeroTotals, view == 1 ? 2 * 5u : 5u) << "view " << view;
+        for (uint32_t y = 0; y < 5; ++y) EXPECT_EQ(copyRows.count(y), 1u) << "view " << view << " row " << y;
+        EXPECT_EQ(host.liveBlocks(), 0u);
     }
 }

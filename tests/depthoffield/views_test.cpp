@@ -147,7 +147,8 @@ TYPED_TEST(DepthViews, PlainCopyAtRadiusZero) {
 }
 
 // Iris view: the aperture centred, gray coverage on black, opaque; its size a fixed fraction
-// of the full image, d = 50 (Wf / 640 + Hf / 480) full-image pixels.
+// of the full image, d = 50 (Wf / 640 + Hf / 480) full-image pixels, but no wider and no
+// taller than the image (d = side / 2 - 1 when 2 d exceeds a side).
 TYPED_TEST(DepthViews, IrisGeometry) {
     using View = TypeParam;
     using P = typename View::pixel_type;
@@ -157,7 +158,9 @@ TYPED_TEST(DepthViews, IrisGeometry) {
         double radius;  // expected radius in rendered pixels
     };
     // 64 x 48: d = 10. 16 x 12 at scale factor 4: d = 10 full-image pixels = 2.5 pixels.
-    for (const Case& c : {Case{64, 48, 1.0, 10.0}, Case{16, 12, 4.0, 2.5}}) {
+    // A wide strip 200 x 20 (d would be 17.7) and a tall one 20 x 200 (22.4): d = 9.
+    for (const Case& c : {Case{64, 48, 1.0, 10.0}, Case{16, 12, 4.0, 2.5}, Case{200, 20, 1.0, 9.0},
+                          Case{20, 200, 1.0, 9.0}}) {
         TestHost host;
         DepthOfFieldParams p = defaultParams(5.0);
         p.view = 2;
@@ -183,8 +186,9 @@ TYPED_TEST(DepthViews, IrisGeometry) {
                     EXPECT_GE(v, 0.99) << x << "," << y;
                 }
             }
-        const double area = 3.14159265358979 * c.radius * c.radius;
-        EXPECT_NEAR(covered, area, c.radius < 5 ? 0.4 * area : 0.1 * area);
+        // The disc covers about pi (d - 1/2)^2 pixels (measured: within 0.3% at d = 9 and 10).
+        const double area = 3.14159265358979 * (c.radius - 0.5) * (c.radius - 0.5);
+        EXPECT_NEAR(covered, area, c.radius < 5 ? 0.4 * area : 0.03 * area);
         EXPECT_EQ(host.liveBlocks(), 0u);
     }
 }
@@ -209,7 +213,7 @@ TEST(DepthViewsRouting, IrisOfTinyImages) {
 }
 
 // Highlight selection: the weighted source (view 4) or the weight alone (view 5, mask mode),
-// opaque in every format.
+// opaque in every format, also where the source is translucent (the black half).
 TYPED_TEST(DepthViews, HighlightSelection) {
     using View = TypeParam;
     using P = typename View::pixel_type;
@@ -221,7 +225,7 @@ TYPED_TEST(DepthViews, HighlightSelection) {
     Rig<View> rig(host, 6, 3, p);
     for (uint32_t y = 0; y < 3; ++y)
         for (uint32_t x = 0; x < 6; ++x)
-            rig.src.at(x, y) = makePixel<P>(x < 3 ? P::max_value : 0.0, P::max_value);
+            rig.src.at(x, y) = makePixel<P>(x < 3 ? P::max_value : 0.0, x < 3 ? P::max_value : P::max_value * 0.25);
     for (int view : {4, 5}) {
         rig.filter.params.view = view;
         rig.filter.params.highlight_selection.maskMode = view == 5 ? 1 : 0;
@@ -292,5 +296,34 @@ TEST(DepthViewsRouting, SharpZoneAtOneAndAHalf) {
         for (uint32_t y = 0; y < 2; ++y)
             for (uint32_t x = 0; x < 3; ++x)
                 EXPECT_EQ(rig.dst.at(x, y).v[0], c.sharp ? 127 : 0) << c.aspect << " " << c.sf;
+    }
+}
+
+// The iris view draws the aspect as the blur uses it: a positive aspect widens the aperture
+// (rx = d (1 + aspect), ry = d (1 - aspect)), a negative one makes it tall. 128 x 96: d = 20,
+// so aspect 0.5 gives an ellipse 30 wide and 10 high (half-axes).
+TEST(DepthViewsRouting, IrisAspectStretchesTheAperture) {
+    for (double aspect : {0.5, -0.5}) {
+        TestHost host;
+        DepthOfFieldParams p = defaultParams(5.0);
+        p.view = 2;
+        p.iris_roundness = 1.0;
+        p.iris_facets = 12;
+        p.iris_aspect = aspect;
+        Rig<ov::ImgHostGray_F1> rig(host, 128, 96, p);
+        ASSERT_EQ(rig.filter.render(0, 1), 0u);
+        const double wide = aspect > 0 ? 30.0 : 10.0, high = aspect > 0 ? 10.0 : 30.0;
+        for (uint32_t y = 0; y < 96; ++y)
+            for (uint32_t x = 0; x < 128; ++x) {
+                const double ex = (double(x) - 64.0) / wide, ey = (double(y) - 48.0) / high;
+                const double r = std::sqrt(ex * ex + ey * ey);
+                const float v = rig.dst.at(x, y).v[0];
+                if (r > 1.2) {
+                    EXPECT_EQ(v, 0.0f) << aspect << " at " << x << "," << y;
+                }
+                if (r < 0.8) {
+                    EXPECT_GE(v, 0.99f) << aspect << " at " << x << "," << y;
+                }
+            }
     }
 }

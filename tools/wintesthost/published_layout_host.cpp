@@ -40,7 +40,8 @@ constexpr size_t kReadProcsSize = 152, kWriteProcsSize = 136, kFirstProc = 8;
 constexpr int kReadCount = 18, kWriteCount = 16;
 // Read procedure slots used here: open 0, close 1, getKey 2, getInteger 3, getFloat 4.
 
-constexpr int kWidth = 40, kHeight = 28, kPlanesRGB = 3;
+// An RGB layer with transparency: three colour planes and the transparency plane.
+constexpr int kWidth = 40, kHeight = 28, kColours = 3, kPlanesRGBA = 4;
 constexpr uint8_t kGuard = 0xA5;
 
 constexpr uint32_t Code(const char (&c)[5]) {
@@ -144,19 +145,19 @@ int16_t AdvanceState() {
         return 0;
     }
     const bool whole = RectIs(kInRect, 0, 0, kHeight, kWidth) && RectIs(kOutRect, 0, 0, kHeight, kWidth);
-    const bool planes = Get<int16_t>(r, kInLoPlane) == 0 && Get<int16_t>(r, kInHiPlane) == kPlanesRGB - 1 &&
-                        Get<int16_t>(r, kOutLoPlane) == 0 && Get<int16_t>(r, kOutHiPlane) == kPlanesRGB - 1;
+    const bool planes = Get<int16_t>(r, kInLoPlane) == 0 && Get<int16_t>(r, kInHiPlane) == kPlanesRGBA - 1 &&
+                        Get<int16_t>(r, kOutLoPlane) == 0 && Get<int16_t>(r, kOutHiPlane) == kPlanesRGBA - 1;
     Check(whole, "advanceState: inRect (64) and outRect (76) ask for the whole image");
-    Check(planes, "advanceState: inLoPlane (72) to inHiPlane (74) and the out planes (84, 86) are 0..2");
+    Check(planes, "advanceState: inLoPlane (72) to inHiPlane (74) and the out planes (84, 86) are 0..3");
     Check(Get<int32_t>(r, kInputRate) == 65536, "advanceState: inputRate (312) is 1.0 in 16.16");
     Check(Get<int16_t>(r, kInputPadding) == 255 && Get<int16_t>(r, kOutputPadding) == 255,
           "advanceState: inputPadding (302) and outputPadding (304) are 255");
     Check(Get<uint8_t>(r, kWantsAbsolute) == 0, "advanceState: wantsAbsolute (289) is false");
     if (!whole || !planes) return -30100;  // a request this host cannot serve
     Put<void*>(r, kInData, g->input.data());
-    Put<int32_t>(r, kInRowBytes, kWidth * kPlanesRGB);
+    Put<int32_t>(r, kInRowBytes, kWidth * kPlanesRGBA);
     Put<void*>(r, kOutData, g->output.data());
-    Put<int32_t>(r, kOutRowBytes, kWidth * kPlanesRGB);
+    Put<int32_t>(r, kOutRowBytes, kWidth * kPlanesRGBA);
     Put<void*>(r, kMaskData, nullptr);
     Put<int32_t>(r, kMaskRowBytes, 0);
     return 0;
@@ -235,16 +236,22 @@ void* OpenWrite() { return nullptr; }
 // ---- the document --------------------------------------------------------------------------
 
 // A dim gradient with a few bright points and some noise: a lens blur changes most samples.
+// The layer is opaque but for a fully transparent block, which the blur spreads into the
+// transparency plane around it.
+bool InTransparentBlock(int x, int y) { return x >= 14 && x < 26 && y >= 9 && y < 19; }
 void DrawDocument(std::vector<uint8_t>& pixels) {
-    pixels.resize(size_t(kWidth) * kHeight * kPlanesRGB);
+    pixels.resize(size_t(kWidth) * kHeight * kPlanesRGBA);
     for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-            for (int p = 0; p < kPlanesRGB; ++p) {
+        for (int x = 0; x < kWidth; ++x) {
+            uint8_t* px = &pixels[(size_t(y) * kWidth + x) * kPlanesRGBA];
+            for (int p = 0; p < kColours; ++p) {
                 int v = 30 + (x * 90) / kWidth + (y * 40) / kHeight + 10 * p;
                 v += int(SceneHash(uint32_t(x * 7919 + y * 104729 + p)) % 16);
                 if ((x % 13 == 6) && (y % 9 == 4)) v = 255;
-                pixels[(size_t(y) * kWidth + x) * kPlanesRGB + p] = uint8_t(v > 255 ? 255 : v);
+                px[p] = uint8_t(v > 255 ? 255 : v);
             }
+            px[kColours] = InTransparentBlock(x, y) ? 0 : 255;
+        }
 }
 
 void SetUp(State& s) {
@@ -256,7 +263,7 @@ void SetUp(State& s) {
     PutProc(r, kProgressProc, &Progress);
     Put<int16_t>(r, kImageSize, kHeight);
     Put<int16_t>(r, kImageSize + 2, kWidth);
-    Put<int16_t>(r, kPlanes, kPlanesRGB);
+    Put<int16_t>(r, kPlanes, kPlanesRGBA);
     PutRect(r, kFilterRect, 0, 0, kHeight, kWidth);
     Put<int32_t>(r, kMaxSpace, 1 << 30);
     Put<int32_t>(r, kBufferSpace, 1 << 20);
@@ -274,9 +281,12 @@ void SetUp(State& s) {
     Put<uint8_t>(r, kSupportsPadding, 1);
     Put<int32_t>(r, kInputRate, 1 << 16);
     Put<int32_t>(r, kMaskRate, 1 << 16);
-    Put<int16_t>(r, kInLayerPlanes, 0);
-    Put<int16_t>(r, kInTransparencyMask, 0);
-    Put<int16_t>(r, kInNonLayerPlanes, kPlanesRGB);
+    // A layer: its colour planes and a transparency plane. A module that read transparency
+    // from a neighbouring field would take the layer for a flat image (and leave plane 3
+    // alone) or for gray with transparency (and write into plane 1 as transparency).
+    Put<int16_t>(r, kInLayerPlanes, kColours);
+    Put<int16_t>(r, kInTransparencyMask, 1);
+    Put<int16_t>(r, kInNonLayerPlanes, 0);
     Put<int32_t>(r, kDepth, 8);
 
     s.basic.assign(kBasicSuiteSlots * 8, 0);
@@ -385,10 +395,21 @@ PublishedLayoutRun RunWithPublishedLayout(PublishedEntryFn entry) {
           "Start reads the recorded values through descriptorParameters (432)");
     Check(RectEmpty(kInRect) && RectEmpty(kOutRect) && RectEmpty(kMaskRect),
           "Start empties inRect (64), outRect (76) and maskRect (116)");
-    size_t changed = 0;
+    size_t changed = 0, alphaChanged = 0, opaqueInside = 0;
     for (size_t i = 0; i < state.input.size(); ++i) changed += state.output[i] != state.input[i];
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const size_t a = (size_t(y) * kWidth + x) * kPlanesRGBA + kColours;
+            alphaChanged += state.output[a] != state.input[a];
+            opaqueInside += InTransparentBlock(x, y) && state.output[a] == 255;
+        }
     Check(changed > state.input.size() / 2,
           "the image changed (" + std::to_string(changed) + " of " + std::to_string(state.input.size()) + " samples)");
+    // The transparency plane is blurred with the colour: the transparent block's edge softens
+    // into its opaque surroundings, and no pixel of the block becomes opaque.
+    Check(alphaChanged > size_t(kWidth * kHeight) / 4 && opaqueInside == 0,
+          "inTransparencyMask (330) and inLayerPlanes (328) give a layer with transparency: plane 3 blurred (" +
+              std::to_string(alphaChanged) + " of " + std::to_string(kWidth * kHeight) + " samples changed)");
     Check(state.blocksAllocated > 0 && state.blocks.empty(), "image memory came from the Buffer suite and went back");
 
     // A host calls Continue while the record still asks for an area; Start left none.

@@ -20,11 +20,11 @@ struct PublishedLayoutRun {
 };
 
 // Runs Prepare, Start, Continue (while an area is still asked for) and Finish on a small
-// 8-bit RGB document, with a blur radius of 300 played back through the scripting descriptor
-// (no dialog), and checks what the module writes at the published offsets: the spaces zeroed
-// by Prepare; at advanceState the whole image requested in every plane at full rate with
-// padding 255; after Start the three rectangles emptied, the image changed and nothing
-// written past the record's 556 bytes.
+// 8-bit RGB layer with transparency, with a blur radius of 300 played back through the
+// scripting descriptor (no dialog), and checks what the module writes at the published
+// offsets: the spaces zeroed by Prepare; at advanceState the whole image requested in every
+// plane at full rate with padding 255; after Start the three rectangles emptied, the image
+// and its transparency plane blurred and nothing written past the record's 556 bytes.
 PublishedLayoutRun RunWithPublishedLayout(PublishedEntryFn entry);
 
 }  // namespace pelidorn
