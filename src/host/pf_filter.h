@@ -61,6 +61,12 @@ public:
     // Slot 17: drives the host's progress bar and abort check (or, during a dialog preview
     // render, keeps the dialog responsive). StatusOk, kStatusHostCancelled or kStatusQuit.
     virtual uint32_t UpdateProgress(uint32_t done, uint32_t total, bool silent);
+    // Render (slot 19) under the render watch: while it runs, the calling thread (the host's)
+    // waits for the pool and calls UpdateProgress(done, total, false) with the render's
+    // progress at least every 100 ms, and an answer other than StatusOk (the host's abort,
+    // a stale preview, a quit message) stops the engines at their next row and becomes the
+    // result. Start and the dialog's preview render through it.
+    int16_t RenderWatched(FilterRecord* record);
     // Slot 18: a new, empty list; nothing calls it.
     virtual xParameterList CreateParameterList();
     // Slot 19: renders the image the record describes; a status whose low 16 bits are the result.
