@@ -74,7 +74,7 @@ void OstrovanneHost::PollWatch(bool force) {
         pel::platform::CurrentThreadId() != watchThread_ || !watch_)
         return;
     const uint32_t now = pel::platform::TickCount();
-    if (!force && now - watchTick_ < kWatchIntervalMs) return;
+    if (!force && now - watchTick_ < watchIntervalMs) return;
     watchTick_ = now;
     if (watchStatus_.load(std::memory_order_relaxed) != StatusOk()) return;  // already answered
     const uint64_t progress = watchProgress_.load(std::memory_order_relaxed);

@@ -58,7 +58,7 @@ public:
     // Render watch. Between BeginWatch and EndWatch (on the host's thread, the one that
     // called the selector), the host's thread does not take work items: ParallelRun runs
     // them on GetThreadCount(-1) workers while the host's thread calls `watch` with the
-    // render's progress at least every kWatchIntervalMs, and ReportProgress on the host's
+    // render's progress at least every watchIntervalMs, and ReportProgress on the host's
     // thread (work that runs there outside a parallel run) calls it too, at most once per
     // interval. The first status other than StatusOk that `watch` answers is kept, and
     // from then on ReportProgress answers it on every thread, so the engines stop at their
@@ -69,9 +69,11 @@ public:
     // Ends the watch; answers the status it kept (StatusOk when none).
     uint32_t EndWatch();
     // Calls `watch` now when a watch runs on this thread and the last call is at least
-    // kWatchIntervalMs old (always when force).
+    // watchIntervalMs old (always when force).
     void PollWatch(bool force = false);
-    static constexpr uint32_t kWatchIntervalMs = 50;
+    // The watch's interval in ms (a test may shorten it; the pool waits at most
+    // kPollIntervalMs between two looks, so 0 means about that often).
+    uint32_t watchIntervalMs = 50;
 
     // GetThreadCount's rule on given numbers: setting when > 0 else processors; at most
     // requested when requested > 0; at most 64.
