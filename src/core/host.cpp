@@ -70,8 +70,8 @@ uint32_t OstrovanneHost::EndWatch() {
 void OstrovanneHost::PollWatch(bool force) {
     // Only the host's thread calls the watch, and never from inside it (a message that the
     // watch dispatches may report progress itself).
-    if (!watching_.load(std::memory_order_acquire) || inWatch_ ||
-        pel::platform::CurrentThreadId() != watchThread_ || !watch_)
+    if (!watching_.load(std::memory_order_acquire) || pel::platform::CurrentThreadId() != watchThread_ ||
+        inWatch_ || !watch_)
         return;
     const uint32_t now = pel::platform::TickCount();
     if (!force && now - watchTick_ < watchIntervalMs) return;

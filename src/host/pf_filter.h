@@ -18,7 +18,10 @@
 // does not fit the host's 32-bit size (null, so the caller answers -108) instead of wrapping.
 //
 // Threads: selector calls arrive on the host's thread; AllocateMemory, FreeMemory and
-// UpdateProgress take `lock` (recursive) and may be called from render workers.
+// UpdateProgress take `lock` (recursive). Memory is asked for from render workers too;
+// UpdateProgress (the host's progress and abort procedures, the dialog's message pump) is
+// called on the host's thread alone: during a render by the render watch (RenderWatched),
+// while the render's work runs on the pool's workers.
 #pragma once
 
 #include <cstdint>
