@@ -3,6 +3,7 @@
 // operations, StatusOutOfMemory and GetFrameRange.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -54,6 +55,26 @@ public:
     double GetFrameScale() override;
     void GetFrameRange(double& first, double& last) override;
 
+    // Render watch. Between BeginWatch and EndWatch (on the host's thread, the one that
+    // called the selector), the host's thread does not take work items: ParallelRun runs
+    // them on GetThreadCount(-1) workers while the host's thread calls `watch` with the
+    // render's progress at least every watchIntervalMs, and ReportProgress on the host's
+    // thread (work that runs there outside a parallel run) calls it too, at most once per
+    // interval. The first status other than StatusOk that `watch` answers is kept, and
+    // from then on ReportProgress answers it on every thread, so the engines stop at their
+    // next row. The progress handed to `watch` is the largest done / total reported since
+    // BeginWatch, so it never goes backwards within a render. `watch` is only ever called on
+    // the host's thread; a parallel run that it starts runs inline.
+    void BeginWatch(std::function<uint32_t(uint32_t done, uint32_t total)> watch);
+    // Ends the watch; answers the status it kept (StatusOk when none).
+    uint32_t EndWatch();
+    // Calls `watch` now when a watch runs on this thread and the last call is at least
+    // watchIntervalMs old (always when force).
+    void PollWatch(bool force = false);
+    // The watch's interval in ms (a test may shorten it; the pool waits at most
+    // kPollIntervalMs between two looks, so 0 means about that often).
+    uint32_t watchIntervalMs = 50;
+
     // GetThreadCount's rule on given numbers: setting when > 0 else processors; at most
     // requested when requested > 0; at most 64.
     static int32_t ComputeThreadCount(int32_t setting, int32_t processors, int32_t requested);
@@ -65,6 +86,15 @@ public:
     std::function<bool(uint32_t done, uint32_t total)> progressHook;
     std::function<void*(uint32_t size)> allocateHook;
     std::function<void(void* block)> freeHook;
+
+private:
+    std::function<uint32_t(uint32_t, uint32_t)> watch_;
+    std::atomic<bool> watching_{false};
+    std::atomic<uint32_t> watchStatus_{kStatusOk};
+    std::atomic<uint64_t> watchProgress_{1};  // done << 32 | total of the largest fraction
+    uint32_t watchThread_ = 0;
+    uint32_t watchTick_ = 0;
+    bool inWatch_ = false;
 };
 
 }  // namespace ov

@@ -6,6 +6,10 @@
 // lock. A worker resets its own `start` before it sets `done`, so it never misses or repeats a
 // run. Each thread writes only its own status; the run answers the lowest-numbered failure.
 //
+// Mended fault: a thread whose job failed drew one more item number before it stopped, and
+// that item never ran (the loop tested the status only after the draw); it now
+// stops before the draw, so every other item is run by some thread.
+//
 // Mended fault: a run started from inside a job of this pool, on a worker or on thread 0
 // (detected by a thread-local chain of the pools whose job the thread is running), runs all
 // its items inline in order with threadID 0, without any lock and without touching the pool.
@@ -73,15 +77,18 @@ ThreadPool::~ThreadPool() {
     job = nullptr;
 }
 
-void ThreadPool::Init(int32_t count) {
+void ThreadPool::Init(int32_t count, bool waits) {
     pel::platform::CriticalSectionGuard guard(poolLock);
-    if (threadCount == count) return;
+    // A waiting caller keeps count threads working: count workers beside it.
+    const int32_t wanted = waits ? count + 1 : count;
+    if (threadCount == wanted && callerWaits == waits) return;
     LogTrace("initializing threadpool with ", count, " threads\n");
     Shutdown();
+    callerWaits = waits;
     threadCount = 1;
-    threads.resize(static_cast<size_t>(std::max(count, 1)));
+    threads.resize(static_cast<size_t>(std::max(wanted, 1)));
     const uint32_t callerId = pel::platform::CurrentThreadId();
-    for (int32_t i = 0; i < count; ++i) {
+    for (int32_t i = 0; i < wanted; ++i) {
         auto t = std::make_shared<ThreadData>();
         t->start.Reset();
         t->done.Reset();
@@ -92,12 +99,12 @@ void ThreadPool::Init(int32_t count) {
         t->threadId = i == 0 ? callerId : 0;
         threads[static_cast<size_t>(i)] = std::move(t);
     }
-    for (int32_t i = 1; i < count; ++i) {
+    for (int32_t i = 1; i < wanted; ++i) {
         ThreadData* t = threads[static_cast<size_t>(i)].get();
         uint32_t id = 0;
         handles[i] = pel::platform::StartThread(&ThreadPool::WorkerProc, t, &id);
         if (!handles[i]) {
-            LogWarning("failed to create thread nr ", i, "of ", count, "\n");
+            LogWarning("failed to create thread nr ", i, "of ", wanted, "\n");
             break;
         }
         t->threadId = id;
@@ -150,6 +157,8 @@ uint32_t ThreadPool::WorkerProc(void* arg) {
 
 void ThreadPool::WorkLoop(ThreadData& t) {
     JobFrameGuard frame(this);
+    // Beside a waiting caller, worker i is the job's thread i - 1.
+    const uint32_t jobThread = static_cast<uint32_t>(t.index) - (callerWaits && t.index > 0 ? 1u : 0u);
     int32_t item;
     {
         pel::platform::CriticalSectionGuard guard(indexLock);
@@ -157,16 +166,18 @@ void ThreadPool::WorkLoop(ThreadData& t) {
         nextItem = item + 1;
     }
     while (item < jobCount) {
+        t.status = job(static_cast<uint32_t>(item), static_cast<uint32_t>(jobCount), jobThread);
+        // Stop before drawing another number: a number drawn and not run would be an item
+        // that no thread runs (item 1, when item 0 fails before any worker has drawn).
         if (t.status != kStatusOk) return;
-        t.status = job(static_cast<uint32_t>(item), static_cast<uint32_t>(jobCount),
-                       static_cast<uint32_t>(t.index));
         pel::platform::CriticalSectionGuard guard(indexLock);
         item = nextItem;
         nextItem = item + 1;
     }
 }
 
-uint32_t ThreadPool::Run(uint32_t thread_iterations, const ParallelJob& runJob) {
+uint32_t ThreadPool::Run(uint32_t thread_iterations, const ParallelJob& runJob,
+                         const std::function<void()>& poll) {
     // A run from inside a job of this pool: inline, no lock, pool untouched.
     if (IsInsideJob()) return RunInline(thread_iterations, runJob);
 
@@ -179,11 +190,26 @@ uint32_t ThreadPool::Run(uint32_t thread_iterations, const ParallelJob& runJob) 
         JobFrameGuard frame(this);
         return RunInline(thread_iterations, runJob);
     }
+    // The working threads are records first .. last-1: 0 .. active-1, or 1 .. active beside
+    // a waiting caller (which works itself only when it has no worker at all).
+    const bool waiting = callerWaits && threadCount > 1;
+    const int32_t first = waiting ? 1 : 0;
+    const int32_t working = threadCount - first;
     const int32_t active = static_cast<int32_t>(
-        std::min<uint64_t>(static_cast<uint64_t>(threadCount), thread_iterations));
+        std::min<uint64_t>(static_cast<uint64_t>(working), thread_iterations));
+    const int32_t last = first + active;
     {
-        ScopeExit completion([this, active] {
-            for (int32_t i = 1; i < active; ++i) threads[static_cast<size_t>(i)]->done.Wait();
+        ScopeExit completion([this, last, waiting, &poll] {
+            for (int32_t i = 1; i < last; ++i) {
+                Event& done = threads[static_cast<size_t>(i)]->done;
+                if (!waiting) {
+                    done.Wait();
+                    continue;
+                }
+                while (done.Wait(kPollIntervalMs) == pel::platform::WaitResult::Timeout)
+                    if (poll) poll();
+            }
+            if (waiting && poll) poll();
             job = nullptr;
         });
         jobCount = static_cast<int32_t>(std::min<uint32_t>(thread_iterations, 0x7FFFFFFFu));
@@ -191,20 +217,20 @@ uint32_t ThreadPool::Run(uint32_t thread_iterations, const ParallelJob& runJob) 
         job = runJob;
         stop = false;
         threads[0]->status = kStatusOk;
-        for (int32_t i = 0; i < active; ++i) {
+        for (int32_t i = 0; i < last; ++i) {
             ThreadData& t = *threads[static_cast<size_t>(i)];
             t.index = i;
             t.status = kStatusOk;
             t.pool = this;
         }
-        for (int32_t i = 1; i < active; ++i) {
+        for (int32_t i = 1; i < last; ++i) {
             threads[static_cast<size_t>(i)]->done.Reset();
             threads[static_cast<size_t>(i)]->start.Set();
         }
-        WorkLoop(*threads[0]);
+        if (!waiting) WorkLoop(*threads[0]);
     }
     // The statuses are final: every woken worker has signalled `done`.
-    for (int32_t i = 0; i < active; ++i) {
+    for (int32_t i = 0; i < last; ++i) {
         uint32_t status = threads[static_cast<size_t>(i)]->status;
         if (status != kStatusOk) return status;
     }
@@ -223,7 +249,7 @@ void ThreadPool::Shutdown() {
             threads[static_cast<size_t>(i)]->exited.Set();
     }
     for (int32_t i = 1; i < count; ++i) threads[static_cast<size_t>(i)]->exited.Wait();
-    for (int32_t i = 1; i < kMaxPoolThreads; ++i) {
+    for (int32_t i = 1; i <= kMaxPoolThreads; ++i) {
         if (handles[i]) pel::platform::CloseThread(handles[i]);
         handles[i] = nullptr;
     }

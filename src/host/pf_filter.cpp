@@ -170,7 +170,7 @@ int16_t pfFilter::DoStartSelector(FilterRecord* record) {
             result = SetupFilterRecord(record, 1);
             if (result == 0) {
                 previewLevel = 0;
-                result = int16_t(Render(record));
+                result = RenderWatched(record);
                 UpdateProgress(0, 1, false);
             }
         }
@@ -182,6 +182,21 @@ int16_t pfFilter::DoStartSelector(FilterRecord* record) {
         record->maskRect = record->inRect;
     }
     LogTrace("pfFilter::DoStartSelector( return(", result, ") )\n");
+    return result;
+}
+
+int16_t pfFilter::RenderWatched(FilterRecord* record) {
+    BeginWatch([this](uint32_t done, uint32_t total) { return UpdateProgress(done, total, false); });
+    int16_t result = 0;
+    try {
+        result = Render(record);
+    } catch (...) {
+        EndWatch();
+        throw;
+    }
+    // A render that finished before it saw an answer has done its whole work: its own
+    // result stands.
+    EndWatch();
     return result;
 }
 

@@ -18,7 +18,10 @@
 // does not fit the host's 32-bit size (null, so the caller answers -108) instead of wrapping.
 //
 // Threads: selector calls arrive on the host's thread; AllocateMemory, FreeMemory and
-// UpdateProgress take `lock` (recursive) and may be called from render workers.
+// UpdateProgress take `lock` (recursive). Memory is asked for from render workers too;
+// UpdateProgress (the host's progress and abort procedures, the dialog's message pump) is
+// called on the host's thread alone: during a render by the render watch (RenderWatched),
+// while the render's work runs on the pool's workers.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +64,12 @@ public:
     // Slot 17: drives the host's progress bar and abort check (or, during a dialog preview
     // render, keeps the dialog responsive). StatusOk, kStatusHostCancelled or kStatusQuit.
     virtual uint32_t UpdateProgress(uint32_t done, uint32_t total, bool silent);
+    // Render (slot 19) under the render watch: while it runs, the calling thread (the host's)
+    // waits for the pool and calls UpdateProgress(done, total, false) with the render's
+    // progress at least every 100 ms, and an answer other than StatusOk (the host's abort,
+    // a stale preview, a quit message) stops the engines at their next row and becomes the
+    // result. Start and the dialog's preview render through it.
+    int16_t RenderWatched(FilterRecord* record);
     // Slot 18: a new, empty list; nothing calls it.
     virtual xParameterList CreateParameterList();
     // Slot 19: renders the image the record describes; a status whose low 16 bits are the result.

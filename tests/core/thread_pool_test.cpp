@@ -365,3 +365,81 @@ TEST(ThreadPool, ConcurrentRunsFromTwoCallersAreSerialised) {
         EXPECT_EQ(total.load(), 2 * 20 * 100);
     });
 }
+
+// A failed item costs only itself: the thread that failed stops without drawing another
+// number, so the other working threads run every other item, once. Item 0 fails at once,
+// before the workers have started; on both pool shapes (the caller works, or waits beside
+// its workers), with at least two working threads (a lone thread stops at its failure).
+TEST(ThreadPool, FailedItemDoesNotDropTheNextItem) {
+    struct Row {
+        int32_t threads;
+        bool callerWaits;
+    };
+    for (const Row row : {Row{2, false}, Row{8, false}, Row{2, true}, Row{8, true}}) {
+        SCOPED_TRACE(testing::Message() << row.threads << " threads, caller waits " << row.callerWaits);
+        WithDeadline(60, [&] {
+            ov::ThreadPool pool;
+            pool.Init(row.threads, row.callerWaits);
+            for (int round = 0; round < 20; ++round) {
+                constexpr uint32_t kItems = 64;
+                std::vector<std::atomic<int>> runs(kItems);
+                const uint32_t status = pool.Run(kItems, [&](uint32_t i, uint32_t, uint32_t) {
+                    runs[i]++;
+                    return i == 0 ? 7u : ov::kStatusOk;
+                });
+                EXPECT_EQ(status, 7u);
+                for (uint32_t i = 0; i < kItems; ++i) ASSERT_EQ(runs[i].load(), 1) << "item " << i;
+            }
+        });
+    }
+}
+
+// Beside a waiting caller the items run on `count` workers only, the job sees thread ids
+// 0 .. count-1 (as many as the working threads of the plain shape), and the caller polls
+// at least every kPollIntervalMs while a slow item runs, and once at the end of a run.
+TEST(ThreadPool, WaitingCallerPollsWhileTheWorkersRun) {
+    WithDeadline(60, [] {
+        ov::ThreadPool pool;
+        pool.Init(4, true);
+        EXPECT_TRUE(pool.CallerWaits());
+        EXPECT_EQ(pool.ThreadCount(), 5);
+        const uint32_t caller = pel::platform::CurrentThreadId();
+        std::atomic<int> onCaller{0}, polls{0}, pollsElsewhere{0};
+        std::atomic<uint32_t> maxId{0};
+        std::vector<std::atomic<int>> runs(1000);
+        const uint32_t status = pool.Run(
+            1000,
+            [&](uint32_t i, uint32_t, uint32_t id) {
+                if (pel::platform::CurrentThreadId() == caller) onCaller++;
+                uint32_t m = maxId.load();
+                while (id > m && !maxId.compare_exchange_weak(m, id)) {}
+                if (i == 500) pel::platform::SleepMilliseconds(10 * ov::kPollIntervalMs);
+                runs[i]++;
+                return ov::kStatusOk;
+            },
+            [&] {
+                polls++;
+                if (pel::platform::CurrentThreadId() != caller) pollsElsewhere++;
+            });
+        EXPECT_EQ(status, ov::kStatusOk);
+        EXPECT_EQ(onCaller.load(), 0);
+        EXPECT_LE(maxId.load(), 3u);
+        EXPECT_GE(polls.load(), 4);
+        EXPECT_EQ(pollsElsewhere.load(), 0);
+        for (uint32_t i = 0; i < 1000; ++i) ASSERT_EQ(runs[i].load(), 1) << "item " << i;
+        // Two items wake two workers, ids 0 and 1; a run still ends with one poll.
+        std::set<uint32_t> ids;
+        std::mutex m;
+        polls = 0;
+        EXPECT_EQ(pool.Run(2, [&](uint32_t, uint32_t, uint32_t id) {
+                      std::lock_guard<std::mutex> lock(m);
+                      ids.insert(id);
+                      pel::platform::SleepMilliseconds(5);
+                      return ov::kStatusOk;
+                  }, [&] { polls++; }),
+                  ov::kStatusOk);
+        ASSERT_FALSE(ids.empty());
+        EXPECT_LE(*ids.rbegin(), 1u);
+        EXPECT_GE(polls.load(), 1);
+    });
+}

@@ -823,7 +823,7 @@ bool pfPreviewWin32::Show(pfFilter* filter_, FilterRecord* record, pfParameterUI
             ParameterPending = false;
             if (!filter || !filterRecord) return -1;
             filter->SetPreviewLevel(int32_t(level));
-            return filter->Render(filterRecord);
+            return filter->RenderWatched(filterRecord);
           },
           [&] { AssignScaleFactor(requestedScale); },
           [&] {
