@@ -352,6 +352,74 @@ TEST(ParameterRandom, FloatStepFollowsTheFormula) {
   EXPECT_DOUBLE_EQ(p.GetValue(), 10.0 * (41.0 / 32767.0 - 0.5) + 5.0);
 }
 
+// Whole-number kinds land on the nearest whole number of the formula: the second draw of
+// seed 1 (18467) moves an integer 0..10 at 5 by 10 (18467 / 32767 - 0.5) = 0.636 to 6, and a
+// list of 10 items at item 5 to item 6. An amount above 2 acts as 2 for colours.
+TEST(ParameterRandom, StepsRoundToTheNearestWholeNumberAndColoursCapTheAmount) {
+  SeedParameterRandom(1);
+  ParameterRandom(); // 41
+  pfParameterInt i;
+  i.SetMinimum(0, true);
+  i.SetMaximum(10, true);
+  i.SetValue(5);
+  i.Randomize(1.0);
+  EXPECT_EQ(i.GetValue(), 6);
+  SeedParameterRandom(1);
+  ParameterRandom();
+  auto l = MakeList(10, 5);
+  l->Randomize(1.0);
+  EXPECT_EQ(As<pfParameterList>(*l).GetSelection(), 6);
+  for (const double amount : {2.5, 7.0, 100.0}) {
+    pfParameterRGB capped, two;
+    SeedParameterRandom(5);
+    capped.Randomize(amount);
+    SeedParameterRandom(5);
+    two.Randomize(2.0);
+    double r1, g1, b1, r2, g2, b2;
+    capped.GetColor(r1, g1, b1);
+    two.GetColor(r2, g2, b2);
+    EXPECT_EQ(r1, r2) << amount;
+    EXPECT_EQ(g1, g2) << amount;
+    EXPECT_EQ(b1, b2) << amount;
+  }
+}
+
+// Randomising the set is one undo step that brings back every parameter it changed.
+TEST(ParameterRandom, RandomizingTheSetIsOneUndoStep) {
+  pfParameterFloat f;
+  pfParameterInt n;
+  pfParameterRGB c;
+  f.SetName("F");
+  f.SetMinimum(0, true);
+  f.SetMaximum(100, true);
+  f.SetValue(50);
+  n.SetName("N");
+  n.SetMinimum(0, true);
+  n.SetMaximum(1000, true);
+  n.SetValue(500);
+  c.SetName("C");
+  c.SetColor(0.5, 0.5, 0.5);
+  pfParameters set;
+  set.Add(&f);
+  set.Add(&n);
+  set.Add(&c);
+  pfUndoStack undo;
+  undo.SetRecording(true);
+  set.RandomizeAll(2.0, &undo);
+  double r, g, b;
+  c.GetColor(r, g, b);
+  // With these widths a draw that keeps all five values is out of reach.
+  EXPECT_FALSE(f.GetValue() == 50 && n.GetValue() == 500 && r == 0.5 && g == 0.5 && b == 0.5);
+  EXPECT_TRUE(undo.Undo());
+  c.GetColor(r, g, b);
+  EXPECT_EQ(f.GetValue(), 50.0);
+  EXPECT_EQ(n.GetValue(), 500);
+  EXPECT_EQ(r, 0.5);
+  EXPECT_EQ(g, 0.5);
+  EXPECT_EQ(b, 0.5);
+  EXPECT_FALSE(undo.Undo());
+}
+
 // Randomised values stay within the ranges, and a range of width 0 keeps the value.
 TEST(ParameterRandom, ValuesStayInRange) {
   for (uint32_t seed = 1; seed < 400; ++seed) {
@@ -520,6 +588,22 @@ TEST(ParameterKeys, KeysComeInComponentOrder) {
   EXPECT_EQ(keys[0], 9u);
   pfParameterBool flag;
   EXPECT_EQ(flag.GetScriptKeyCount(), 0);
+}
+
+// A real is written with six decimals after rounding to single precision: 2.0000005 is
+// 2.00000048 as a float, so it is written 2.000000, not 2.000001.
+TEST(ParameterPresetTokens, RealsAreWrittenAtSinglePrecision) {
+  struct Row {
+    double value;
+    const char* line;
+  } rows[] = {{2.0000005, "R 2.000000"}, {16777217.0, "R 16777216.000000"}, {0.1, "R 0.100000"},
+              {255.0, "R 255.000000"}};
+  for (const Row& row : rows) {
+    pfParameterFloat f;
+    f.SetName("R");
+    f.SetValue(row.value);
+    EXPECT_EQ(f.FormatPresetLine(), row.line) << row.value;
+  }
 }
 
 TEST(ParameterPresetTokens, NumbersFromTheLongestDecimalPrefix) {

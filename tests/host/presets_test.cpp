@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <list>
 #include <sstream>
 
 #include "host/parameters.h"
@@ -102,6 +103,26 @@ TEST_F(Presets, RoundTripOfEveryKind) {
   fresh.colorOutside.GetColor(r, g, b);
   EXPECT_EQ(g, 0.5);
   EXPECT_EQ(fresh.show.GetSelection(), 7); // 1-based in the file and in the parameter
+}
+
+// A name with spaces is stored with underscores whether it starts the file, is added to it or
+// replaces a block, and is found under that name.
+TEST_F(Presets, NamesWithSpacesAreStoredWithUnderscoresEverywhere) {
+  ASSERT_TRUE(p.set.SaveSettings("first one", file, "Pelidorn"));
+  Change(7, 1);
+  ASSERT_TRUE(p.set.SaveSettings("second one here", file, "Pelidorn"));
+  Change(9, 3);
+  ASSERT_TRUE(p.set.SaveSettings("first one", file, "Pelidorn"));
+  std::list<std::string> names;
+  ASSERT_TRUE(p.set.GetSettingNames(file, names, "Pelidorn"));
+  EXPECT_EQ(names, (std::list<std::string>{"first_one", "second_one_here"}));
+  Change(1, 4);
+  ASSERT_TRUE(p.set.LoadSettings("second_one_here", file, nullptr));
+  EXPECT_EQ(p.radius.GetValue(), 7.0);
+  EXPECT_EQ(p.outside.GetSelection(), 1);
+  ASSERT_TRUE(p.set.LoadSettings("first_one", file, nullptr));
+  EXPECT_EQ(p.radius.GetValue(), 9.0);
+  EXPECT_EQ(p.outside.GetSelection(), 3);
 }
 
 TEST_F(Presets, SavingAnExistingNameReplacesItsBlockInPlace) {

@@ -164,10 +164,12 @@ TEST(UndoRecords, ApplySwapsAndTwiceRestores) {
   integer.SetValue(9);
   real.SetValue(-2.0);
   list.Select(3);
-  colour.SetColor(1, 1, 1);
+  colour.SetColor(0.7, 0.8, 0.9);
   for (auto& r : records) r->Apply();
   double r, g, b;
   colour.GetColor(r, g, b);
+  EXPECT_EQ(r, 0.1);
+  EXPECT_EQ(g, 0.2);
   EXPECT_EQ(position.GetX(), 0.1);
   EXPECT_EQ(position.GetY(), 0.2);
   EXPECT_TRUE(flag.GetValue());
@@ -182,7 +184,11 @@ TEST(UndoRecords, ApplySwapsAndTwiceRestores) {
   EXPECT_EQ(integer.GetValue(), 9);
   EXPECT_EQ(real.GetValue(), -2.0);
   EXPECT_EQ(list.GetSelection(), 3);
-  EXPECT_EQ(r, 1.0);
+  EXPECT_EQ(position.GetY(), 0.6);
+  // Each channel comes back as it was, not one channel's value in another's place.
+  EXPECT_EQ(r, 0.7);
+  EXPECT_EQ(g, 0.8);
+  EXPECT_EQ(b, 0.9);
 }
 
 TEST(UndoRecords, ListIndexTheListNoLongerHasIsIgnored) {

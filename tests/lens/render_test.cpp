@@ -249,6 +249,34 @@ TEST(SettingsBlocks, IrisAngleColourEdgesAndConstants) {
     EXPECT_EQ(d.depth_invert, 0);
 }
 
+// Every control of the depth-of-field road reaches its own field: all set at once to values
+// that differ from their defaults and from each other, so a dropped or swapped field shows.
+TEST(SettingsBlocks, EachDepthOfFieldControlReachesItsField) {
+    Scaled s(100, 100, 1);
+    auto& f = *s.filter;
+    f.FocalPoint.SetValue(100);
+    f.DepthCurve.SetValue(2.5);
+    f.DepthInvert.SetValue(true);
+    f.GammaCorrection.SetValue(false);
+    f.IrisFacets.SetValue(7);
+    f.IrisRoundFacets.SetValue(0.3);
+    f.IrisBorder.SetValue(0.6);
+    f.IrisBorderBrightness.SetValue(-0.4);
+    f.IrisAspect.SetValue(0.45);
+    f.HighlightPreservative.SetValue(11);
+    const auto d = ov::MakeDepthOfFieldParams(f, 100, 100);
+    EXPECT_EQ(d.focal_point, 100.0);
+    EXPECT_EQ(d.depth_curve, 2.5);
+    EXPECT_EQ(d.depth_invert, 1);
+    EXPECT_EQ(d.gamma_correction, 0);
+    EXPECT_EQ(d.iris_facets, 7);
+    EXPECT_EQ(d.iris_roundness, 0.3);
+    EXPECT_EQ(d.iris_border, 0.6);
+    EXPECT_EQ(d.iris_border_brightness, -0.4);
+    EXPECT_EQ(d.iris_aspect, 0.45);
+    EXPECT_EQ(d.highlight_preservative, 11.0);
+}
+
 TEST(SettingsBlocks, ViewAndMaskMode) {
     struct Row {
         int show;

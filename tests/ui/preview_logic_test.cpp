@@ -333,6 +333,34 @@ TEST(PreviewPoint, CentredAndPannedImages) {
   EXPECT_DOUBLE_EQ(TitleCoordinate(0.33333, 300, 2), 199.9);
 }
 
+// An image smaller than the frame is drawn centred at its proxy size over the display ratio,
+// rounded to the nearest pixel; its first column and row are 0, the column and row just past
+// it 1 (the rounded size decides both where it starts and how it divides).
+TEST(PreviewPoint, SmallImagesSpanTheirRoundedDisplaySize) {
+  const FrameGeometry frame{10, 20, 100, 80};
+  struct Case {
+    int32_t inW, inH;
+    double ratio;
+    int32_t dispW, dispH; // inW / ratio and inH / ratio to the nearest pixel
+  } cases[] = {
+      {5, 11, 0.75, 7, 15},        // 6.67 and 14.67 round up
+      {7, 9, 2.0 / 3.0, 11, 14},   // 10.5 and 13.5: halves round up
+      {7, 5, 0.375, 19, 13},       // 18.67 up, 13.33 down
+      {3, 6, 0.75, 4, 8},          // whole sizes
+  };
+  for (const Case& c : cases) {
+    const int32_t left = frame.left + (frame.width - c.dispW) / 2;
+    const int32_t top = frame.top + (frame.height - c.dispH) / 2;
+    double u, v;
+    PreviewToImagePoint(frame, c.inW, c.inH, c.ratio, 0, 0, left, top, u, v);
+    EXPECT_DOUBLE_EQ(u, 0.0) << c.inW << "x" << c.inH << " at " << c.ratio;
+    EXPECT_DOUBLE_EQ(v, 0.0) << c.inW << "x" << c.inH << " at " << c.ratio;
+    PreviewToImagePoint(frame, c.inW, c.inH, c.ratio, 0, 0, left + c.dispW, top + c.dispH, u, v);
+    EXPECT_DOUBLE_EQ(u, 1.0) << c.inW << "x" << c.inH << " at " << c.ratio;
+    EXPECT_DOUBLE_EQ(v, 1.0) << c.inW << "x" << c.inH << " at " << c.ratio;
+  }
+}
+
 // The pan's ends show the image's edges at the frame's edges, at every display ratio: pan 0 the
 // left edge and (the vertical pan counting from the bottom) the bottom edge; the largest pan
 // (proxy size - frame x ratio) the right and the top edge.
@@ -549,6 +577,22 @@ TEST(Placement, VirtualScreenClampAndFirstUse) {
   x = -5;
   ClampToVirtualScreen(x, y, 0, 1080);
   EXPECT_EQ(x, -5);
+  // Each coordinate is checked against its own side of the screen: on a wide screen a y
+  // between its height and its width is off the screen too, and on a tall one an x between
+  // its width and its height.
+  struct ClampCase {
+    int32_t x, y, screenW, screenH, wantX, wantY;
+  } clamps[] = {
+      {100, 1500, 1920, 1080, 100, 1030}, {1500, 100, 1080, 1920, 1030, 100},
+      {1920, 1080, 1920, 1080, 1920, 1080}, {1921, 1081, 1920, 1080, 1870, 1030},
+  };
+  for (const ClampCase& c : clamps) {
+    x = c.x;
+    y = c.y;
+    ClampToVirtualScreen(x, y, c.screenW, c.screenH);
+    EXPECT_EQ(x, c.wantX) << c.x << "," << c.y << " on " << c.screenW << "x" << c.screenH;
+    EXPECT_EQ(y, c.wantY) << c.x << "," << c.y << " on " << c.screenW << "x" << c.screenH;
+  }
   int32_t side;
   DefaultPreviewPlacement(1920, 1080, x, y, side);
   EXPECT_EQ(side, 1280);
@@ -601,6 +645,10 @@ TEST(RegistryData, SizeCheckedTypeNot) {
   std::vector<uint8_t> longPath(300, 'p');
   s = "old";
   EXPECT_FALSE(DecodeString(Data(kRegString, longPath), 256, s)); // does not fit: ignored
+  longPath.resize(256); // fills the buffer but leaves no room for the terminator
+  s = "old";
+  EXPECT_FALSE(DecodeString(Data(kRegString, longPath), 256, s));
+  EXPECT_EQ(s, "old");
   longPath.resize(255);
   EXPECT_TRUE(DecodeString(Data(kRegString, longPath), 256, s));
   EXPECT_EQ(s.size(), 255u);
