@@ -10,11 +10,13 @@
 //
 // Tiled blur: cpus = GetThreadCount(999999); the margin is max_blur_extent; TileSet2D::init
 // over the destination for tileGridSlots of the image (not the processor count: tile seams
-// round differently, and the result must not depend on the machine); init_memory(cpus) is
-// retried after each TileSet2D::increase until
-// the per-thread ChunkBuffers fit (StatusOutOfMemory when the grid cannot be split further);
-// then ParallelRun(min(cpus, tiles), render_callback<highlights>) and free_memory(cpus).
-// Every tile is taken exactly once through take_tile() (next_tile under tile_lock).
+// round differently, and the result must not depend on the machine); init_memory(slots), with
+// slots = min(cpus, tiles), is retried after each TileSet2D::increase until the per-worker
+// ChunkBuffers fit (StatusOutOfMemory when the grid cannot be split further); then
+// ParallelRun(slots, render_callback<highlights>) and free_memory(slots). Every tile is taken
+// exactly once through take_tile() (next_tile under tile_lock); every worker takes a buffer
+// slot through take_slot() when it starts (any pool thread may run any worker, so the slot,
+// not the pool's threadID, names its buffers).
 //
 // Level geometry (one function, depthLevelRadii, serves max_blur_extent, the kernels, the
 // iris-image kernels and the sharp-zone view): r = |d - focal_point| * blur_radius * (1/255)
@@ -25,7 +27,7 @@
 // - every level radius must be finite and at most kMaxLevelRadius, else init_all answers
 //   StatusOutOfMemory (a padded tile side must stay within the renderer's 16-bit positions);
 // - the kernel store (slices rounded up to 16 bytes) must fit in 2^31 - 1 bytes;
-// - a per-thread buffer that does not fit 32 bits, or a padded tile side beyond 65535,
+// - a per-worker buffer that does not fit 32 bits, or a padded tile side beyond 65535,
 //   counts as a refused allocation, so the grid is refined further.
 // A level whose kernel comes out empty (sum 0) gets a one-pixel kernel instead, so a render
 // never returns black as success.
@@ -36,8 +38,8 @@
 // accept null pointers and may run more than once. The views are the caller's.
 //
 // Threads: everything but the ParallelRun jobs runs on the calling thread; the jobs only read
-// the filter (tables, kernels, grid, params, views), take tiles under tile_lock, use the
-// ChunkBuffers record of their threadID and write the destination pixels of their own tiles.
+// the filter (tables, kernels, grid, params, views), take slots and tiles under tile_lock, use
+// the ChunkBuffers record of their slot and write the destination pixels of their own tiles.
 #pragma once
 
 #include <cstdint>
@@ -115,7 +117,7 @@ void fillDepthTables(float* decode, float* encode, float* curve, double depth_cu
 double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const float* curve,
                         int32_t mode, bool invert, double low, double high);
 
-// The work buffers of one render thread, each for N padded-tile pixels.
+// The work buffers of one render worker (one buffer slot), each for N padded-tile pixels.
 struct ChunkBuffers {
     void* composite;          // N float work pixels (P bytes each)
     float* highlight_keep;    // N floats
@@ -169,10 +171,15 @@ public:
     template <bool Highlights>
     uint32_t render_callback(uint32_t thread_index, uint32_t thread_iterations, uint32_t threadID);
     template <bool Highlights>
-    uint32_t render_chunk(int32_t tile, uint32_t thread_iterations, uint32_t threadID);
+    // render_chunk renders `tile` on chunk_buffers[slot].
+    uint32_t render_chunk(int32_t tile, uint32_t thread_iterations, uint32_t slot);
 
     // Takes the next tile number under tile_lock (returns next_tile, stores next_tile + 1).
     int32_t take_tile();
+    // Takes the next buffer slot under tile_lock (returns next_slot, stores next_slot + 1): a
+    // worker takes one when it starts and renders all its tiles on chunk_buffers[slot]; a
+    // worker whose slot is buffer_slots or more has no buffers and takes no tile.
+    int32_t take_slot();
     // Whether the tiled blur boosts highlights (enable set and highlight_preservative > 0).
     bool highlights() const {
         return params.highlight_selection.enabled != 0 && params.highlight_preservative > 0.0;
@@ -193,6 +200,8 @@ public:
     TileSet2D tiles;
     pel::platform::CriticalSection tile_lock;
     int32_t next_tile;
+    int32_t next_slot = 0;
+    int32_t buffer_slots = 0;  // ChunkBuffers records held: min(pool threads, tiles)
 
     // When set, the tiled blur runs this job instead of render_callback (a test seam for
     // watching the grid and the thread ids).

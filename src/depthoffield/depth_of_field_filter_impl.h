@@ -68,6 +68,12 @@ int32_t DepthOfFieldFilter<Img, Depth>::take_tile() {
     return next_tile++;
 }
 
+template <class Img, class Depth>
+int32_t DepthOfFieldFilter<Img, Depth>::take_slot() {
+    pel::platform::CriticalSectionGuard guard(tile_lock);
+    return next_slot++;
+}
+
 // ---- render pass ---------------------------------------------------------------------------
 
 template <class Img, class Depth>
@@ -249,17 +255,20 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_tiled() {
     const Rectangle overflow{-int32_t(rx), int32_t(rx), -int32_t(ry), int32_t(ry)};
     tiles.init(int32_t(destination.width), int32_t(destination.height), overflow,
                tileGridSlots(destination.width, destination.height, rx, ry));
-    uint32_t status = init_memory(cpus);
+    // Buffers only for the workers that can have a tile: min(cpus, tiles) slots.
+    const auto slotsOf = [&] { return std::min(cpus, tiles.rows * tiles.cols); };
+    int32_t slots = slotsOf();
+    uint32_t status = init_memory(slots);
     while (status != host->StatusOk()) {
         if (!tiles.increase()) {
             status = host->StatusOutOfMemory();
             break;
         }
-        status = init_memory(cpus);
+        slots = slotsOf();
+        status = init_memory(slots);
     }
     if (status != host->StatusOk()) return status;
-    const int32_t count = tiles.rows * tiles.cols;
-    const int32_t thread_count = count < cpus ? count : cpus;
+    const int32_t thread_count = slots;
     LogTrace("thread count  = ", thread_count, "\n");
     const bool boost = highlights();
     LogTrace("highlights=", boost ? 1 : 0, "\n");
@@ -268,7 +277,7 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_tiled() {
         : boost  ? ParallelJob([this](uint32_t i, uint32_t n, uint32_t id) { return render_callback<true>(i, n, id); })
                  : ParallelJob([this](uint32_t i, uint32_t n, uint32_t id) { return render_callback<false>(i, n, id); });
     status = host->ParallelRun(uint32_t(thread_count), job);
-    free_memory(cpus);
+    free_memory(slots);
     return status;
 }
 
@@ -310,6 +319,10 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_memory(int32_t cpus) {
             }
         }
     }
+    if (status == host->StatusOk()) {
+        buffer_slots = cpus;
+        next_slot = 0;
+    }
     LogTrace("return (", status, ")\n");
     return status;
 }
@@ -331,6 +344,7 @@ void DepthOfFieldFilter<Img, Depth>::free_memory(int32_t cpus) {
         host->FreeMemory(chunk_buffers);
     }
     chunk_buffers = nullptr;
+    buffer_slots = 0;
 }
 
 // ---- views ---------------------------------------------------------------------------------

@@ -1,10 +1,11 @@
 // The tile renderer of ov::DepthOfFieldFilter: render_callback (the parallel-run job of the
 // tiled blur) and render_chunk (one tile). Included by the per-format instance files only.
 //
-// render_callback takes tile numbers from next_tile (under tile_lock) and renders each with
-// render_chunk until none is left or a tile fails; the failing status ends that work item.
+// render_callback takes a buffer slot (next_slot, under tile_lock) when it starts, then tile
+// numbers from next_tile and renders each with render_chunk on that slot's buffers until none
+// is left or a tile fails; the failing status ends that work item.
 //
-// render_chunk renders tile t of `tiles` on the ChunkBuffers of its threadID, in a padded
+// render_chunk renders tile t of `tiles` on the ChunkBuffers of its worker's slot, in a padded
 // frame (the tile plus the grid's overflow on every side) addressed by 16-bit positions:
 //   sweep   list heads null, span widths 0
 //   pass 1  blur index of every padded position; SpanRecords queued at their first
@@ -186,9 +187,9 @@ public:
     static constexpr int C = Fmt::C;
     using Record = SourceRecord<N>;
 
-    ChunkRenderer(F& filter, int32_t tile, uint32_t threadID)
+    ChunkRenderer(F& filter, int32_t tile, uint32_t slot)
         : f(filter), fr(tileFrame(filter.tiles, tile)), tile_(tile) {
-        const ChunkBuffers& b = filter.chunk_buffers[threadID];
+        const ChunkBuffers& b = filter.chunk_buffers[slot];
         composite = static_cast<float*>(b.composite);
         keep = b.highlight_keep;
         excess = b.coverage_excess;
@@ -815,16 +816,20 @@ template <class Img, class Depth>
 template <bool Highlights>
 uint32_t DepthOfFieldFilter<Img, Depth>::render_callback(uint32_t thread_index,
                                                          uint32_t thread_iterations,
-                                                         uint32_t threadID) {
+                                                         uint32_t /*threadID*/) {
     LogTrace("tread index: ", thread_index, " - Entering render callback\n");
     uint32_t status = host->StatusOk();
+    // The worker's buffers are those of the slot it takes now, whichever pool thread runs it;
+    // a worker beyond the slots (a pool with more threads than items) does no work.
+    const int32_t slot = take_slot();
+    if (slot < 0 || slot >= buffer_slots) return status;
     for (;;) {
         const int32_t tile = take_tile();
         const int32_t count = tiles.rows * tiles.cols;
         if (tile >= count) return status;
         LogTrace("tread index: ", thread_index, " - calling render chunk for tile ", tile, " of ",
                  count, "\n");
-        status = render_chunk<Highlights>(tile, thread_iterations, threadID);
+        status = render_chunk<Highlights>(tile, thread_iterations, uint32_t(slot));
         if (status != host->StatusOk()) return status;
     }
 }
@@ -832,14 +837,14 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_callback(uint32_t thread_index,
 template <class Img, class Depth>
 template <bool Highlights>
 uint32_t DepthOfFieldFilter<Img, Depth>::render_chunk(int32_t tile, uint32_t thread_iterations,
-                                                      uint32_t threadID) {
+                                                      uint32_t slot) {
     const uint32_t t = uint32_t(tile);
     LogTrace("tread index: ", t, " - entering render_chunk (thread_index (", t,
-             "), thread_iterations (", thread_iterations, "), threadID (", threadID, ")\n");
-    dof_tiles::ChunkRenderer<DepthOfFieldFilter<Img, Depth>, Highlights> chunk(*this, tile, threadID);
+             "), thread_iterations (", thread_iterations, "), slot (", slot, ")\n");
+    dof_tiles::ChunkRenderer<DepthOfFieldFilter<Img, Depth>, Highlights> chunk(*this, tile, slot);
     const uint32_t status = chunk.run();
     LogTrace("tread index: ", t, " - return (", status, ") thread_index (", t,
-             "), thread_iterations (", thread_iterations, "), threadID (", threadID, ")\n");
+             "), thread_iterations (", thread_iterations, "), slot (", slot, ")\n");
     return status;
 }
 

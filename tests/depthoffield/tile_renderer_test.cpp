@@ -139,22 +139,29 @@ TEST(TileInFocus, SixteenBitError) {
 
 // ---- threads and grids --------------------------------------------------------------------
 
-// A fixed grid renders the same bits on 1, 2 and 8 threads (tiles land on different threads'
-// buffers, which the host fills with a pattern: nothing of an earlier tile may be read).
+// A fixed grid renders the same bits on 1, 2 and 8 threads (tiles land on different workers'
+// buffers, which the host fills with a pattern: nothing of an earlier tile may be read), also
+// when there are buffers for fewer workers than run: a worker without a slot does no work.
 TEST(TileThreads, FixedGridSameBitsOnAnyThreadCount) {
+    struct Run {
+        int threads, slots;
+    };
+    const Run runs[] = {{1, 1}, {2, 2}, {8, 8}, {8, 3}, {8, 1}};
     for (int variant = 0; variant < 2; ++variant) {
         Image<ImgHostRGBA_U8>* first = nullptr;
         std::vector<std::unique_ptr<Rig<ImgHostRGBA_U8>>> rigs;
-        for (int threads : {1, 2, 8}) {
-            rigs.push_back(std::make_unique<Rig<ImgHostRGBA_U8>>(48, 36, threads));
+        for (const Run& run : runs) {
+            rigs.push_back(std::make_unique<Rig<ImgHostRGBA_U8>>(48, 36, run.threads));
             Rig<ImgHostRGBA_U8>& rig = *rigs.back();
             fillRandom(rig.source, 5, 0.3);
             fillDepthScene(rig.depth, 2);
             rig.params.blur_radius = 7.0;
             rig.params.highlight_preservative = variant ? 8.0 : 0.0;
-            ASSERT_EQ(rig.renderGrid(3, 4, threads), kStatusOk);
+            ASSERT_EQ(rig.renderGrid(3, 4, run.threads, -1, run.slots), kStatusOk);
             if (!first) first = &rig.destination;
-            else EXPECT_TRUE(rig.destination.samePixels(*first)) << threads << " threads, variant " << variant;
+            else
+                EXPECT_TRUE(rig.destination.samePixels(*first))
+                    << run.threads << " threads, " << run.slots << " slots, variant " << variant;
         }
     }
 }
