@@ -117,14 +117,17 @@ void fillDepthTables(float* decode, float* encode, float* curve, double depth_cu
 double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const float* curve,
                         int32_t mode, bool invert, double low, double high);
 
+// The bytes of a tile renderer's source record besides its two sets of P-byte channels.
+inline constexpr uint64_t kRecordBaseBytes = 24;
+
 // The work buffers of one render worker (one buffer slot), each for N padded-tile pixels.
 struct ChunkBuffers {
     void* composite;          // N float work pixels (P bytes each)
     float* highlight_keep;    // N floats
     float* coverage_excess;   // N floats
     uint8_t* min_index;       // N bytes
-    void* records;            // N records of 32 + 2 P bytes
-    void** list_heads;        // N pointers
+    void* records;            // N records of kRecordBaseBytes + 2 P bytes
+    uint32_t* list_heads;     // N list links (record indices)
 };
 
 // The byte counts of one ChunkBuffers record for N pixels and work pixels of P bytes, in

@@ -310,7 +310,7 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_memory(int32_t cpus) {
             c.coverage_excess = static_cast<float*>(host->AllocateMemory(uint32_t(bytes.bytes[2])));
             c.min_index = static_cast<uint8_t*>(host->AllocateMemory(uint32_t(bytes.bytes[3])));
             c.records = host->AllocateMemory(uint32_t(bytes.bytes[4]));
-            c.list_heads = static_cast<void**>(host->AllocateMemory(uint32_t(bytes.bytes[5])));
+            c.list_heads = static_cast<uint32_t*>(host->AllocateMemory(uint32_t(bytes.bytes[5])));
             if (!c.composite || !c.highlight_keep || !c.coverage_excess || !c.min_index || !c.records ||
                 !c.list_heads) {
                 status = host->StatusOutOfMemory();

@@ -7,7 +7,7 @@
 //
 // render_chunk renders tile t of `tiles` on the ChunkBuffers of its worker's slot, in a padded
 // frame (the tile plus the grid's overflow on every side) addressed by 16-bit positions:
-//   sweep   list heads null, span widths 0
+//   sweep   list heads empty, span widths 0
 //   pass 1  blur index of every padded position; SpanRecords queued at their first
 //           footprint row
 //   pass 2  each SpanRecord walks its footprint rows down the tile and keeps the smallest blur
@@ -56,35 +56,43 @@ namespace ov {
 
 namespace dof_tiles {
 
+// Lists link records by their 32-bit index in the tile's record array (the index of the
+// padded position the record belongs to); kNoRecord ends a list. The record array's byte size
+// fits 32 bits, so every index lies far below kNoRecord.
+inline constexpr uint32_t kNoRecord = UINT32_MAX;
+
 // The record of a padded position while the footprint minima are found (passes 1 to 3).
 struct SpanRecord {
-    SpanRecord* next;        // next record of the same list, or null
+    uint32_t next;           // next record of the same list, or kNoRecord
     uint16_t x;              // padded column
     uint16_t y;              // padded row
     uint16_t run;            // widest footprint run recorded at this position (end - start)
     uint8_t blur_index;      // the position's own blur index
     uint8_t min_blur_index;  // smallest blur index found under its footprint so far
 };
-static_assert(sizeof(SpanRecord) == 16, "a span record is 16 bytes");
+static_assert(sizeof(SpanRecord) == 12, "a span record is 12 bytes");
 
 // The record of a padded position from pass 4 on, in the same memory; N floats per working
-// pixel (colours, then alpha where the format has it).
+// pixel (colours, then alpha where the format has it). Pass 5 touches every field of a record
+// at each of its kernel changes, and the live records of a padded row outgrow the caches at
+// large radii, so the record is kept small: 24 + 2 P bytes (48 for RGB).
 template <int N>
 struct SourceRecord {
     float gather[N];        // hole-fill colour gathered through the kernel
     float gather_weight;    // its weight
     int32_t current;        // index of the next kernel change record to apply
-    SourceRecord* next;     // next record of the same list, or null
+    uint32_t next;          // next record of the same list, or kNoRecord
     float color[N];         // premultiplied (and linear) colour, alpha last
     float highlight;        // highlight weight 0..1 (highlight variant only)
     uint16_t x;             // padded column
     uint16_t y;             // padded row
     uint8_t blur_index;     // 0..255
 };
-static_assert(sizeof(SourceRecord<1>) == 32 + 2 * 4, "record slot of 32 + 2 P bytes");
-static_assert(sizeof(SourceRecord<2>) == 32 + 2 * 8, "record slot of 32 + 2 P bytes");
-static_assert(sizeof(SourceRecord<3>) == 32 + 2 * 12, "record slot of 32 + 2 P bytes");
-static_assert(sizeof(SourceRecord<4>) == 32 + 2 * 16, "record slot of 32 + 2 P bytes");
+static_assert(sizeof(SourceRecord<1>) == kRecordBaseBytes + 2 * 4, "record slot of 24 + 2 P bytes");
+static_assert(sizeof(SourceRecord<2>) == kRecordBaseBytes + 2 * 8, "record slot of 24 + 2 P bytes");
+static_assert(sizeof(SourceRecord<3>) == kRecordBaseBytes + 2 * 12, "record slot of 24 + 2 P bytes");
+static_assert(sizeof(SourceRecord<4>) == kRecordBaseBytes + 2 * 16, "record slot of 24 + 2 P bytes");
+static_assert(sizeof(SpanRecord) <= sizeof(SourceRecord<1>), "span records share the record array");
 
 // The tile's place in the grid and its padded frame.
 struct TileFrame {
@@ -229,13 +237,18 @@ private:
     float* excess;
     uint8_t* minIndex;
     void* records;
-    void** heads;
+    uint32_t* heads;
     int32_t W = 0, H = 0;
     uint32_t rowsDone = 0, unit = 0, total = 0, ok = 0;
 
     size_t at(int32_t x, int32_t y) const { return size_t(y) * size_t(W) + size_t(x); }
     SpanRecord* span(size_t i) const { return static_cast<SpanRecord*>(records) + i; }
     Record* rec(size_t i) const { return static_cast<Record*>(records) + i; }
+    // The record a list link names, or null at a list's end.
+    SpanRecord* spanAt(uint32_t link) const { return link == kNoRecord ? nullptr : span(link); }
+    Record* recAt(uint32_t link) const { return link == kNoRecord ? nullptr : rec(link); }
+    uint32_t linkOf(const SpanRecord* r) const { return uint32_t(r - span(0)); }
+    uint32_t linkOf(const Record* r) const { return uint32_t(r - rec(0)); }
 
     // After each padded row: advance the row count (not in the list clearing sweep) and ask.
     uint32_t progress(bool advance) {
@@ -248,7 +261,7 @@ private:
     void sweep() {
         const size_t n = size_t(W) * size_t(H);
         for (size_t i = 0; i < n; ++i) {
-            heads[i] = nullptr;
+            heads[i] = kNoRecord;
             span(i)->run = 0;
         }
     }
@@ -262,9 +275,9 @@ private:
     }
 
     void push(SpanRecord* r, int32_t x, int32_t y) {
-        void*& h = heads[at(x, y)];
-        r->next = static_cast<SpanRecord*>(h);
-        h = r;
+        uint32_t& h = heads[at(x, y)];
+        r->next = h;
+        h = linkOf(r);
     }
 
     uint32_t pass1() {
@@ -308,7 +321,7 @@ private:
             std::memset(runMin, 255, size_t(W));
             const size_t rowStart = at(0, py);
             for (int32_t px = 0; px < W; ++px) {
-                SpanRecord* S = static_cast<SpanRecord*>(heads[rowStart + size_t(px)]);
+                SpanRecord* S = spanAt(heads[rowStart + size_t(px)]);
                 const int32_t w = span(rowStart + size_t(px))->run;
                 const int32_t lo = w < px ? px - w : 0;
                 uint8_t m = 255;
@@ -318,7 +331,7 @@ private:
                     runMin[i] = m;
                 }
                 while (S) {
-                    SpanRecord* next = S->next;
+                    SpanRecord* next = spanAt(S->next);
                     if (next) prefetch(next);
                     const IrisKernel& K = f.kernels[S->blur_index];
                     const int32_t dy = py - int32_t(S->y);
@@ -365,9 +378,9 @@ private:
                 for (int32_t x = 0; x < n; ++x) level[x] = std::min(below[x], below[x + half]);
             }
             for (int32_t px = 0; px < W; ++px) {
-                SpanRecord* S = static_cast<SpanRecord*>(heads[rowStart + size_t(px)]);
+                SpanRecord* S = spanAt(heads[rowStart + size_t(px)]);
                 while (S) {
-                    SpanRecord* next = S->next;
+                    SpanRecord* next = spanAt(S->next);
                     if (next) prefetch(next);
                     const IrisKernel& K = f.kernels[S->blur_index];
                     const int32_t dy = py - int32_t(S->y);
@@ -398,7 +411,7 @@ private:
         // The list clearing sweep: pass 4 queues into empty lists.
         for (int32_t py = 0; py < H; ++py) {
             const size_t rowStart = at(0, py);
-            for (int32_t px = 0; px < W; ++px) heads[rowStart + size_t(px)] = nullptr;
+            for (int32_t px = 0; px < W; ++px) heads[rowStart + size_t(px)] = kNoRecord;
             if (const uint32_t st = progress(false); st != ok) return st;
         }
         return ok;
@@ -511,9 +524,9 @@ private:
     }
 
     void pushRecord(Record* r, int32_t x, int32_t y) {
-        void*& h = heads[at(x, y)];
-        r->next = static_cast<Record*>(h);
-        h = r;
+        uint32_t& h = heads[at(x, y)];
+        r->next = h;
+        h = linkOf(r);
     }
 
     // ---- pass 5: layer scatter and composition, hole sums, highlight blend ----------------
@@ -534,13 +547,13 @@ private:
     void applyChanges(Record* r, Record* ahead, int32_t px, int32_t py, Tables& t, uint32_t& topIndex,
                       double preservative) {
         while (r) {
-            Record* const after = r->next;
+            Record* const after = recAt(r->next);
             if (after) {  // the walk is bound by memory latency, not arithmetic
                 prefetch(after);
                 prefetch(reinterpret_cast<const char*>(after) + sizeof(Record) - 1);  // a record may span two lines
             }
             if (ahead) {
-                ahead = ahead->next;
+                ahead = recAt(ahead->next);
                 if (ahead) prefetch(ahead);
             }
             const int32_t d = r->blur_index;
@@ -616,7 +629,7 @@ private:
             const bool coreRow = uint32_t(py - fr.pad_y) < uint32_t(fr.tile_height);
             for (int32_t px = 0; px < W; ++px) {
                 const size_t i = rowStart + size_t(px);
-                applyChanges(static_cast<Record*>(heads[i]), px + 1 < W ? static_cast<Record*>(heads[i + 1]) : nullptr,
+                applyChanges(recAt(heads[i]), px + 1 < W ? recAt(heads[i + 1]) : nullptr,
                              px, py, t, topIndex, preservative);
 
                 // Composition, front (topIndex) to back (min_index), with the background of

@@ -57,8 +57,8 @@ struct Recorder {
                     c.highlight_keep[n - 1] = 1.0f;
                     c.coverage_excess[n - 1] = 1.0f;
                     c.min_index[n - 1] = 1;
-                    static_cast<unsigned char*>(c.records)[n * (32 + 2 * Filter::P) - 1] = 1;
-                    c.list_heads[n - 1] = nullptr;
+                    static_cast<unsigned char*>(c.records)[n * (24 + 2 * Filter::P) - 1] = 1;
+                    c.list_heads[n - 1] = 0;
                 }
                 std::lock_guard<std::mutex> lock(mutex);
                 tileTakes.at(size_t(t))++;
@@ -206,7 +206,8 @@ TEST(TileGrid, LargeImagesSplitInsteadOfWrapping) {
         EXPECT_LE(ph, 65535);
         const uint64_t n = uint64_t(pw) * uint64_t(ph);
         ASSERT_EQ(asked.size(), 1u + 6u * uint32_t(c.threads));
-        const uint64_t expect[6] = {n * 16, n * 4, n * 4, n, n * 64, n * 8};
+        // RGBA: 16-byte work pixels, 56-byte records (24 + 2 x 16), 4-byte list links.
+        const uint64_t expect[6] = {n * 16, n * 4, n * 4, n, n * 56, n * 4};
         for (size_t i = 0; i < 6; ++i) EXPECT_EQ(asked[1 + i], expect[i]) << i;
     }
 }
