@@ -10,8 +10,8 @@
 //   sweep   list heads empty, span widths 0
 //   pass 1  blur index of every padded position; SpanRecords queued at their first
 //           footprint row
-//   pass 2  each SpanRecord walks its footprint rows down the tile and keeps the smallest blur
-//           index under it (the exact minimum of each run, from a sparse table of the row)
+//   pass 2  each SpanRecord keeps the smallest blur index under its footprint (the exact
+//           minimum of each of its rows' runs, from sparse tables of the rows; see kMinimaPlanes)
 //   pass 3  that minimum into min_index; list heads cleared again
 //   pass 4  SourceRecords: colour (premultiplied, linear light in "normal blur" with gamma
 //           correction), highlight weight (highlight variant), blur index, queued at their
@@ -39,6 +39,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -180,11 +181,21 @@ inline uint8_t blurIndexAt(const F& f, int32_t ix, int32_t iy) {
     return b >= 0.0 && b < 9.2e18 ? uint8_t(int64_t(b) & 0xff) : uint8_t(0);
 }
 
+// How pass 2 finds the smallest blur index under each footprint. Every way gives the exact
+// minimum, so the results are the same bits (the tests compare them):
+//   kMinimaSweep      the SpanRecords walk their lists; at each list the backward sweep over the
+//                     widest run ending at its column (O(run))
+//   kMinimaRowTable   the same walk; each run's minimum from a sparse table of the row (O(1))
+//   kMinimaPlanes     no lists: every position reads its footprint rows' runs straight from
+//                     sparse tables of all rows at once (the level planes), in position order,
+//                     and stops at a minimum of 0; where the planes do not fit the free
+//                     buffers (one-channel tiles 8192 or more wide) the row tables serve
+inline constexpr int kMinimaSweep = 0;
+inline constexpr int kMinimaRowTable = 1;
+inline constexpr int kMinimaPlanes = 2;
+
 // Everything one render_chunk call works with.
-// Fast: pass 2 takes each footprint run's minimum from a sparse table of the row (O(1) per
-// run) instead of the backward sweep over the widest run ending at each column (O(run)); both
-// give the exact minimum, so the results are the same bits (the tests compare them).
-template <class F, bool Highlights, bool Fast = true>
+template <class F, bool Highlights, int Minima = kMinimaPlanes>
 class ChunkRenderer {
 public:
     using Img = std::remove_cvref_t<decltype(F::source)>;
@@ -357,15 +368,15 @@ private:
     // The sparse table of row py's blur indices: level k holds the minimum of 2^k columns from
     // each column on. It lives in the coverage_excess buffer, free until pass 5 (W bytes per
     // level, at most 17 levels for W <= 65536; 4 W H bytes are there).
-    static int32_t floorLog2(uint32_t v) {
-        int32_t k = 0;
-        while (v >>= 1) ++k;
-        return k;
-    }
+    static int32_t floorLog2(uint32_t v) { return int32_t(std::bit_width(v)) - 1; }
 
     uint32_t pass2() {
         const int32_t levels = floorLog2(uint32_t(W)) + 1;
-        if constexpr (!Fast) return pass2Sweep();
+        if constexpr (Minima == kMinimaSweep) return pass2Sweep();
+        if constexpr (Minima == kMinimaPlanes) {
+            uint8_t* planes[32];
+            if (levelPlanes(levels, planes)) return pass2Planes(planes);
+        }
         if (int64_t(levels) * W > 4 * int64_t(W) * H) return pass2Sweep();
         uint8_t* const table = reinterpret_cast<uint8_t*>(excess);
         for (int32_t py = 0; py < H; ++py) {
@@ -395,6 +406,62 @@ private:
                         push(S, clampColumn(int64_t(S->x) + lastX(K, dn), W), int32_t(ny));
                     S = next;
                 }
+            }
+            if (const uint32_t st = progress(true); st != ok) return st;
+        }
+        return ok;
+    }
+
+    // The level planes: plane k (W H bytes, rows like the tile) holds, for every position, the
+    // minimum blur index of 2^k columns from it on along its row. Plane 0 is min_index, which
+    // holds the blur indices from pass 1 until pass 3; the others lie in the coverage_excess,
+    // highlight_keep and composite buffers, free until pass 5 (8 + P bytes a position: 12 for
+    // one channel, so planes for rows up to 8191 wide, 20 for RGB). False when they do not fit.
+    bool levelPlanes(int32_t levels, uint8_t** planes) const {
+        const size_t n = size_t(W) * size_t(H);
+        unsigned char* const buffers[3] = {reinterpret_cast<unsigned char*>(excess),
+                                           reinterpret_cast<unsigned char*>(keep),
+                                           reinterpret_cast<unsigned char*>(composite)};
+        const size_t bytes[3] = {4 * n, 4 * n, size_t(N) * 4 * n};
+        planes[0] = minIndex;
+        int32_t k = 1;
+        for (int b = 0; b < 3; ++b)
+            for (size_t at = 0; at + n <= bytes[b] && k < levels; at += n) planes[k++] = buffers[b] + at;
+        return k >= levels;
+    }
+
+    uint32_t pass2Planes(uint8_t* const* planes) {
+        const int32_t levels = floorLog2(uint32_t(W)) + 1;
+        for (int32_t k = 1; k < levels; ++k) {
+            const int32_t half = 1 << (k - 1), n = W - (1 << k) + 1;
+            for (int32_t py = 0; py < H; ++py) {
+                const uint8_t* const below = planes[k - 1] + at(0, py);
+                uint8_t* const level = planes[k] + at(0, py);
+                for (int32_t x = 0; x < n; ++x) level[x] = std::min(below[x], below[x + half]);
+            }
+        }
+        for (int32_t py = 0; py < H; ++py) {
+            for (int32_t px = 0; px < W; ++px) {
+                SpanRecord* const S = span(at(px, py));
+                const uint8_t b = S->blur_index;
+                const IrisKernel& K = f.kernels[b];
+                // The rows pass 1 would queue the position for, and the runs pass 2 would visit.
+                if (b == 0 || K.top_row > K.bottom_row) continue;
+                int32_t dy = K.top_row;
+                if (py + dy < 0) dy = -py;
+                dy = nonEmptyRow(K, dy);
+                if (dy > K.bottom_row || int64_t(py) + dy >= H) continue;
+                if (int64_t(px) + firstX(K, dy) >= W) continue;
+                uint8_t m = b;
+                for (; dy <= K.bottom_row && int64_t(py) + dy < H; dy = nonEmptyRow(K, dy + 1)) {
+                    const int32_t s = clampColumn(int64_t(px) + firstX(K, dy), W);
+                    const int32_t e = clampColumn(int64_t(px) + lastX(K, dy), W);
+                    const int32_t k = floorLog2(uint32_t(e - s + 1));
+                    const uint8_t* const level = planes[k] + at(0, py + dy);
+                    m = std::min(m, std::min(level[s], level[e - (1 << k) + 1]));
+                    if (m == 0) break;  // nothing lies below
+                }
+                S->min_blur_index = m;
             }
             if (const uint32_t st = progress(true); st != ok) return st;
         }
