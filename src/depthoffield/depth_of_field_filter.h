@@ -118,7 +118,7 @@ double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const fl
                         int32_t mode, bool invert, double low, double high);
 
 // The bytes of a tile renderer's source record besides its two sets of P-byte channels.
-inline constexpr uint64_t kRecordBaseBytes = 24;
+inline constexpr uint64_t kRecordBaseBytes = 20;
 
 // The work buffers of one render worker (one buffer slot), each for N padded-tile pixels.
 struct ChunkBuffers {
@@ -128,12 +128,13 @@ struct ChunkBuffers {
     uint8_t* min_index;       // N bytes
     void* records;            // N records of kRecordBaseBytes + 2 P bytes
     uint32_t* list_heads;     // N list links (record indices)
+    uint32_t* record_links;   // N links: each source record's next record in its list
 };
 
 // The byte counts of one ChunkBuffers record for N pixels and work pixels of P bytes, in
 // the member order.
 struct ChunkBufferBytes {
-    uint64_t bytes[6];
+    uint64_t bytes[7];
 };
 ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t p);
 

@@ -311,8 +311,9 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_memory(int32_t cpus) {
             c.min_index = static_cast<uint8_t*>(host->AllocateMemory(uint32_t(bytes.bytes[3])));
             c.records = host->AllocateMemory(uint32_t(bytes.bytes[4]));
             c.list_heads = static_cast<uint32_t*>(host->AllocateMemory(uint32_t(bytes.bytes[5])));
+            c.record_links = static_cast<uint32_t*>(host->AllocateMemory(uint32_t(bytes.bytes[6])));
             if (!c.composite || !c.highlight_keep || !c.coverage_excess || !c.min_index || !c.records ||
-                !c.list_heads) {
+                !c.list_heads || !c.record_links) {
                 status = host->StatusOutOfMemory();
                 free_memory(cpus);
                 break;
@@ -340,6 +341,7 @@ void DepthOfFieldFilter<Img, Depth>::free_memory(int32_t cpus) {
             host->FreeMemory(c.min_index);
             host->FreeMemory(c.records);
             host->FreeMemory(c.list_heads);
+            host->FreeMemory(c.record_links);
         }
         host->FreeMemory(chunk_buffers);
     }

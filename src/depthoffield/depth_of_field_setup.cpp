@@ -117,7 +117,7 @@ double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const fl
 }
 
 ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t p) {
-    return ChunkBufferBytes{{n * p, n * 4, n * 4, n, n * (kRecordBaseBytes + 2 * p), n * 4}};
+    return ChunkBufferBytes{{n * p, n * 4, n * 4, n, n * (kRecordBaseBytes + 2 * p), n * 4, n * 4}};
 }
 
 }  // namespace ov

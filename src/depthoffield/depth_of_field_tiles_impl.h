@@ -76,23 +76,24 @@ static_assert(sizeof(SpanRecord) == 12, "a span record is 12 bytes");
 // The record of a padded position from pass 4 on, in the same memory; N floats per working
 // pixel (colours, then alpha where the format has it). Pass 5 touches every field of a record
 // at each of its kernel changes, and the live records of a padded row outgrow the caches at
-// large radii, so the record is kept small: 24 + 2 P bytes (48 for RGB).
+// large radii, so the record is kept small: 20 + 2 P bytes (44 for RGB). Its list link lives
+// apart, in record_links (4 bytes a record): a list walk chases the small link array and
+// fetches the records several steps ahead instead of waiting on each record in turn.
 template <int N>
 struct SourceRecord {
     float gather[N];        // hole-fill colour gathered through the kernel
     float gather_weight;    // its weight
     int32_t current;        // index of the next kernel change record to apply
-    uint32_t next;          // next record of the same list, or kNoRecord
     float color[N];         // premultiplied (and linear) colour, alpha last
     float highlight;        // highlight weight 0..1 (highlight variant only)
     uint16_t x;             // padded column
     uint16_t y;             // padded row
     uint8_t blur_index;     // 0..255
 };
-static_assert(sizeof(SourceRecord<1>) == kRecordBaseBytes + 2 * 4, "record slot of 24 + 2 P bytes");
-static_assert(sizeof(SourceRecord<2>) == kRecordBaseBytes + 2 * 8, "record slot of 24 + 2 P bytes");
-static_assert(sizeof(SourceRecord<3>) == kRecordBaseBytes + 2 * 12, "record slot of 24 + 2 P bytes");
-static_assert(sizeof(SourceRecord<4>) == kRecordBaseBytes + 2 * 16, "record slot of 24 + 2 P bytes");
+static_assert(sizeof(SourceRecord<1>) == kRecordBaseBytes + 2 * 4, "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<2>) == kRecordBaseBytes + 2 * 8, "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<3>) == kRecordBaseBytes + 2 * 12, "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<4>) == kRecordBaseBytes + 2 * 16, "record slot of 20 + 2 P bytes");
 static_assert(sizeof(SpanRecord) <= sizeof(SourceRecord<1>), "span records share the record array");
 
 // The tile's place in the grid and its padded frame.
@@ -215,6 +216,7 @@ public:
         minIndex = b.min_index;
         records = b.records;
         heads = b.list_heads;
+        links = b.record_links;
         W = fr.width;
         H = fr.height;
         unit = 6u * uint32_t(H);
@@ -249,6 +251,7 @@ private:
     uint8_t* minIndex;
     void* records;
     uint32_t* heads;
+    uint32_t* links;
     int32_t W = 0, H = 0;
     uint32_t rowsDone = 0, unit = 0, total = 0, ok = 0;
 
@@ -257,7 +260,6 @@ private:
     Record* rec(size_t i) const { return static_cast<Record*>(records) + i; }
     // The record a list link names, or null at a list's end.
     SpanRecord* spanAt(uint32_t link) const { return link == kNoRecord ? nullptr : span(link); }
-    Record* recAt(uint32_t link) const { return link == kNoRecord ? nullptr : rec(link); }
     uint32_t linkOf(const SpanRecord* r) const { return uint32_t(r - span(0)); }
     uint32_t linkOf(const Record* r) const { return uint32_t(r - rec(0)); }
 
@@ -592,12 +594,14 @@ private:
 
     void pushRecord(Record* r, int32_t x, int32_t y) {
         uint32_t& h = heads[at(x, y)];
-        r->next = h;
-        h = linkOf(r);
+        const uint32_t link = linkOf(r);
+        links[link] = h;
+        h = link;
     }
 
     // ---- pass 5: layer scatter and composition, hole sums, highlight blend ----------------
 
+    static constexpr int kLead = 8;
     static constexpr int kLS = N + 1;  // LayerSums / HoleSums entry: channels, coverage
     static constexpr int kHS = N + 2;  // HighlightSums entry: channels, shape, contribution
 
@@ -607,21 +611,35 @@ private:
         double highlight[Highlights ? 256 : 1][kHS];
     };
 
-    // Applies the changes due at (px, py) of the list that starts with `r`.
-    // `ahead` is the list of the next column: it is chased one record per record walked here,
-    // so that its records (queued long before, cold) arrive while this list is worked on. Only
-    // pushes at its head change it meanwhile, and those records are warm already.
-    void applyChanges(Record* r, Record* ahead, int32_t px, int32_t py, Tables& t, uint32_t& topIndex,
+    void prefetchRecord(uint32_t link) const {
+        const char* const p = reinterpret_cast<const char*>(rec(link));
+        prefetch(p);
+        prefetch(p + sizeof(Record) - 1);  // a record may span two lines
+    }
+
+    // Applies the changes due at (px, py) of the list that starts with `link`.
+    // The walk is bound by memory latency, not arithmetic: a cursor runs kLead records ahead
+    // on the list's links and fetches the records it passes, and `ahead`, the list of the next
+    // column, is chased one record per record walked here, so that its records (queued long
+    // before, cold) arrive while this list is worked on. A walk pushes records only onto
+    // other lists, and only at their heads, so the links the cursors follow stay as they are.
+    void applyChanges(uint32_t link, uint32_t ahead, int32_t px, int32_t py, Tables& t, uint32_t& topIndex,
                       double preservative) {
-        while (r) {
-            Record* const after = recAt(r->next);
-            if (after) {  // the walk is bound by memory latency, not arithmetic
-                prefetch(after);
-                prefetch(reinterpret_cast<const char*>(after) + sizeof(Record) - 1);  // a record may span two lines
+        uint32_t lead = link;
+        for (int j = 0; j < kLead && lead != kNoRecord; ++j) {
+            prefetchRecord(lead);
+            lead = links[lead];
+        }
+        while (link != kNoRecord) {
+            Record* const r = rec(link);
+            const uint32_t after = links[link];
+            if (lead != kNoRecord) {
+                prefetchRecord(lead);
+                lead = links[lead];
             }
-            if (ahead) {
-                ahead = recAt(ahead->next);
-                if (ahead) prefetch(ahead);
+            if (ahead != kNoRecord) {
+                ahead = links[ahead];
+                if (ahead != kNoRecord) prefetch(rec(ahead));
             }
             const int32_t d = r->blur_index;
             const IrisKernel& k = f.kernels[d];
@@ -667,7 +685,7 @@ private:
                 r->current = nFirst;
                 break;
             }
-            r = after;
+            link = after;
         }
     }
 
@@ -696,7 +714,7 @@ private:
             const bool coreRow = uint32_t(py - fr.pad_y) < uint32_t(fr.tile_height);
             for (int32_t px = 0; px < W; ++px) {
                 const size_t i = rowStart + size_t(px);
-                applyChanges(recAt(heads[i]), px + 1 < W ? recAt(heads[i + 1]) : nullptr,
+                applyChanges(heads[i], px + 1 < W ? heads[i + 1] : kNoRecord,
                              px, py, t, topIndex, preservative);
 
                 // Composition, front (topIndex) to back (min_index), with the background of

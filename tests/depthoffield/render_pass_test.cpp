@@ -139,8 +139,8 @@ TEST(RenderPassFailures, EveryAllocationAndReportInTurn) {
         const uint64_t allocations = run(clean, 0, 0, status);
         ASSERT_EQ(status, 0u) << road.what;
         const uint64_t reports = clean.reports.load();
-        // Chunk buffers are held for min(threads, tiles) workers: the array and 6 blocks each.
-        const uint64_t chunkBlocks = 1 + 6 * uint64_t(std::min(2, lastTiles));
+        // Chunk buffers are held for min(threads, tiles) workers: the array and 7 blocks each.
+        const uint64_t chunkBlocks = 1 + 7 * uint64_t(std::min(2, lastTiles));
         ASSERT_EQ(clean.liveBlocks(), 0u);
         std::vector<uint64_t> turns;
         for (uint64_t k = 1; k <= allocations; ++k)

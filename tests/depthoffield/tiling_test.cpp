@@ -57,8 +57,9 @@ struct Recorder {
                     c.highlight_keep[n - 1] = 1.0f;
                     c.coverage_excess[n - 1] = 1.0f;
                     c.min_index[n - 1] = 1;
-                    static_cast<unsigned char*>(c.records)[n * (24 + 2 * Filter::P) - 1] = 1;
+                    static_cast<unsigned char*>(c.records)[n * (20 + 2 * Filter::P) - 1] = 1;
                     c.list_heads[n - 1] = 0;
+                    c.record_links[n - 1] = 0;
                 }
                 std::lock_guard<std::mutex> lock(mutex);
                 tileTakes.at(size_t(t))++;
@@ -205,9 +206,9 @@ TEST(TileGrid, LargeImagesSplitInsteadOfWrapping) {
         EXPECT_LE(pw, 65535);
         EXPECT_LE(ph, 65535);
         const uint64_t n = uint64_t(pw) * uint64_t(ph);
-        ASSERT_EQ(asked.size(), 1u + 6u * uint32_t(c.threads));
-        // RGBA: 16-byte work pixels, 56-byte records (24 + 2 x 16), 4-byte list links.
-        const uint64_t expect[6] = {n * 16, n * 4, n * 4, n, n * 56, n * 4};
-        for (size_t i = 0; i < 6; ++i) EXPECT_EQ(asked[1 + i], expect[i]) << i;
+        ASSERT_EQ(asked.size(), 1u + 7u * uint32_t(c.threads));
+        // RGBA: 16-byte work pixels, 52-byte records (20 + 2 x 16), 4-byte list heads and links.
+        const uint64_t expect[7] = {n * 16, n * 4, n * 4, n, n * 52, n * 4, n * 4};
+        for (size_t i = 0; i < 7; ++i) EXPECT_EQ(asked[1 + i], expect[i]) << i;
     }
 }
