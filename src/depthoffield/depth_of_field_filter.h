@@ -87,8 +87,10 @@ DepthLevelRadii depthLevelRadii(const DepthOfFieldParams& params, double scale, 
 // per-thread buffers small; more tiles would spend more on their margins than they gain.
 int32_t tileGridSlots(int64_t width, int64_t height, int64_t padX, int64_t padY);
 
-// Whether every level radius is finite and within kMaxLevelRadius (x and y).
-bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale);
+// Whether every level radius is finite and within `limit` (x and y): kMaxLevelRadius for the
+// blur views (1 and 6), whose padded tiles carry 16-bit positions; the other views build no
+// kernel and pass DBL_MAX, so only the kernel store's size bounds them.
+bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale, double limit = kMaxLevelRadius);
 
 // The largest x and y level radius over the 256 levels, rounded up (the tile margin).
 // Maxima start at 0.0. Radii must be usable (callers check depthLevelRadiiUsable first).

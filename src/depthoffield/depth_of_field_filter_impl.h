@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -124,11 +125,14 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_all() {
     if (status == host->StatusOk())
         fillDepthTables(decode_lut, encode_lut, curve_lut, params.depth_curve, Pixel::max_value);
     if (status == host->StatusOk()) {
-        // Level radii that are not finite or too wide for the store and the tile margins
-        // cannot be rendered; neither can a store beyond signed 32-bit offsets.
+        // Level radii that are not finite cannot be rendered, nor, in the blur views, radii too
+        // wide for the tile margins' 16-bit positions; neither can a store beyond signed
+        // 32-bit offsets.
         const double scale = destination.scale;
-        const KernelStoreSize size = depthLevelRadiiUsable(params, scale) ? kernelStoreSize(params, scale)
-                                                                           : KernelStoreSize{UINT64_MAX, UINT64_MAX};
+        const double limit = params.view == 1 || params.view == 6 ? kMaxLevelRadius : DBL_MAX;
+        const KernelStoreSize size = depthLevelRadiiUsable(params, scale, limit)
+                                         ? kernelStoreSize(params, scale)
+                                         : KernelStoreSize{UINT64_MAX, UINT64_MAX};
         if (size.rounded > kMaxKernelStoreBytes) status = host->StatusOutOfMemory();
         else {
             kernel_store = host->AllocateMemory(uint32_t(size.rounded));

@@ -31,11 +31,11 @@ int32_t tileGridSlots(int64_t width, int64_t height, int64_t padX, int64_t padY)
     return slots >= 16.0 ? 16 : slots <= 1.0 ? 1 : int32_t(slots);
 }
 
-bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale) {
+bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale, double limit) {
     for (int32_t d = 0; d < 256; ++d) {
         const DepthLevelRadii g = depthLevelRadii(params, scale, d);
         // Written so that NaN fails: a radius is usable when it lies within +-limit.
-        if (!(std::fabs(g.rx) <= kMaxLevelRadius) || !(std::fabs(g.ry) <= kMaxLevelRadius)) return false;
+        if (!(std::fabs(g.rx) <= limit) || !(std::fabs(g.ry) <= limit)) return false;
     }
     return true;
 }
