@@ -140,6 +140,13 @@ struct ChunkBufferBytes {
 };
 ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t p);
 
+// Whether the tiled blur of a width x height image with work pixels of P bytes can hold its
+// margin at all: the padded tile of the finest grid (tile sides of 4 pixels, or the image's
+// where smaller) within kMaxPaddedTileSide, and each of its buffers within 32-bit sizes. When
+// not, no grid can render it, and the set-up refuses before it builds anything. Radii must be
+// usable.
+bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t width, uint32_t height, uint64_t p);
+
 // Img: one of the 18 host views; Depth: the 8-bit gray depth map.
 template <class Img, class Depth = ImgDepth8>
 class DepthOfFieldFilter : public OstrovanneFilter {

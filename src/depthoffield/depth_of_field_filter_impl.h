@@ -133,7 +133,12 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_all() {
         const KernelStoreSize size = depthLevelRadiiUsable(params, scale, limit)
                                          ? kernelStoreSize(params, scale)
                                          : KernelStoreSize{UINT64_MAX, UINT64_MAX};
+        // A margin no grid can hold is refused here, before the store is taken and built.
+        const bool tiled = (params.view == 1 || params.view == 6) &&
+                           !(params.blur_radius == 0.0 && params.radius_table == nullptr);
         if (size.rounded > kMaxKernelStoreBytes) status = host->StatusOutOfMemory();
+        else if (tiled && !tiledWorkAreaFits(params, scale, destination.width, destination.height, P))
+            status = host->StatusOutOfMemory();
         else {
             kernel_store = host->AllocateMemory(uint32_t(size.rounded));
             if (!kernel_store) status = host->StatusOutOfMemory();

@@ -116,6 +116,17 @@ double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const fl
     return double(curve[int32_t(t * 32767.0)]);
 }
 
+bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t width, uint32_t height, uint64_t p) {
+    unsigned rx = 0, ry = 0;
+    max_blur_extent(params, scale, rx, ry);
+    const uint64_t pw = std::min<uint64_t>(width, 4) + 2 * uint64_t(rx);
+    const uint64_t ph = std::min<uint64_t>(height, 4) + 2 * uint64_t(ry);
+    if (pw > uint64_t(kMaxPaddedTileSide) || ph > uint64_t(kMaxPaddedTileSide)) return false;
+    for (uint64_t b : chunkBufferBytes(pw * ph, p).bytes)
+        if (b > UINT32_MAX) return false;
+    return true;
+}
+
 ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t p) {
     return ChunkBufferBytes{{n * p, n * 4, n * 4, n, n * (kRecordBaseBytes + 2 * p), n * 4, n * 4}};
 }
