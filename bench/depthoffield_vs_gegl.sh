@@ -9,7 +9,7 @@
 # Installs gegl when it is missing and the script runs as root; without gegl the tool's
 # figures alone are printed, with a note. CI does not run this script.
 #   bash bench/depthoffield_vs_gegl.sh [BUILD_DIR]     (default build/release)
-#   SIZE=WxH (default 6000x4000), CASES="ramp photo" to choose.
+#   SIZE=WxH (default 6000x4000), CASES="ramp photo" and RADII="5 20" to choose.
 # The tool's Radius is relative to an 800-pixel diagonal; gegl's radius is in pixels, so it is
 # given the same pixel radius (Radius * diagonal / 800). gegl's depth map is inverted (its aux
 # white = full blur) to match the tool's focus at depth 255.
@@ -63,6 +63,7 @@ measure() {  # label depth radius command...
 for d in $cases; do
     radii="5 20"
     [ "$d" = photo ] && radii="5 20 50"
+    radii=${RADII:-$radii}
     for r in $radii; do
         px=$(awk -v r=$r -v w=$w -v h=$h 'BEGIN { printf "%.3f", r * sqrt(w*w + h*h) / 800 }')
         measure pelidorn $d $r "$bin/pelidorn" "$work/scene.png" "$work/out.png" --selection "$work/$d.png" \

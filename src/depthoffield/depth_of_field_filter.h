@@ -24,9 +24,12 @@
 // ry = r / scale_y * (1 - iris_aspect) (no aspect with a radius table).
 //
 // Limits (sizes are formed in 64 bits and refused rather than wrapped):
-// - every level radius must be finite and at most kMaxLevelRadius, else init_all answers
-//   StatusOutOfMemory (a padded tile side must stay within the renderer's 16-bit positions);
+// - every level radius must be finite, and in the blur views (1 and 6) at most kMaxLevelRadius,
+//   else init_all answers StatusOutOfMemory (a padded tile side must stay within the
+//   renderer's 16-bit positions);
 // - the kernel store (slices rounded up to 16 bytes) must fit in 2^31 - 1 bytes;
+// - in the blur views the margin must leave the finest grid's padded tile within 65535 and its
+//   buffers within 32-bit sizes (tiledWorkAreaFits), checked before the store is taken;
 // - a per-worker buffer that does not fit 32 bits, or a padded tile side beyond 65535,
 //   counts as a refused allocation, so the grid is refined further.
 // A level whose kernel comes out empty (sum 0) gets a one-pixel kernel instead, so a render
