@@ -10,11 +10,13 @@
 //
 // Tiled blur: cpus = GetThreadCount(999999); the margin is max_blur_extent; TileSet2D::init
 // over the destination for tileGridSlots of the image (not the processor count: tile seams
-// round differently, and the result must not depend on the machine); init_memory(cpus) is
-// retried after each TileSet2D::increase until
-// the per-thread ChunkBuffers fit (StatusOutOfMemory when the grid cannot be split further);
-// then ParallelRun(min(cpus, tiles), render_callback<highlights>) and free_memory(cpus).
-// Every tile is taken exactly once through take_tile() (next_tile under tile_lock).
+// round differently, and the result must not depend on the machine); init_memory(slots), with
+// slots = min(cpus, tiles), is retried after each TileSet2D::increase until the per-worker
+// ChunkBuffers fit (StatusOutOfMemory when the grid cannot be split further); then
+// ParallelRun(slots, render_callback<highlights>) and free_memory(slots). Every tile is taken
+// exactly once through take_tile() (next_tile under tile_lock); every worker takes a buffer
+// slot through take_slot() when it starts (any pool thread may run any worker, so the slot,
+// not the pool's threadID, names its buffers).
 //
 // Level geometry (one function, depthLevelRadii, serves max_blur_extent, the kernels, the
 // iris-image kernels and the sharp-zone view): r = |d - focal_point| * blur_radius * (1/255)
@@ -22,10 +24,13 @@
 // ry = r / scale_y * (1 - iris_aspect) (no aspect with a radius table).
 //
 // Limits (sizes are formed in 64 bits and refused rather than wrapped):
-// - every level radius must be finite and at most kMaxLevelRadius, else init_all answers
-//   StatusOutOfMemory (a padded tile side must stay within the renderer's 16-bit positions);
+// - every level radius must be finite, and in the blur views (1 and 6) at most kMaxLevelRadius,
+//   else init_all answers StatusOutOfMemory (a padded tile side must stay within the
+//   renderer's 16-bit positions);
 // - the kernel store (slices rounded up to 16 bytes) must fit in 2^31 - 1 bytes;
-// - a per-thread buffer that does not fit 32 bits, or a padded tile side beyond 65535,
+// - in the blur views the margin must leave the finest grid's padded tile within 65535 and its
+//   buffers within 32-bit sizes (tiledWorkAreaFits), checked before the store is taken;
+// - a per-worker buffer that does not fit 32 bits, or a padded tile side beyond 65535,
 //   counts as a refused allocation, so the grid is refined further.
 // A level whose kernel comes out empty (sum 0) gets a one-pixel kernel instead, so a render
 // never returns black as success.
@@ -36,8 +41,8 @@
 // accept null pointers and may run more than once. The views are the caller's.
 //
 // Threads: everything but the ParallelRun jobs runs on the calling thread; the jobs only read
-// the filter (tables, kernels, grid, params, views), take tiles under tile_lock, use the
-// ChunkBuffers record of their threadID and write the destination pixels of their own tiles.
+// the filter (tables, kernels, grid, params, views), take slots and tiles under tile_lock, use
+// the ChunkBuffers record of their slot and write the destination pixels of their own tiles.
 #pragma once
 
 #include <cstdint>
@@ -85,8 +90,10 @@ DepthLevelRadii depthLevelRadii(const DepthOfFieldParams& params, double scale, 
 // per-thread buffers small; more tiles would spend more on their margins than they gain.
 int32_t tileGridSlots(int64_t width, int64_t height, int64_t padX, int64_t padY);
 
-// Whether every level radius is finite and within kMaxLevelRadius (x and y).
-bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale);
+// Whether every level radius is finite and within `limit` (x and y): kMaxLevelRadius for the
+// blur views (1 and 6), whose padded tiles carry 16-bit positions; the other views build no
+// kernel and pass DBL_MAX, so only the kernel store's size bounds them.
+bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale, double limit = kMaxLevelRadius);
 
 // The largest x and y level radius over the 256 levels, rounded up (the tile margin).
 // Maxima start at 0.0. Radii must be usable (callers check depthLevelRadiiUsable first).
@@ -115,22 +122,33 @@ void fillDepthTables(float* decode, float* encode, float* curve, double depth_cu
 double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const float* curve,
                         int32_t mode, bool invert, double low, double high);
 
-// The work buffers of one render thread, each for N padded-tile pixels.
+// The bytes of a tile renderer's source record besides its two sets of P-byte channels.
+inline constexpr uint64_t kRecordBaseBytes = 20;
+
+// The work buffers of one render worker (one buffer slot), each for N padded-tile pixels.
 struct ChunkBuffers {
     void* composite;          // N float work pixels (P bytes each)
     float* highlight_keep;    // N floats
     float* coverage_excess;   // N floats
     uint8_t* min_index;       // N bytes
-    void* records;            // N records of 32 + 2 P bytes
-    void** list_heads;        // N pointers
+    void* records;            // N records of kRecordBaseBytes + 2 P bytes
+    uint32_t* list_heads;     // N list links (record indices)
+    uint32_t* record_links;   // N links: each source record's next record in its list
 };
 
 // The byte counts of one ChunkBuffers record for N pixels and work pixels of P bytes, in
 // the member order.
 struct ChunkBufferBytes {
-    uint64_t bytes[6];
+    uint64_t bytes[7];
 };
 ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t p);
+
+// Whether the tiled blur of a width x height image with work pixels of P bytes can hold its
+// margin at all: the padded tile of the finest grid (tile sides of 4 pixels, or the image's
+// where smaller) within kMaxPaddedTileSide, and each of its buffers within 32-bit sizes. When
+// not, no grid can render it, and the set-up refuses before it builds anything. Radii must be
+// usable.
+bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t width, uint32_t height, uint64_t p);
 
 // Img: one of the 18 host views; Depth: the 8-bit gray depth map.
 template <class Img, class Depth = ImgDepth8>
@@ -169,10 +187,15 @@ public:
     template <bool Highlights>
     uint32_t render_callback(uint32_t thread_index, uint32_t thread_iterations, uint32_t threadID);
     template <bool Highlights>
-    uint32_t render_chunk(int32_t tile, uint32_t thread_iterations, uint32_t threadID);
+    // render_chunk renders `tile` on chunk_buffers[slot].
+    uint32_t render_chunk(int32_t tile, uint32_t thread_iterations, uint32_t slot);
 
     // Takes the next tile number under tile_lock (returns next_tile, stores next_tile + 1).
     int32_t take_tile();
+    // Takes the next buffer slot under tile_lock (returns next_slot, stores next_slot + 1): a
+    // worker takes one when it starts and renders all its tiles on chunk_buffers[slot]; a
+    // worker whose slot is buffer_slots or more has no buffers and takes no tile.
+    int32_t take_slot();
     // Whether the tiled blur boosts highlights (enable set and highlight_preservative > 0).
     bool highlights() const {
         return params.highlight_selection.enabled != 0 && params.highlight_preservative > 0.0;
@@ -193,6 +216,8 @@ public:
     TileSet2D tiles;
     pel::platform::CriticalSection tile_lock;
     int32_t next_tile;
+    int32_t next_slot = 0;
+    int32_t buffer_slots = 0;  // ChunkBuffers records held: min(pool threads, tiles)
 
     // When set, the tiled blur runs this job instead of render_callback (a test seam for
     // watching the grid and the thread ids).

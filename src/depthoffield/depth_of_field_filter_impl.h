@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -68,6 +69,12 @@ int32_t DepthOfFieldFilter<Img, Depth>::take_tile() {
     return next_tile++;
 }
 
+template <class Img, class Depth>
+int32_t DepthOfFieldFilter<Img, Depth>::take_slot() {
+    pel::platform::CriticalSectionGuard guard(tile_lock);
+    return next_slot++;
+}
+
 // ---- render pass ---------------------------------------------------------------------------
 
 template <class Img, class Depth>
@@ -118,12 +125,20 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_all() {
     if (status == host->StatusOk())
         fillDepthTables(decode_lut, encode_lut, curve_lut, params.depth_curve, Pixel::max_value);
     if (status == host->StatusOk()) {
-        // Level radii that are not finite or too wide for the store and the tile margins
-        // cannot be rendered; neither can a store beyond signed 32-bit offsets.
+        // Level radii that are not finite cannot be rendered, nor, in the blur views, radii too
+        // wide for the tile margins' 16-bit positions; neither can a store beyond signed
+        // 32-bit offsets.
         const double scale = destination.scale;
-        const KernelStoreSize size = depthLevelRadiiUsable(params, scale) ? kernelStoreSize(params, scale)
-                                                                           : KernelStoreSize{UINT64_MAX, UINT64_MAX};
+        const double limit = params.view == 1 || params.view == 6 ? kMaxLevelRadius : DBL_MAX;
+        const KernelStoreSize size = depthLevelRadiiUsable(params, scale, limit)
+                                         ? kernelStoreSize(params, scale)
+                                         : KernelStoreSize{UINT64_MAX, UINT64_MAX};
+        // A margin no grid can hold is refused here, before the store is taken and built.
+        const bool tiled = (params.view == 1 || params.view == 6) &&
+                           !(params.blur_radius == 0.0 && params.radius_table == nullptr);
         if (size.rounded > kMaxKernelStoreBytes) status = host->StatusOutOfMemory();
+        else if (tiled && !tiledWorkAreaFits(params, scale, destination.width, destination.height, P))
+            status = host->StatusOutOfMemory();
         else {
             kernel_store = host->AllocateMemory(uint32_t(size.rounded));
             if (!kernel_store) status = host->StatusOutOfMemory();
@@ -256,17 +271,20 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_tiled() {
     const Rectangle overflow{-int32_t(rx), int32_t(rx), -int32_t(ry), int32_t(ry)};
     tiles.init(int32_t(destination.width), int32_t(destination.height), overflow,
                tileGridSlots(destination.width, destination.height, rx, ry));
-    uint32_t status = init_memory(cpus);
+    // Buffers only for the workers that can have a tile: min(cpus, tiles) slots.
+    const auto slotsOf = [&] { return std::min(cpus, tiles.rows * tiles.cols); };
+    int32_t slots = slotsOf();
+    uint32_t status = init_memory(slots);
     while (status != host->StatusOk()) {
         if (!tiles.increase()) {
             status = host->StatusOutOfMemory();
             break;
         }
-        status = init_memory(cpus);
+        slots = slotsOf();
+        status = init_memory(slots);
     }
     if (status != host->StatusOk()) return status;
-    const int32_t count = tiles.rows * tiles.cols;
-    const int32_t thread_count = count < cpus ? count : cpus;
+    const int32_t thread_count = slots;
     LogTrace("thread count  = ", thread_count, "\n");
     const bool boost = highlights();
     LogTrace("highlights=", boost ? 1 : 0, "\n");
@@ -275,7 +293,7 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_tiled() {
         : boost  ? ParallelJob([this](uint32_t i, uint32_t n, uint32_t id) { return render_callback<true>(i, n, id); })
                  : ParallelJob([this](uint32_t i, uint32_t n, uint32_t id) { return render_callback<false>(i, n, id); });
     status = host->ParallelRun(uint32_t(thread_count), job);
-    free_memory(cpus);
+    free_memory(slots);
     return status;
 }
 
@@ -308,14 +326,19 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_memory(int32_t cpus) {
             c.coverage_excess = static_cast<float*>(host->AllocateMemory(uint32_t(bytes.bytes[2])));
             c.min_index = static_cast<uint8_t*>(host->AllocateMemory(uint32_t(bytes.bytes[3])));
             c.records = host->AllocateMemory(uint32_t(bytes.bytes[4]));
-            c.list_heads = static_cast<void**>(host->AllocateMemory(uint32_t(bytes.bytes[5])));
+            c.list_heads = static_cast<uint32_t*>(host->AllocateMemory(uint32_t(bytes.bytes[5])));
+            c.record_links = static_cast<uint32_t*>(host->AllocateMemory(uint32_t(bytes.bytes[6])));
             if (!c.composite || !c.highlight_keep || !c.coverage_excess || !c.min_index || !c.records ||
-                !c.list_heads) {
+                !c.list_heads || !c.record_links) {
                 status = host->StatusOutOfMemory();
                 free_memory(cpus);
                 break;
             }
         }
+    }
+    if (status == host->StatusOk()) {
+        buffer_slots = cpus;
+        next_slot = 0;
     }
     LogTrace("return (", status, ")\n");
     return status;
@@ -334,10 +357,12 @@ void DepthOfFieldFilter<Img, Depth>::free_memory(int32_t cpus) {
             host->FreeMemory(c.min_index);
             host->FreeMemory(c.records);
             host->FreeMemory(c.list_heads);
+            host->FreeMemory(c.record_links);
         }
         host->FreeMemory(chunk_buffers);
     }
     chunk_buffers = nullptr;
+    buffer_slots = 0;
 }
 
 // ---- views ---------------------------------------------------------------------------------

@@ -31,11 +31,11 @@ int32_t tileGridSlots(int64_t width, int64_t height, int64_t padX, int64_t padY)
     return slots >= 16.0 ? 16 : slots <= 1.0 ? 1 : int32_t(slots);
 }
 
-bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale) {
+bool depthLevelRadiiUsable(const DepthOfFieldParams& params, double scale, double limit) {
     for (int32_t d = 0; d < 256; ++d) {
         const DepthLevelRadii g = depthLevelRadii(params, scale, d);
         // Written so that NaN fails: a radius is usable when it lies within +-limit.
-        if (!(std::fabs(g.rx) <= kMaxLevelRadius) || !(std::fabs(g.ry) <= kMaxLevelRadius)) return false;
+        if (!(std::fabs(g.rx) <= limit) || !(std::fabs(g.ry) <= limit)) return false;
     }
     return true;
 }
@@ -116,8 +116,19 @@ double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const fl
     return double(curve[int32_t(t * 32767.0)]);
 }
 
+bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t width, uint32_t height, uint64_t p) {
+    unsigned rx = 0, ry = 0;
+    max_blur_extent(params, scale, rx, ry);
+    const uint64_t pw = std::min<uint64_t>(width, 4) + 2 * uint64_t(rx);
+    const uint64_t ph = std::min<uint64_t>(height, 4) + 2 * uint64_t(ry);
+    if (pw > uint64_t(kMaxPaddedTileSide) || ph > uint64_t(kMaxPaddedTileSide)) return false;
+    for (uint64_t b : chunkBufferBytes(pw * ph, p).bytes)
+        if (b > UINT32_MAX) return false;
+    return true;
+}
+
 ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t p) {
-    return ChunkBufferBytes{{n * p, n * 4, n * 4, n, n * (32 + 2 * p), n * 8}};
+    return ChunkBufferBytes{{n * p, n * 4, n * 4, n, n * (kRecordBaseBytes + 2 * p), n * 4, n * 4}};
 }
 
 }  // namespace ov

@@ -1,16 +1,17 @@
 // The tile renderer of ov::DepthOfFieldFilter: render_callback (the parallel-run job of the
 // tiled blur) and render_chunk (one tile). Included by the per-format instance files only.
 //
-// render_callback takes tile numbers from next_tile (under tile_lock) and renders each with
-// render_chunk until none is left or a tile fails; the failing status ends that work item.
+// render_callback takes a buffer slot (next_slot, under tile_lock) when it starts, then tile
+// numbers from next_tile and renders each with render_chunk on that slot's buffers until none
+// is left or a tile fails; the failing status ends that work item.
 //
-// render_chunk renders tile t of `tiles` on the ChunkBuffers of its threadID, in a padded
+// render_chunk renders tile t of `tiles` on the ChunkBuffers of its worker's slot, in a padded
 // frame (the tile plus the grid's overflow on every side) addressed by 16-bit positions:
-//   sweep   list heads null, span widths 0
+//   sweep   list heads empty, span widths 0
 //   pass 1  blur index of every padded position; SpanRecords queued at their first
 //           footprint row
-//   pass 2  each SpanRecord walks its footprint rows down the tile and keeps the smallest blur
-//           index under it (the exact minimum of each run, from a sparse table of the row)
+//   pass 2  each SpanRecord keeps the smallest blur index under its footprint (the exact
+//           minimum of each of its rows' runs, from sparse tables of the rows; see kMinimaPlanes)
 //   pass 3  that minimum into min_index; list heads cleared again
 //   pass 4  SourceRecords: colour (premultiplied, linear light in "normal blur" with gamma
 //           correction), highlight weight (highlight variant), blur index, queued at their
@@ -43,6 +44,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -56,39 +58,57 @@
 #include "pixel/colour.h"
 #include "pixel/edge_mode.h"
 
+// Unrolls the short per-channel loops of the scatter (the compiler leaves loops of 3 rolled).
+#if defined(__GNUC__) && !defined(__clang__)
+#define PEL_DOF_UNROLL _Pragma("GCC unroll 4")
+#elif defined(__clang__)
+#define PEL_DOF_UNROLL _Pragma("clang loop unroll(full)")
+#else
+#define PEL_DOF_UNROLL
+#endif
+
 namespace ov {
 
 namespace dof_tiles {
 
+// Lists link records by their 32-bit index in the tile's record array (the index of the
+// padded position the record belongs to); kNoRecord ends a list. The record array's byte size
+// fits 32 bits, so every index lies far below kNoRecord.
+inline constexpr uint32_t kNoRecord = UINT32_MAX;
+
 // The record of a padded position while the footprint minima are found (passes 1 to 3).
 struct SpanRecord {
-    SpanRecord* next;        // next record of the same list, or null
+    uint32_t next;           // next record of the same list, or kNoRecord
     uint16_t x;              // padded column
     uint16_t y;              // padded row
     uint16_t run;            // widest footprint run recorded at this position (end - start)
     uint8_t blur_index;      // the position's own blur index
     uint8_t min_blur_index;  // smallest blur index found under its footprint so far
 };
-static_assert(sizeof(SpanRecord) == 16, "a span record is 16 bytes");
+static_assert(sizeof(SpanRecord) == 12, "a span record is 12 bytes");
 
 // The record of a padded position from pass 4 on, in the same memory; N floats per working
-// pixel (colours, then alpha where the format has it).
+// pixel (colours, then alpha where the format has it). Pass 5 touches every field of a record
+// at each of its kernel changes, and the live records of a padded row outgrow the caches at
+// large radii, so the record is kept small: 20 + 2 P bytes (44 for RGB). Its list link lives
+// apart, in record_links (4 bytes a record): a list walk chases the small link array and
+// fetches the records several steps ahead instead of waiting on each record in turn.
 template <int N>
 struct SourceRecord {
     float gather[N];        // hole-fill colour gathered through the kernel
     float gather_weight;    // its weight
     int32_t current;        // index of the next kernel change record to apply
-    SourceRecord* next;     // next record of the same list, or null
     float color[N];         // premultiplied (and linear) colour, alpha last
     float highlight;        // highlight weight 0..1 (highlight variant only)
     uint16_t x;             // padded column
     uint16_t y;             // padded row
     uint8_t blur_index;     // 0..255
 };
-static_assert(sizeof(SourceRecord<1>) == 32 + 2 * 4, "record slot of 32 + 2 P bytes");
-static_assert(sizeof(SourceRecord<2>) == 32 + 2 * 8, "record slot of 32 + 2 P bytes");
-static_assert(sizeof(SourceRecord<3>) == 32 + 2 * 12, "record slot of 32 + 2 P bytes");
-static_assert(sizeof(SourceRecord<4>) == 32 + 2 * 16, "record slot of 32 + 2 P bytes");
+static_assert(sizeof(SourceRecord<1>) == kRecordBaseBytes + 2 * 4, "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<2>) == kRecordBaseBytes + 2 * 8, "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<3>) == kRecordBaseBytes + 2 * 12, "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<4>) == kRecordBaseBytes + 2 * 16, "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SpanRecord) <= sizeof(SourceRecord<1>), "span records share the record array");
 
 // The tile's place in the grid and its padded frame.
 struct TileFrame {
@@ -182,11 +202,21 @@ inline uint8_t blurIndexAt(const F& f, int32_t ix, int32_t iy) {
     return b >= 0.0 && b < 9.2e18 ? uint8_t(int64_t(b) & 0xff) : uint8_t(0);
 }
 
+// How pass 2 finds the smallest blur index under each footprint. Every way gives the exact
+// minimum, so the results are the same bits (the tests compare them):
+//   kMinimaSweep      the SpanRecords walk their lists; at each list the backward sweep over the
+//                     widest run ending at its column (O(run))
+//   kMinimaRowTable   the same walk; each run's minimum from a sparse table of the row (O(1))
+//   kMinimaPlanes     no lists: every position reads its footprint rows' runs straight from
+//                     sparse tables of all rows at once (the level planes), in position order,
+//                     and stops at a minimum of 0; where the planes do not fit the free
+//                     buffers (one-channel tiles 8192 or more wide) the row tables serve
+inline constexpr int kMinimaSweep = 0;
+inline constexpr int kMinimaRowTable = 1;
+inline constexpr int kMinimaPlanes = 2;
+
 // Everything one render_chunk call works with.
-// Fast: pass 2 takes each footprint run's minimum from a sparse table of the row (O(1) per
-// run) instead of the backward sweep over the widest run ending at each column (O(run)); both
-// give the exact minimum, so the results are the same bits (the tests compare them).
-template <class F, bool Highlights, bool Fast = true>
+template <class F, bool Highlights, int Minima = kMinimaPlanes>
 class ChunkRenderer {
 public:
     using Img = std::remove_cvref_t<decltype(F::source)>;
@@ -197,15 +227,16 @@ public:
     static constexpr int C = Fmt::C;
     using Record = SourceRecord<N>;
 
-    ChunkRenderer(F& filter, int32_t tile, uint32_t threadID)
+    ChunkRenderer(F& filter, int32_t tile, uint32_t slot)
         : f(filter), fr(tileFrame(filter.tiles, tile)), tile_(tile) {
-        const ChunkBuffers& b = filter.chunk_buffers[threadID];
+        const ChunkBuffers& b = filter.chunk_buffers[slot];
         composite = static_cast<float*>(b.composite);
         keep = b.highlight_keep;
         excess = b.coverage_excess;
         minIndex = b.min_index;
         records = b.records;
         heads = b.list_heads;
+        links = b.record_links;
         W = fr.width;
         H = fr.height;
         unit = 6u * uint32_t(H);
@@ -239,13 +270,18 @@ private:
     float* excess;
     uint8_t* minIndex;
     void* records;
-    void** heads;
+    uint32_t* heads;
+    uint32_t* links;
     int32_t W = 0, H = 0;
     uint32_t rowsDone = 0, unit = 0, total = 0, ok = 0;
 
     size_t at(int32_t x, int32_t y) const { return size_t(y) * size_t(W) + size_t(x); }
     SpanRecord* span(size_t i) const { return static_cast<SpanRecord*>(records) + i; }
     Record* rec(size_t i) const { return static_cast<Record*>(records) + i; }
+    // The record a list link names, or null at a list's end.
+    SpanRecord* spanAt(uint32_t link) const { return link == kNoRecord ? nullptr : span(link); }
+    uint32_t linkOf(const SpanRecord* r) const { return uint32_t(r - span(0)); }
+    uint32_t linkOf(const Record* r) const { return uint32_t(r - rec(0)); }
 
     // After each padded row: advance the row count (not in the list clearing sweep) and ask.
     uint32_t progress(bool advance) {
@@ -258,7 +294,7 @@ private:
     void sweep() {
         const size_t n = size_t(W) * size_t(H);
         for (size_t i = 0; i < n; ++i) {
-            heads[i] = nullptr;
+            heads[i] = kNoRecord;
             span(i)->run = 0;
         }
     }
@@ -272,9 +308,9 @@ private:
     }
 
     void push(SpanRecord* r, int32_t x, int32_t y) {
-        void*& h = heads[at(x, y)];
-        r->next = static_cast<SpanRecord*>(h);
-        h = r;
+        uint32_t& h = heads[at(x, y)];
+        r->next = h;
+        h = linkOf(r);
     }
 
     uint32_t pass1() {
@@ -318,7 +354,7 @@ private:
             std::memset(runMin, 255, size_t(W));
             const size_t rowStart = at(0, py);
             for (int32_t px = 0; px < W; ++px) {
-                SpanRecord* S = static_cast<SpanRecord*>(heads[rowStart + size_t(px)]);
+                SpanRecord* S = spanAt(heads[rowStart + size_t(px)]);
                 const int32_t w = span(rowStart + size_t(px))->run;
                 const int32_t lo = w < px ? px - w : 0;
                 uint8_t m = 255;
@@ -328,7 +364,7 @@ private:
                     runMin[i] = m;
                 }
                 while (S) {
-                    SpanRecord* next = S->next;
+                    SpanRecord* next = spanAt(S->next);
                     if (next) prefetch(next);
                     const IrisKernel& K = f.kernels[S->blur_index];
                     const int32_t dy = py - int32_t(S->y);
@@ -354,15 +390,15 @@ private:
     // The sparse table of row py's blur indices: level k holds the minimum of 2^k columns from
     // each column on. It lives in the coverage_excess buffer, free until pass 5 (W bytes per
     // level, at most 17 levels for W <= 65536; 4 W H bytes are there).
-    static int32_t floorLog2(uint32_t v) {
-        int32_t k = 0;
-        while (v >>= 1) ++k;
-        return k;
-    }
+    static int32_t floorLog2(uint32_t v) { return int32_t(std::bit_width(v)) - 1; }
 
     uint32_t pass2() {
         const int32_t levels = floorLog2(uint32_t(W)) + 1;
-        if constexpr (!Fast) return pass2Sweep();
+        if constexpr (Minima == kMinimaSweep) return pass2Sweep();
+        if constexpr (Minima == kMinimaPlanes) {
+            uint8_t* planes[32];
+            if (levelPlanes(levels, planes)) return pass2Planes(planes);
+        }
         if (int64_t(levels) * W > 4 * int64_t(W) * H) return pass2Sweep();
         uint8_t* const table = reinterpret_cast<uint8_t*>(excess);
         for (int32_t py = 0; py < H; ++py) {
@@ -375,9 +411,9 @@ private:
                 for (int32_t x = 0; x < n; ++x) level[x] = std::min(below[x], below[x + half]);
             }
             for (int32_t px = 0; px < W; ++px) {
-                SpanRecord* S = static_cast<SpanRecord*>(heads[rowStart + size_t(px)]);
+                SpanRecord* S = spanAt(heads[rowStart + size_t(px)]);
                 while (S) {
-                    SpanRecord* next = S->next;
+                    SpanRecord* next = spanAt(S->next);
                     if (next) prefetch(next);
                     const IrisKernel& K = f.kernels[S->blur_index];
                     const int32_t dy = py - int32_t(S->y);
@@ -398,6 +434,62 @@ private:
         return ok;
     }
 
+    // The level planes: plane k (W H bytes, rows like the tile) holds, for every position, the
+    // minimum blur index of 2^k columns from it on along its row. Plane 0 is min_index, which
+    // holds the blur indices from pass 1 until pass 3; the others lie in the coverage_excess,
+    // highlight_keep and composite buffers, free until pass 5 (8 + P bytes a position: 12 for
+    // one channel, so planes for rows up to 8191 wide, 20 for RGB). False when they do not fit.
+    bool levelPlanes(int32_t levels, uint8_t** planes) const {
+        const size_t n = size_t(W) * size_t(H);
+        unsigned char* const buffers[3] = {reinterpret_cast<unsigned char*>(excess),
+                                           reinterpret_cast<unsigned char*>(keep),
+                                           reinterpret_cast<unsigned char*>(composite)};
+        const size_t bytes[3] = {4 * n, 4 * n, size_t(N) * 4 * n};
+        planes[0] = minIndex;
+        int32_t k = 1;
+        for (int b = 0; b < 3; ++b)
+            for (size_t at = 0; at + n <= bytes[b] && k < levels; at += n) planes[k++] = buffers[b] + at;
+        return k >= levels;
+    }
+
+    uint32_t pass2Planes(uint8_t* const* planes) {
+        const int32_t levels = floorLog2(uint32_t(W)) + 1;
+        for (int32_t k = 1; k < levels; ++k) {
+            const int32_t half = 1 << (k - 1), n = W - (1 << k) + 1;
+            for (int32_t py = 0; py < H; ++py) {
+                const uint8_t* const below = planes[k - 1] + at(0, py);
+                uint8_t* const level = planes[k] + at(0, py);
+                for (int32_t x = 0; x < n; ++x) level[x] = std::min(below[x], below[x + half]);
+            }
+        }
+        for (int32_t py = 0; py < H; ++py) {
+            for (int32_t px = 0; px < W; ++px) {
+                SpanRecord* const S = span(at(px, py));
+                const uint8_t b = S->blur_index;
+                const IrisKernel& K = f.kernels[b];
+                // The rows pass 1 would queue the position for, and the runs pass 2 would visit.
+                if (b == 0 || K.top_row > K.bottom_row) continue;
+                int32_t dy = K.top_row;
+                if (py + dy < 0) dy = -py;
+                dy = nonEmptyRow(K, dy);
+                if (dy > K.bottom_row || int64_t(py) + dy >= H) continue;
+                if (int64_t(px) + firstX(K, dy) >= W) continue;
+                uint8_t m = b;
+                for (; dy <= K.bottom_row && int64_t(py) + dy < H; dy = nonEmptyRow(K, dy + 1)) {
+                    const int32_t s = clampColumn(int64_t(px) + firstX(K, dy), W);
+                    const int32_t e = clampColumn(int64_t(px) + lastX(K, dy), W);
+                    const int32_t k = floorLog2(uint32_t(e - s + 1));
+                    const uint8_t* const level = planes[k] + at(0, py + dy);
+                    m = std::min(m, std::min(level[s], level[e - (1 << k) + 1]));
+                    if (m == 0) break;  // nothing lies below
+                }
+                S->min_blur_index = m;
+            }
+            if (const uint32_t st = progress(true); st != ok) return st;
+        }
+        return ok;
+    }
+
     uint32_t pass3() {
         for (int32_t py = 0; py < H; ++py) {
             const size_t rowStart = at(0, py);
@@ -408,7 +500,7 @@ private:
         // The list clearing sweep: pass 4 queues into empty lists.
         for (int32_t py = 0; py < H; ++py) {
             const size_t rowStart = at(0, py);
-            for (int32_t px = 0; px < W; ++px) heads[rowStart + size_t(px)] = nullptr;
+            for (int32_t px = 0; px < W; ++px) heads[rowStart + size_t(px)] = kNoRecord;
             if (const uint32_t st = progress(false); st != ok) return st;
         }
         return ok;
@@ -522,14 +614,16 @@ private:
         }
     }
 
-    void pushRecord(Record* r, int32_t x, int32_t y) {
-        void*& h = heads[at(x, y)];
-        r->next = static_cast<Record*>(h);
-        h = r;
+    void pushRecord(Record* r, int32_t x, int32_t y) { pushLink(linkOf(r), x, y); }
+    void pushLink(uint32_t link, int32_t x, int32_t y) {
+        uint32_t& h = heads[at(x, y)];
+        links[link] = h;
+        h = link;
     }
 
     // ---- pass 5: layer scatter and composition, hole sums, highlight blend ----------------
 
+    static constexpr int kLead = 8;
     static constexpr int kLS = N + 1;  // LayerSums / HoleSums entry: channels, coverage
     static constexpr int kHS = N + 2;  // HighlightSums entry: channels, shape, contribution
 
@@ -539,21 +633,35 @@ private:
         double highlight[Highlights ? 256 : 1][kHS];
     };
 
-    // Applies the changes due at (px, py) of the list that starts with `r`.
-    // `ahead` is the list of the next column: it is chased one record per record walked here,
-    // so that its records (queued long before, cold) arrive while this list is worked on. Only
-    // pushes at its head change it meanwhile, and those records are warm already.
-    void applyChanges(Record* r, Record* ahead, int32_t px, int32_t py, Tables& t, uint32_t& topIndex,
+    void prefetchRecord(uint32_t link) const {
+        const char* const p = reinterpret_cast<const char*>(rec(link));
+        prefetch(p);
+        prefetch(p + sizeof(Record) - 1);  // a record may span two lines
+    }
+
+    // Applies the changes due at (px, py) of the list that starts with `link`.
+    // The walk is bound by memory latency, not arithmetic: a cursor runs kLead records ahead
+    // on the list's links and fetches the records it passes, and `ahead`, the list of the next
+    // column, is chased one record per record walked here, so that its records (queued long
+    // before, cold) arrive while this list is worked on. A walk pushes records only onto
+    // other lists, and only at their heads, so the links the cursors follow stay as they are.
+    void applyChanges(uint32_t link, uint32_t ahead, int32_t px, int32_t py, Tables& t, uint32_t& topIndex,
                       double preservative) {
-        while (r) {
-            Record* const after = r->next;
-            if (after) {  // the walk is bound by memory latency, not arithmetic
-                prefetch(after);
-                prefetch(reinterpret_cast<const char*>(after) + sizeof(Record) - 1);  // a record may span two lines
+        uint32_t lead = link;
+        for (int j = 0; j < kLead && lead != kNoRecord; ++j) {
+            prefetchRecord(lead);
+            lead = links[lead];
+        }
+        while (link != kNoRecord) {
+            Record* const r = rec(link);
+            const uint32_t after = links[link];
+            if (lead != kNoRecord) {
+                prefetchRecord(lead);
+                lead = links[lead];
             }
-            if (ahead) {
-                ahead = ahead->next;
-                if (ahead) prefetch(ahead);
+            if (ahead != kNoRecord) {
+                ahead = links[ahead];
+                if (ahead != kNoRecord) prefetch(rec(ahead));
             }
             const int32_t d = r->blur_index;
             const IrisKernel& k = f.kernels[d];
@@ -561,16 +669,20 @@ private:
             if (uint32_t(d) > topIndex) topIndex = uint32_t(d);
             double* const ls = t.layer[d];
             const double* const hs = t.hole[d];
+            double color[N];  // exact: a float widened once instead of at every change
+            PEL_DOF_UNROLL
+            for (int i = 0; i < N; ++i) color[i] = double(r->color[i]);
             for (;;) {
                 const KernelDeltaRecord& c = kr[r->current];
                 const double w = double(c.weight_delta) * k.inv_sum;
-                for (int i = 0; i < N; ++i) ls[i] += double(r->color[i]) * w;
+                PEL_DOF_UNROLL
+                for (int i = 0; i < N; ++i) ls[i] += color[i] * w;
                 ls[N] += w;
                 if constexpr (Highlights) {
                     if (r->highlight > 0.0f) {
                         const double tt = double(float(double(r->highlight) * w * preservative));
                         double* const hl = t.highlight[d];
-                        for (int i = 0; i < N; ++i) hl[i] += double(r->color[i]) * tt;
+                        for (int i = 0; i < N; ++i) hl[i] += color[i] * tt;
                         hl[N] += double(c.coverage_delta);
                         hl[N + 1] += tt;
                     }
@@ -581,7 +693,7 @@ private:
                 if (nx < W) {
                     r->current = n;
                     if (nx > px) {
-                        pushRecord(r, int32_t(nx), py);
+                        pushLink(link, int32_t(nx), py);
                         break;
                     }
                     continue;  // at or left of this column (column 0, or a repeated position)
@@ -595,11 +707,11 @@ private:
                 const int32_t nFirst = dn <= k.bottom_row ? rowFirstOf(k, dn) : m + 1;
                 const int64_t ny = int64_t(r->y) + dn;
                 if (dn <= k.bottom_row && ny < H)
-                    pushRecord(r, clampColumn(int64_t(r->x) + kr[nFirst].x, W), int32_t(ny));
+                    pushLink(link, clampColumn(int64_t(r->x) + kr[nFirst].x, W), int32_t(ny));
                 r->current = nFirst;
                 break;
             }
-            r = after;
+            link = after;
         }
     }
 
@@ -612,6 +724,7 @@ private:
     }
 
     static void gather(Record* r, double g, const double* hs) {
+        PEL_DOF_UNROLL
         for (int i = 0; i < N; ++i) r->gather[i] = float(double(r->gather[i]) + g * hs[i]);
         r->gather_weight = float(double(r->gather_weight) + g * hs[N]);
     }
@@ -628,7 +741,7 @@ private:
             const bool coreRow = uint32_t(py - fr.pad_y) < uint32_t(fr.tile_height);
             for (int32_t px = 0; px < W; ++px) {
                 const size_t i = rowStart + size_t(px);
-                applyChanges(static_cast<Record*>(heads[i]), px + 1 < W ? static_cast<Record*>(heads[i + 1]) : nullptr,
+                applyChanges(heads[i], px + 1 < W ? heads[i + 1] : kNoRecord,
                              px, py, t, topIndex, preservative);
 
                 // Composition, front (topIndex) to back (min_index), with the background of
@@ -838,16 +951,20 @@ template <class Img, class Depth>
 template <bool Highlights>
 uint32_t DepthOfFieldFilter<Img, Depth>::render_callback(uint32_t thread_index,
                                                          uint32_t thread_iterations,
-                                                         uint32_t threadID) {
+                                                         uint32_t /*threadID*/) {
     LogTrace("tread index: ", thread_index, " - Entering render callback\n");
     uint32_t status = host->StatusOk();
+    // The worker's buffers are those of the slot it takes now, whichever pool thread runs it;
+    // a worker beyond the slots (a pool with more threads than items) does no work.
+    const int32_t slot = take_slot();
+    if (slot < 0 || slot >= buffer_slots) return status;
     for (;;) {
         const int32_t tile = take_tile();
         const int32_t count = tiles.rows * tiles.cols;
         if (tile >= count) return status;
         LogTrace("tread index: ", thread_index, " - calling render chunk for tile ", tile, " of ",
                  count, "\n");
-        status = render_chunk<Highlights>(tile, thread_iterations, threadID);
+        status = render_chunk<Highlights>(tile, thread_iterations, uint32_t(slot));
         if (status != host->StatusOk()) return status;
     }
 }
@@ -855,14 +972,14 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_callback(uint32_t thread_index,
 template <class Img, class Depth>
 template <bool Highlights>
 uint32_t DepthOfFieldFilter<Img, Depth>::render_chunk(int32_t tile, uint32_t thread_iterations,
-                                                      uint32_t threadID) {
+                                                      uint32_t slot) {
     const uint32_t t = uint32_t(tile);
     LogTrace("tread index: ", t, " - entering render_chunk (thread_index (", t,
-             "), thread_iterations (", thread_iterations, "), threadID (", threadID, ")\n");
-    dof_tiles::ChunkRenderer<DepthOfFieldFilter<Img, Depth>, Highlights> chunk(*this, tile, threadID);
+             "), thread_iterations (", thread_iterations, "), slot (", slot, ")\n");
+    dof_tiles::ChunkRenderer<DepthOfFieldFilter<Img, Depth>, Highlights> chunk(*this, tile, slot);
     const uint32_t status = chunk.run();
     LogTrace("tread index: ", t, " - return (", status, ") thread_index (", t,
-             "), thread_iterations (", thread_iterations, "), threadID (", threadID, ")\n");
+             "), thread_iterations (", thread_iterations, "), slot (", slot, ")\n");
     return status;
 }
 

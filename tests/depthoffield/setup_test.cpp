@@ -296,6 +296,37 @@ TEST(PerDepthKernels, UnusableRadiiAreOutOfMemory) {
     }
 }
 
+// A margin that no tile grid can hold (a 4 x 4 tile padded by 12001 pixels on every side needs
+// record buffers beyond 32-bit sizes) is refused by the set-up, before the kernel store
+// (hundreds of MB here) is asked for or any kernel is built.
+TEST(PerDepthKernels, MarginNoGridCanHoldIsRefusedBeforeTheStore) {
+    for (int view : {1, 6}) {
+        TestHost host;
+        DepthOfFieldParams p = defaultParams(12000.0);
+        p.view = view;
+        Rig<ov::ImgHostGray_U8> rig(host, 4, 4, p);
+        EXPECT_EQ(rig.filter.init_all(), kHostOutOfMemory) << "view " << view;
+        rig.filter.free_all();
+        EXPECT_EQ(host.liveBlocks(), 0u) << "view " << view;
+        for (uint32_t s : host.sizes) EXPECT_LT(s, 1u << 20) << "view " << view;
+    }
+}
+
+// Level radii beyond 32767 pixels are refused only where padded tiles address them with 16-bit
+// positions (the blur views 1 and 6); the other views need no kernel and render them.
+TEST(PerDepthKernels, WideRadiiRefusedOnlyInTheBlurViews) {
+    for (int view = 1; view <= 7; ++view) {
+        TestHost host;
+        DepthOfFieldParams p = defaultParams(40000.0);  // level 0: 40001 pixels
+        p.view = view;
+        Rig<ov::ImgHostGray_U8> rig(host, 4, 4, p);
+        const bool blurView = view == 1 || view == 6;
+        EXPECT_EQ(rig.filter.init_all(), blurView ? kHostOutOfMemory : 0u) << "view " << view;
+        rig.filter.free_all();
+        EXPECT_EQ(host.liveBlocks(), 0u) << "view " << view;
+    }
+}
+
 // Kernels cut from an iris image: every level centred on its mask, black images and masks of
 // no pixels give one-pixel kernels, and each kernel's block goes back with free_all.
 TEST(PerDepthKernels, FromAnIrisImage) {

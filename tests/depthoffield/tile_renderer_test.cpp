@@ -147,22 +147,29 @@ TEST(TileInFocus, SixteenBitError) {
 
 // ---- threads and grids --------------------------------------------------------------------
 
-// A fixed grid renders the same bits on 1, 2 and 8 threads (tiles land on different threads'
-// buffers, which the host fills with a pattern: nothing of an earlier tile may be read).
+// A fixed grid renders the same bits on 1, 2 and 8 threads (tiles land on different workers'
+// buffers, which the host fills with a pattern: nothing of an earlier tile may be read), also
+// when there are buffers for fewer workers than run: a worker without a slot does no work.
 TEST(TileThreads, FixedGridSameBitsOnAnyThreadCount) {
+    struct Run {
+        int threads, slots;
+    };
+    const Run runs[] = {{1, 1}, {2, 2}, {8, 8}, {8, 3}, {8, 1}};
     for (int variant = 0; variant < 2; ++variant) {
         Image<ImgHostRGBA_U8>* first = nullptr;
         std::vector<std::unique_ptr<Rig<ImgHostRGBA_U8>>> rigs;
-        for (int threads : {1, 2, 8}) {
-            rigs.push_back(std::make_unique<Rig<ImgHostRGBA_U8>>(48, 36, threads));
+        for (const Run& run : runs) {
+            rigs.push_back(std::make_unique<Rig<ImgHostRGBA_U8>>(48, 36, run.threads));
             Rig<ImgHostRGBA_U8>& rig = *rigs.back();
             fillRandom(rig.source, 5, 0.3);
             fillDepthScene(rig.depth, 2);
             rig.params.blur_radius = 7.0;
             rig.params.highlight_preservative = variant ? 8.0 : 0.0;
-            ASSERT_EQ(rig.renderGrid(3, 4, threads), kStatusOk);
+            ASSERT_EQ(rig.renderGrid(3, 4, run.threads, -1, run.slots), kStatusOk);
             if (!first) first = &rig.destination;
-            else EXPECT_TRUE(rig.destination.samePixels(*first)) << threads << " threads, variant " << variant;
+            else
+                EXPECT_TRUE(rig.destination.samePixels(*first))
+                    << run.threads << " threads, " << run.slots << " slots, variant " << variant;
         }
     }
 }
@@ -473,16 +480,20 @@ TEST(TileSamples, SixteenBitAboveFullIntensity) {
 
 // ---- fast paths ---------------------------------------------------------------------------
 
-// The footprint minima from the row's sparse table against the plain backward sweep: the same
-// min_index in every tile and the same written bits, in both variants, on a grid of 2 x 3 with
-// kernels of every size (the prefetches of the list walks change no value by construction).
-TEST(TileFastPaths, SparseTableMinimaEqualTheSweep) {
-    using Filter = DepthOfFieldFilter<ImgHostRGBA_U16, ImgDepth8>;
+// The footprint minima found each way (sparse tables of one row on the list walk, the level
+// planes of all rows, and the planes' fallback to row tables where a one-channel tile is too
+// wide for them) against the plain backward sweep: the same min_index in every tile and the
+// same written bits, in both variants, with kernels of every size (the prefetches of the list
+// walks change no value by construction).
+template <class Img, int Minima>
+void expectMinimaEqualTheSweep(uint32_t w, uint32_t h, int32_t rows, int32_t cols, double radius) {
+    using Filter = DepthOfFieldFilter<Img, ImgDepth8>;
     for (int variant = 0; variant < 2; ++variant) {
-        Rig<ImgHostRGBA_U16> rig(45, 33, 1);
+        SCOPED_TRACE(testing::Message() << w << "x" << h << " minima " << Minima << " variant " << variant);
+        Rig<Img> rig(w, h, 1);
         fillRandom(rig.source, 4, 0.2);
         fillDepthScene(rig.depth, 6);
-        rig.params.blur_radius = 9.0;
+        rig.params.blur_radius = radius;
         rig.params.iris_border_brightness = 1.0;  // kernels with empty interior rows too
         rig.params.iris_border = 0.05;
         rig.params.iris_aspect = -0.5;
@@ -493,33 +504,41 @@ TEST(TileFastPaths, SparseTableMinimaEqualTheSweep) {
         unsigned rx = 0, ry = 0;
         max_blur_extent(f.params, 1.0, rx, ry);
         f.tiles = TileSet2D{};
-        f.tiles.rows = 2;
-        f.tiles.cols = 3;
-        f.tiles.width = 45;
-        f.tiles.height = 33;
+        f.tiles.rows = rows;
+        f.tiles.cols = cols;
+        f.tiles.width = int32_t(w);
+        f.tiles.height = int32_t(h);
         f.tiles.cpus = 1;
         f.tiles.overflow = Rectangle{-int32_t(rx), int32_t(rx), -int32_t(ry), int32_t(ry)};
         ASSERT_EQ(f.init_memory(1), kStatusOk);
-        Image<ImgHostRGBA_U16> plain(45, 33);
+        Image<Img> plain(w, h);
         const ChunkBuffers& b = f.chunk_buffers[0];
-        for (int32_t tile = 0; tile < 6; ++tile) {
+        for (int32_t tile = 0; tile < rows * cols; ++tile) {
             const dof_tiles::TileFrame fr = dof_tiles::tileFrame(f.tiles, tile);
             const size_t n = size_t(fr.width) * size_t(fr.height);
             f.destination = plain.view();
-            const uint32_t a = variant ? dof_tiles::ChunkRenderer<Filter, true, false>(f, tile, 0).run()
-                                       : dof_tiles::ChunkRenderer<Filter, false, false>(f, tile, 0).run();
+            const uint32_t a = variant ? dof_tiles::ChunkRenderer<Filter, true, dof_tiles::kMinimaSweep>(f, tile, 0).run()
+                                       : dof_tiles::ChunkRenderer<Filter, false, dof_tiles::kMinimaSweep>(f, tile, 0).run();
             ASSERT_EQ(a, kStatusOk);
             const std::vector<uint8_t> sweep(b.min_index, b.min_index + n);
             f.destination = rig.destination.view();
-            const uint32_t c = variant ? dof_tiles::ChunkRenderer<Filter, true, true>(f, tile, 0).run()
-                                       : dof_tiles::ChunkRenderer<Filter, false, true>(f, tile, 0).run();
+            const uint32_t c = variant ? dof_tiles::ChunkRenderer<Filter, true, Minima>(f, tile, 0).run()
+                                       : dof_tiles::ChunkRenderer<Filter, false, Minima>(f, tile, 0).run();
             ASSERT_EQ(c, kStatusOk);
             EXPECT_TRUE(std::equal(sweep.begin(), sweep.end(), b.min_index)) << "tile " << tile;
         }
-        EXPECT_TRUE(rig.destination.samePixels(plain)) << "variant " << variant;
+        EXPECT_TRUE(rig.destination.samePixels(plain));
         f.free_memory(1);
         f.free_all();
     }
+}
+
+TEST(TileFastPaths, FootprintMinimaEqualTheSweep) {
+    expectMinimaEqualTheSweep<ImgHostRGBA_U16, dof_tiles::kMinimaRowTable>(45, 33, 2, 3, 9.0);
+    expectMinimaEqualTheSweep<ImgHostRGBA_U16, dof_tiles::kMinimaPlanes>(45, 33, 2, 3, 9.0);
+    expectMinimaEqualTheSweep<ImgHostGray_U8, dof_tiles::kMinimaPlanes>(61, 40, 1, 1, 14.0);
+    // A gray tile 8192 or more wide: the planes do not fit, the row tables serve.
+    expectMinimaEqualTheSweep<ImgHostGray_U8, dof_tiles::kMinimaPlanes>(8200, 3, 1, 1, 1.5);
 }
 
 // ---- cancellation -------------------------------------------------------------------------

@@ -85,9 +85,10 @@ struct Rig {
         return f.render(0, 1);
     }
     // The tiled blur on a grid of rows x cols tiles with the given margin (the grid's largest
-    // kernel extent when negative), its buffers for `threads` pool threads, run with `threads`
-    // work items.
-    uint32_t renderGrid(int32_t rows, int32_t cols, int32_t threads, int32_t margin = -1) {
+    // kernel extent when negative), buffers for `slots` workers (`threads` when not positive),
+    // run with `threads` work items on `threads` pool threads.
+    uint32_t renderGrid(int32_t rows, int32_t cols, int32_t threads, int32_t margin = -1, int32_t slots = 0) {
+        if (slots <= 0) slots = threads;
         host.threadCountSetting = threads;
         Filter f(&host);
         wire(f);
@@ -103,14 +104,14 @@ struct Rig {
         f.tiles.height = int32_t(destination.height);
         f.tiles.cpus = threads;
         f.tiles.overflow = ov::Rectangle{-int32_t(rx), int32_t(rx), -int32_t(ry), int32_t(ry)};
-        status = f.init_memory(threads);
+        status = f.init_memory(slots);
         if (status == host.StatusOk()) {
             f.next_tile = 0;
             const bool hl = f.highlights();
             status = host.ParallelRun(uint32_t(threads), [&f, hl](uint32_t i, uint32_t n, uint32_t id) {
                 return hl ? f.template render_callback<true>(i, n, id) : f.template render_callback<false>(i, n, id);
             });
-            f.free_memory(threads);
+            f.free_memory(slots);
         }
         f.free_all();
         return status;

@@ -26,6 +26,7 @@ struct Recorder {
     std::vector<int> pixelHits;     // per destination pixel: how many tiles covered it
     std::vector<uint32_t> threadIDs;
     std::vector<uint32_t> iterations;
+    std::vector<int32_t> slots;       // the buffer slot each worker took
     bool touchBuffers = true;
 
     void attach(Filter& f) {
@@ -35,6 +36,13 @@ struct Recorder {
                 threadIDs.push_back(id);
                 iterations.push_back(n);
             }
+            // As the renderer: the worker's buffers are those of the slot it takes.
+            const int32_t slot = f.take_slot();
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                slots.push_back(slot);
+            }
+            if (slot >= f.buffer_slots) return 0;
             for (;;) {
                 const int32_t t = f.take_tile();
                 if (t >= f.tiles.rows * f.tiles.cols) return 0;
@@ -44,13 +52,14 @@ struct Recorder {
                     const int64_t padX = std::max(std::abs(o.left), std::abs(o.right));
                     const int64_t padY = std::max(std::abs(o.top), std::abs(o.bottom));
                     const int64_t n = (r.right - r.left + 2 * padX) * (r.bottom - r.top + 2 * padY);
-                    const ov::ChunkBuffers& c = f.chunk_buffers[id];
+                    const ov::ChunkBuffers& c = f.chunk_buffers[slot];
                     static_cast<unsigned char*>(c.composite)[n * Filter::P - 1] = 1;
                     c.highlight_keep[n - 1] = 1.0f;
                     c.coverage_excess[n - 1] = 1.0f;
                     c.min_index[n - 1] = 1;
-                    static_cast<unsigned char*>(c.records)[n * (32 + 2 * Filter::P) - 1] = 1;
-                    c.list_heads[n - 1] = nullptr;
+                    static_cast<unsigned char*>(c.records)[n * (20 + 2 * Filter::P) - 1] = 1;
+                    c.list_heads[n - 1] = 0;
+                    c.record_links[n - 1] = 0;
                 }
                 std::lock_guard<std::mutex> lock(mutex);
                 tileTakes.at(size_t(t))++;
@@ -98,6 +107,14 @@ TEST(TileGrid, EveryPixelOnceEveryTileOnceForAnyThreadCount) {
                 EXPECT_LT(id, items);
                 EXPECT_LT(int32_t(id), cpus);
             }
+            // One ChunkBuffers record per worker that can have a tile, not per pool thread,
+            // and every worker took its own slot.
+            const auto asked = [&](size_t bytes) { return std::count(host.sizes.begin(), host.sizes.end(), bytes); };
+            EXPECT_GE(asked(items * sizeof(ov::ChunkBuffers)), 1);
+            std::vector<int32_t> slots = rec.slots;
+            std::sort(slots.begin(), slots.end());
+            ASSERT_EQ(slots.size(), size_t(items));
+            for (size_t k = 0; k < slots.size(); ++k) EXPECT_EQ(slots[k], int32_t(k));
             EXPECT_EQ(rig.filter.chunk_buffers, nullptr);
             EXPECT_EQ(host.liveBlocks(), 0u);
         }
@@ -119,7 +136,9 @@ TEST(TileGrid, RefinementUnderMemoryCaps) {
     const Case cases[] = {
         {"cap of 80 KB", [](uint32_t s) { return s > 80000; }, 0},
         {"cap of 2 KB", [](uint32_t s) { return s > 2000; }, kHostOutOfMemory},
-        {"no record array", [=](uint32_t s) { return s == arrayBytes; }, kHostOutOfMemory},
+        // The array of min(4 threads, tiles) records, whatever grid is tried.
+        {"no record array", [=](uint32_t s) { return s <= arrayBytes && s % sizeof(ov::ChunkBuffers) == 0; },
+         kHostOutOfMemory},
     };
     for (const Case& c : cases) {
         TestHost host(4);
@@ -187,8 +206,9 @@ TEST(TileGrid, LargeImagesSplitInsteadOfWrapping) {
         EXPECT_LE(pw, 65535);
         EXPECT_LE(ph, 65535);
         const uint64_t n = uint64_t(pw) * uint64_t(ph);
-        ASSERT_EQ(asked.size(), 1u + 6u * uint32_t(c.threads));
-        const uint64_t expect[6] = {n * 16, n * 4, n * 4, n, n * 64, n * 8};
-        for (size_t i = 0; i < 6; ++i) EXPECT_EQ(asked[1 + i], expect[i]) << i;
+        ASSERT_EQ(asked.size(), 1u + 7u * uint32_t(c.threads));
+        // RGBA: 16-byte work pixels, 52-byte records (20 + 2 x 16), 4-byte list heads and links.
+        const uint64_t expect[7] = {n * 16, n * 4, n * 4, n, n * 52, n * 4, n * 4};
+        for (size_t i = 0; i < 7; ++i) EXPECT_EQ(asked[1 + i], expect[i]) << i;
     }
 }

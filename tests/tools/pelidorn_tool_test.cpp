@@ -285,6 +285,40 @@ TEST(PelidornTool, SelectionAsIrisAndAsDepthMap) {
     EXPECT_GT(Sample(blurred, 7, 5, 1), Sample(in, 7, 5, 1) + 0.05);
 }
 
+// A focal point far outside 0..255 asks a depth-map blur for a margin no work area holds: the
+// plug-in refuses it before it works, and the message names the blur that focal point asks
+// for and the focal point nearest it that fits (not the radius, which is not the cause).
+TEST(PelidornTool, FarFocalPointNamesItsBlurAndTheNearestThatFits) {
+    const Image in = Scene(FileFormat::Png, 3, false, 8);
+    const std::string input = Write(in, "far_in.png");
+    Image depth;
+    depth.format = FileFormat::Png;
+    depth.width = in.width;
+    depth.height = in.height;
+    depth.colorChannels = 1;
+    depth.samples.assign(size_t(in.width) * in.height, 128);
+    const std::string sel = Write(depth, "far_depth.png");
+    struct Case {
+        const char* focal;
+        const char* blur;   // RADI=20 on a 40 x 30 image: 1.25 pixels a unit of the radius
+        const char* which;
+    };
+    // 1e7 x 1.25 / 255 + 1 = 49020.6 pixels; (1e7 + 255) x 1.25 / 255 + 1 = 49021.6.
+    const Case cases[] = {{"10000000", "the blur of 49021 pixels that FOPO=1e+07 asks for at RADI=20", "largest"},
+                          {"-10000000", "the blur of 49022 pixels that FOPO=-1e+07 asks for at RADI=20", "smallest"}};
+    for (const Case& c : cases) {
+        const std::string output = TempDir() + "/far_out.png";
+        const ToolRun r =
+            Pelidorn(input + " " + output + " --selection " + sel + " RADI=20 FOPO=" + c.focal + " --quiet");
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_FALSE(FileExists(output));
+        EXPECT_NE(r.err.find("out of memory (-108): the work area for " + std::string(c.blur)), std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(std::string("is the ") + c.which + " that fits"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("the work area at RADI"), std::string::npos) << r.err;
+    }
+}
+
 TEST(PelidornTool, ErrorsAreOneLineAndNonZero) {
     const Image in = Scene(FileFormat::Png, 1, false, 8);
     const std::string input = Write(in, "err_in.png");

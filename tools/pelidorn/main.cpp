@@ -348,40 +348,71 @@ void WarnOutOfRange(const std::vector<DescriptorItem>& values, bool depthList,
 
 // Why the plug-in answered -108: a request of the Buffer suite the machine could not serve,
 // or (no request refused) a work area beyond what the plug-in can address at this radius;
-// then trial runs whose memory requests are all refused find the largest radius whose work
-// area the plug-in would still ask for.
+// then trial runs whose large memory requests are refused find the largest radius whose work
+// area the plug-in would still ask for (or that renders in small blocks alone). A focal point
+// outside 0..255 asks for a blur of up to its distance from the far end of the depth range
+// times the radius: that blur is named, and the focal point nearest the given one that fits.
 std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const std::vector<DescriptorItem>& values,
                                const RunResult& run, const RunOptions& options) {
     if (run.refusedBuffers > 0)
         return "the plug-in asked for " + Mib(run.largestRefused) + " more than the machine could give (" +
                Mib(options.bufferBudget) + " was free)";
-    const uint32_t radiusKey = ov::lens::Key("RADI");
-    double radius = 5;
-    for (const auto& w : run.written)
+    const uint32_t radiusKey = ov::lens::Key("RADI"), focalKey = ov::lens::Key("FOPO");
+    double radius = 5, focal = 255;
+    for (const auto& w : run.written) {
         if (w.key == radiusKey) radius = w.type == typeFloat ? w.number : w.integer;
+        if (w.key == focalKey) focal = w.type == typeFloat ? w.number : w.integer;
+    }
     std::vector<DescriptorItem> trialValues = values;
-    DescriptorItem* r = nullptr;
-    for (auto& v : trialValues)
-        if (v.key == radiusKey) r = &v;
-    if (!r) {
+    // The value of `key` among the trial values (added when missing).
+    auto slot = [&](uint32_t key) -> DescriptorItem* {
+        for (auto& v : trialValues)
+            if (v.key == key) return &v;
         DescriptorItem item;
-        item.key = radiusKey;
+        item.key = key;
         item.type = typeFloat;
         trialValues.push_back(item);
-        r = &trialValues.back();
-    }
+        return &trialValues.back();
+    };
     RunOptions trial;
     trial.recorded = true;
     trial.refuseBuffers = true;
-    auto fits = [&](double radiusValue) {
-        r->type = typeFloat;
-        r->number = radiusValue;
+    trial.grantBelow = uint64_t(1) << 20;
+    // Whether the plug-in gets as far as asking for its work area with `key` at `value`.
+    auto fitsWith = [&](uint32_t key, double value) {
+        for (auto& v : trialValues)
+            if (v.key == key) {
+                v.type = typeFloat;
+                v.number = value;
+            }
         trial.playback = trialValues;
         const RunResult t = RunFilter(entry, document, trial);
-        return t.refusedBuffers > 0;
+        return t.refusedBuffers > 0 || t.result == 0;
     };
-    std::string text = "the work area at RADI=" + NumberText(radius) + " (a " + std::to_string(document.width) + "x" +
-                       std::to_string(document.height) + " image) is larger than the plug-in can address";
+    const std::string image =
+        " (a " + std::to_string(document.width) + "x" + std::to_string(document.height) + " image)";
+    if (!(focal >= 0 && focal <= 255) && std::isfinite(focal)) {
+        slot(radiusKey)->number = radius;
+        slot(radiusKey)->type = typeFloat;
+        slot(focalKey);
+        const double diagonal = std::hypot(double(document.width), double(document.height));
+        const double blur = std::max(std::fabs(focal), std::fabs(focal - 255)) * radius * diagonal / 800 / 255 + 1;
+        std::string text = "the work area for the blur of " + NumberText(std::ceil(blur)) + " pixels that FOPO=" +
+                           NumberText(focal) + " asks for at RADI=" + NumberText(radius) + image +
+                           " is larger than the plug-in can address";
+        const double inRange = focal > 255 ? 255 : 0;
+        if (fitsWith(focalKey, focal) || !fitsWith(focalKey, inRange)) return text;
+        double good = inRange, bad = focal;  // fits(good), !fits(bad)
+        while (std::fabs(bad - good) > 0.5 && interrupts.load() == 0) {
+            const double mid = (good + bad) / 2;
+            (fitsWith(focalKey, mid) ? good : bad) = mid;
+        }
+        return text + "; FOPO=" + NumberText(focal > 255 ? std::floor(good) : std::ceil(good)) + " is the " +
+               (focal > 255 ? "largest" : "smallest") + " that fits";
+    }
+    slot(radiusKey);
+    auto fits = [&](double radiusValue) { return fitsWith(radiusKey, radiusValue); };
+    std::string text = "the work area at RADI=" + NumberText(radius) + image + " is larger than the plug-in can address";
     // A radius below one pixel copies the image without a work area: the search starts at 0.1.
     double low = 0.1, high = radius;  // fits(low), !fits(high)
     if (radius <= low || fits(radius) || !fits(low)) return text;

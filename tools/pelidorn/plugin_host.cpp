@@ -279,7 +279,7 @@ Ptr BufferNew(uint32_t* requested, uint32_t minimum) {
         s->result->largestRefused = std::max<uint64_t>(s->result->largestRefused, *requested);
         return nullptr;
     };
-    if (s->options->refuseBuffers) return refuse();
+    if (s->options->refuseBuffers && size >= s->options->grantBelow) return refuse();
     if (budget && s->bufferBytes + size > budget) size = minimum;
     if (budget && s->bufferBytes + size > budget) return refuse();
     void* p = std::malloc(size ? size_t(size) : 1);

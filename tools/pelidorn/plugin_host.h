@@ -65,8 +65,11 @@ struct RunOptions {
     // maxSpace and the suite's GetSpace answer it (2 GiB when 0).
     uint64_t bufferBudget = 0;
     // Refuse every Buffer-suite request (and count it): a trial run that tells whether the
-    // plug-in's work area fits what it can address before any work is done.
+    // plug-in's work area fits what it can address before any work is done. Requests below
+    // grantBelow bytes are still served, so that a plug-in that takes its small tables before
+    // it sizes its work area reaches that point.
     bool refuseBuffers = false;
+    uint64_t grantBelow = 0;
     // Test switches: leave out the basic suite, the progress or the advance-state procedure.
     bool withBasicSuite = true;
     bool withProgressProc = true;
