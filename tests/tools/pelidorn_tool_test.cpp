@@ -1491,6 +1491,13 @@ ChildRead ReadInChild(const std::string& path, uint64_t memoryLimit) {
 // gigabytes), within the caller's bound so that only the data check can refuse it.
 TEST(PelidornTool, ClaimsBeyondTheDataAreRefusedBeforeThePixelsAreTaken) {
     const std::string dir = Fresh("claims");
+    // A baseline JPEG claiming four times the blocks its file can code at a bit each (three
+    // blocks of 8x8 for every 16x8 pixels in the default sampling; 16 KiB of bytes after its
+    // end make the claim about 64 MiB): a bound a few times too loose would let it through.
+    const std::string padding(16384, '\0');
+    const size_t jpegLength = JpegClaiming(16, 16, false, dir + "/small.jpg").size() + padding.size();
+    const int near = int(std::sqrt(4.0 * 8 * double(jpegLength) * 64 / 1.5));
+    const std::string nearClaim = "too short for " + std::to_string(near) + "x" + std::to_string(near);
     struct Row {
         const char* name;
         std::string bytes;
@@ -1512,6 +1519,8 @@ TEST(PelidornTool, ClaimsBeyondTheDataAreRefusedBeforeThePixelsAreTaken) {
          6000ull * 6000 * 3},
         {"progressive.jpg", JpegClaiming(3000, 3000, true, dir + "/small.jpg"), "too short for 3000x3000",
          3000ull * 3000 * 9},
+        {"near.jpg", JpegClaiming(uint16_t(near), uint16_t(near), false, dir + "/small.jpg") + padding, nearClaim.c_str(),
+         uint64_t(near) * near * 3},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
