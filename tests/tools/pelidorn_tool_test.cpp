@@ -1234,6 +1234,15 @@ TEST(PelidornTool, ExifGoesFromInputToOutputWithoutTheThumbnail) {
                 << "eXIf after the image: " << after << ", interlaced: " << interlaced;
         }
     }
+    // The largest block one JPEG segment holds (65533 bytes with the identifier) is kept.
+    std::vector<uint8_t> largest = CameraExif(true);
+    largest.resize(65533 - 6, 0x5A);
+    std::vector<uint8_t> expected = largest;
+    std::fill_n(expected.begin() + 22, 4, uint8_t(0));
+    WriteLibJpeg(dir + "/largest.jpg", 16, 8, 3, JCS_RGB, {}, std::vector<uint8_t>(16 * 8 * 3, 120), largest);
+    ASSERT_EQ(ReadLibJpeg(dir + "/largest.jpg").exif, largest);
+    ASSERT_EQ(Pelidorn(dir + "/largest.jpg " + dir + "/largest_out.jpg RADI=1 --quiet").code, 0);
+    EXPECT_EQ(ReadLibJpeg(dir + "/largest_out.jpg").exif, expected);
     // No Exif in, none out, and the JPEG keeps its JFIF segment.
     WriteLibJpeg(dir + "/plain.jpg", 8, 8, 1, JCS_GRAYSCALE, {}, std::vector<uint8_t>(64, 60));
     ASSERT_EQ(Pelidorn(dir + "/plain.jpg " + dir + "/plain_out.jpg RADI=1 --quiet").code, 0);
