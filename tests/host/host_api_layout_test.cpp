@@ -161,3 +161,134 @@ TEST(HostApiLayout, SuitesInThePublishedOrder) {
   // The basic suite's IsEqual answers a 32-bit value.
   EXPECT_EQ(sizeof(std::declval<SPBasicSuite>().IsEqual(nullptr, nullptr)), 4u);
 }
+
+// The fields a host fills or reads beside those above: the plane ranges, the colours, the
+// second resolution, the floating selection's place, the tiling of each buffer.
+TEST(HostApiLayout, FilterRecordFieldsBetweenThePinnedOnes) {
+  if (sizeof(void*) != 8) GTEST_SKIP() << "the published offsets are those of 64-bit hosts";
+  const Field fields[] = {
+      PEL_FIELD(FilterRecord, background, 42),
+      PEL_FIELD(FilterRecord, foreground, 48),
+      PEL_FIELD(FilterRecord, inHiPlane, 74),
+      PEL_FIELD(FilterRecord, outLoPlane, 84),
+      PEL_FIELD(FilterRecord, outHiPlane, 86),
+      PEL_FIELD(FilterRecord, imageVRes, 164),
+      PEL_FIELD(FilterRecord, floatCoord, 168),
+      PEL_FIELD(FilterRecord, supportsAlternateLayouts, 265),
+      PEL_FIELD(FilterRecord, inTileWidth, 402),
+      PEL_FIELD(FilterRecord, inTileOrigin, 404),
+      PEL_FIELD(FilterRecord, absTileHeight, 408),
+      PEL_FIELD(FilterRecord, absTileWidth, 410),
+      PEL_FIELD(FilterRecord, absTileOrigin, 412),
+      PEL_FIELD(FilterRecord, outTileHeight, 416),
+      PEL_FIELD(FilterRecord, outTileWidth, 418),
+      PEL_FIELD(FilterRecord, outTileOrigin, 420),
+      PEL_FIELD(FilterRecord, maskTileHeight, 424),
+      PEL_FIELD(FilterRecord, maskTileWidth, 426),
+      PEL_FIELD(FilterRecord, maskTileOrigin, 428),
+      // The small records inside it: a point is v then h, a rectangle top, left, bottom,
+      // right, a colour red, green, blue (16 bits each).
+      PEL_FIELD(Point, v, 0),
+      PEL_FIELD(Point, h, 2),
+      PEL_FIELD(Rect, top, 0),
+      PEL_FIELD(Rect, left, 2),
+      PEL_FIELD(Rect, bottom, 4),
+      PEL_FIELD(Rect, right, 6),
+      PEL_FIELD(VRect, top, 0),
+      PEL_FIELD(VRect, left, 4),
+      PEL_FIELD(VRect, bottom, 8),
+      PEL_FIELD(VRect, right, 12),
+      PEL_FIELD(RGBColor, red, 0),
+      PEL_FIELD(RGBColor, green, 2),
+      PEL_FIELD(RGBColor, blue, 4),
+  };
+  for (const Field& f : fields) EXPECT_EQ(f.actual, f.published) << f.name;
+}
+
+// Every procedure table is a version and a count (16 bits each), then its procedures in the
+// published order from offset 8: a host fills the slots by position, so two procedures of the
+// same signature swapped in our declaration would call the wrong one in every real host.
+TEST(HostApiLayout, ProcedureTablesInThePublishedOrder) {
+  if (sizeof(void*) != 8) GTEST_SKIP() << "the published offsets are those of 64-bit hosts";
+  const Field fields[] = {
+      PEL_FIELD(ReadDescriptorProcs, readDescriptorProcsVersion, 0),
+      PEL_FIELD(ReadDescriptorProcs, numReadDescriptorProcs, 2),
+      PEL_FIELD(ReadDescriptorProcs, openReadDescriptorProc, 8),
+      PEL_FIELD(ReadDescriptorProcs, closeReadDescriptorProc, 16),
+      PEL_FIELD(ReadDescriptorProcs, getKeyProc, 24),
+      PEL_FIELD(ReadDescriptorProcs, getIntegerProc, 32),
+      PEL_FIELD(ReadDescriptorProcs, getFloatProc, 40),
+      PEL_FIELD(ReadDescriptorProcs, getUnitFloatProc, 48),
+      PEL_FIELD(ReadDescriptorProcs, getBooleanProc, 56),
+      PEL_FIELD(ReadDescriptorProcs, getTextProc, 64),
+      PEL_FIELD(ReadDescriptorProcs, getAliasProc, 72),
+      PEL_FIELD(ReadDescriptorProcs, getEnumeratedProc, 80),
+      PEL_FIELD(ReadDescriptorProcs, getClassProc, 88),
+      PEL_FIELD(ReadDescriptorProcs, getSimpleReferenceProc, 96),
+      PEL_FIELD(ReadDescriptorProcs, getObjectProc, 104),
+      PEL_FIELD(ReadDescriptorProcs, getCountProc, 112),
+      PEL_FIELD(ReadDescriptorProcs, getStringProc, 120),
+      PEL_FIELD(ReadDescriptorProcs, getPinnedIntegerProc, 128),
+      PEL_FIELD(ReadDescriptorProcs, getPinnedFloatProc, 136),
+      PEL_FIELD(ReadDescriptorProcs, getPinnedUnitFloatProc, 144),
+      PEL_FIELD(WriteDescriptorProcs, writeDescriptorProcsVersion, 0),
+      PEL_FIELD(WriteDescriptorProcs, numWriteDescriptorProcs, 2),
+      PEL_FIELD(WriteDescriptorProcs, openWriteDescriptorProc, 8),
+      PEL_FIELD(WriteDescriptorProcs, closeWriteDescriptorProc, 16),
+      PEL_FIELD(WriteDescriptorProcs, putIntegerProc, 24),
+      PEL_FIELD(WriteDescriptorProcs, putFloatProc, 32),
+      PEL_FIELD(WriteDescriptorProcs, putUnitFloatProc, 40),
+      PEL_FIELD(WriteDescriptorProcs, putBooleanProc, 48),
+      PEL_FIELD(WriteDescriptorProcs, putTextProc, 56),
+      PEL_FIELD(WriteDescriptorProcs, putAliasProc, 64),
+      PEL_FIELD(WriteDescriptorProcs, putEnumeratedProc, 72),
+      PEL_FIELD(WriteDescriptorProcs, putClassProc, 80),
+      PEL_FIELD(WriteDescriptorProcs, putSimpleReferenceProc, 88),
+      PEL_FIELD(WriteDescriptorProcs, putObjectProc, 96),
+      PEL_FIELD(WriteDescriptorProcs, putCountProc, 104),
+      PEL_FIELD(WriteDescriptorProcs, putStringProc, 112),
+      PEL_FIELD(WriteDescriptorProcs, putScopedClassProc, 120),
+      PEL_FIELD(WriteDescriptorProcs, putScopedObjectProc, 128),
+      PEL_FIELD(BufferProcs, allocateProc, 8),
+      PEL_FIELD(BufferProcs, lockProc, 16),
+      PEL_FIELD(BufferProcs, unlockProc, 24),
+      PEL_FIELD(BufferProcs, freeProc, 32),
+      PEL_FIELD(BufferProcs, spaceProc, 40),
+      PEL_FIELD(HandleProcs, newProc, 8),
+      PEL_FIELD(HandleProcs, disposeProc, 16),
+      PEL_FIELD(HandleProcs, getSizeProc, 24),
+      PEL_FIELD(HandleProcs, setSizeProc, 32),
+      PEL_FIELD(HandleProcs, lockProc, 40),
+      PEL_FIELD(HandleProcs, unlockProc, 48),
+      PEL_FIELD(HandleProcs, recoverSpaceProc, 56),
+      PEL_FIELD(HandleProcs, disposeRegularHandleProc, 64),
+      PEL_FIELD(ResourceProcs, countProc, 8),
+      PEL_FIELD(ResourceProcs, getProc, 16),
+      PEL_FIELD(ResourceProcs, deleteProc, 24),
+      PEL_FIELD(ResourceProcs, addProc, 32),
+      // The suites have no header: their procedures start at 0.
+      PEL_FIELD(SPBasicSuite, AllocateBlock, 24),
+      PEL_FIELD(SPBasicSuite, FreeBlock, 32),
+      PEL_FIELD(SPBasicSuite, ReallocateBlock, 40),
+      PEL_FIELD(SPBasicSuite, Undefined, 48),
+      PEL_FIELD(PSBufferSuite1, GetSize, 16),
+      PEL_FIELD(PSBufferSuite1, GetSpace, 24),
+      PEL_FIELD(PIDescriptorParameters, playInfo, 2),
+      PEL_FIELD(PIDescriptorParameters, recordInfo, 4),
+      // The colour picker's record: what the plug-in asks for and the colour it gets back.
+      PEL_FIELD(ColorServicesInfo, infoSize, 0),
+      PEL_FIELD(ColorServicesInfo, selector, 4),
+      PEL_FIELD(ColorServicesInfo, sourceSpace, 6),
+      PEL_FIELD(ColorServicesInfo, resultSpace, 8),
+      PEL_FIELD(ColorServicesInfo, resultGamutInfoValid, 10),
+      PEL_FIELD(ColorServicesInfo, resultInGamut, 11),
+      PEL_FIELD(ColorServicesInfo, reservedSourceSpaceInfo, 16),
+      PEL_FIELD(ColorServicesInfo, reservedResultSpaceInfo, 24),
+      PEL_FIELD(ColorServicesInfo, colorComponents, 32),
+      PEL_FIELD(ColorServicesInfo, reserved, 40),
+      PEL_FIELD(ColorServicesInfo, selectorParameter, 48),
+  };
+  for (const Field& f : fields) EXPECT_EQ(f.actual, f.published) << f.name;
+  EXPECT_EQ(sizeof(SPBasicSuite), 56u);
+  EXPECT_EQ(sizeof(PSBufferSuite1), 32u);
+}

@@ -301,7 +301,9 @@ TEST(SetupFilterRecord, ScaleThreeOnAThousandBySevenHundred) {
     EXPECT_EQ(host.rec.filterRect.right, 1000);
     EXPECT_EQ(host.rec.filterRect.bottom, 700);
     EXPECT_EQ(host.rec.filterRect.top, 0);
+    // The host samples image and selection alike: every third pixel, in 16.16.
     EXPECT_EQ(host.rec.inputRate, 196608);
+    EXPECT_EQ(host.rec.maskRate, 196608);
 }
 
 TEST(SetupFilterRecord, MaskRectangleAndAutoMask) {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <fcntl.h>
@@ -331,6 +332,8 @@ TEST(PelidornTool, ErrorsAreOneLineAndNonZero) {
     Image small = Scene(FileFormat::Png, 1, false, 8, 10, 10);
     const std::string smallMask = Write(small, "small_mask.png");
     const std::string rgbMask = Write(Scene(FileFormat::Png, 3, false, 8), "rgb_mask.png");
+    const std::string deepMask = Write(Scene(FileFormat::Png, 1, false, 16), "deep_mask.png");
+    const std::string alphaMask = Write(Scene(FileFormat::Png, 1, true, 8), "alpha_mask.png");
     const std::string flatMask = Write(Scene(FileFormat::Png, 1, false, 8, 40, 10), "flat_mask.png");
     const std::string narrowMask = Write(Scene(FileFormat::Png, 1, false, 8, 10, 30), "narrow_mask.png");
     std::ofstream(TempDir() + "/garbage.png") << "not an image";
@@ -340,10 +343,20 @@ TEST(PelidornTool, ErrorsAreOneLineAndNonZero) {
         {input + " " + output + " IRFA=2.5", 2, "IRFA"},
         {input + " " + output + " GACO=maybe", 2, "GACO"},
         {input + " " + output + " RADI=1 RADI=2", 2, "RADI"},
+        {input + " " + output + " RADI=nan", 2, "malformed value for RADI: 'nan'"},
+        {input + " " + output + " RADI=inf", 2, "malformed value for RADI: 'inf'"},
+        {input + " " + output + " RADI=1e999", 2, "malformed value for RADI: '1e999'"},
+        {input + " " + output + " IRFA=6x", 2, "malformed value for IRFA: '6x'"},
+        {input + " " + output + " --quality 101", 2, "--quality takes a number from 1 to 100, not '101'"},
+        {input + " " + output + " --quality 0", 2, "--quality takes a number from 1 to 100, not '0'"},
+        {input + " " + output + " --selection", 2, "--selection needs a file name"},
+        {input + " " + TempDir() + "/out.bmp", 2, "OUTPUT must end in .png (the input's kind)"},
         {input + " " + output + " --selection " + smallMask, 1, "10x10"},
         {input + " " + output + " --selection " + flatMask, 1, "40x10"},
         {input + " " + output + " --selection " + narrowMask, 1, "10x30"},
-        {input + " " + output + " --selection " + rgbMask, 1, "8-bit gray"},
+        {input + " " + output + " --selection " + rgbMask, 1, "8-bit gray image without alpha (it is PNG RGB, 40x30, 8 bits)"},
+        {input + " " + output + " --selection " + deepMask, 1, "(it is PNG gray, 40x30, 16 bits)"},
+        {input + " " + output + " --selection " + alphaMask, 1, "(it is PNG gray with alpha, 40x30, 8 bits)"},
         {input + " " + TempDir() + "/out.tif", 2, "PNG"},
         {TempDir() + "/missing.png " + output, 1, "missing.png"},
         {TempDir() + "/garbage.png " + output, 1, "garbage.png"},
@@ -550,8 +563,9 @@ std::vector<uint8_t> FakeProfile() {
 }
 
 void WriteLibTiff(const std::string& path, int width, int height, int spp, int bits, uint16_t planar, uint16_t compression,
-                  int pages, uint16_t orientation, const std::vector<uint8_t>& icc, const std::vector<uint8_t>& samples) {
-    TIFF* t = TIFFOpen(path.c_str(), "w");
+                  int pages, uint16_t orientation, const std::vector<uint8_t>& icc, const std::vector<uint8_t>& samples,
+                  bool bigEndian = false) {
+    TIFF* t = TIFFOpen(path.c_str(), bigEndian ? "wb" : "wl");
     ASSERT_TRUE(t);
     const int sb = bits / 8;
     for (int page = 0; page < pages; ++page) {
@@ -784,6 +798,47 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         for (uint32_t y = 0; y < 4; ++y) TIFFWriteScanline(t, line.data(), y, 0);
         TIFFClose(t);
     }
+    // A tiled TIFF, signed samples, and gray with 0 as white (read as stored, it would be inverted).
+    {
+        TIFF* t = TIFFOpen((dir + "/tiled.tif").c_str(), "w");
+        ASSERT_TRUE(t);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(16));
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(16));
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(1));
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_MINISBLACK));
+        TIFFSetField(t, TIFFTAG_TILEWIDTH, uint32_t(16));
+        TIFFSetField(t, TIFFTAG_TILELENGTH, uint32_t(16));
+        std::vector<uint8_t> tile(256, 90);
+        TIFFWriteTile(t, tile.data(), 0, 0, 0, 0);
+        TIFFClose(t);
+    }
+    for (const auto& [name, format, photometric] :
+         {std::tuple<const char*, uint16_t, uint16_t>{"signed.tif", SAMPLEFORMAT_INT, PHOTOMETRIC_MINISBLACK},
+          {"miniswhite.tif", SAMPLEFORMAT_UINT, PHOTOMETRIC_MINISWHITE}}) {
+        TIFF* t = TIFFOpen((dir + "/" + name).c_str(), "w");
+        ASSERT_TRUE(t);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(4));
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(4));
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(16));
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(1));
+        TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, format);
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
+        std::vector<uint8_t> line(8, 60);
+        for (uint32_t y = 0; y < 4; ++y) TIFFWriteScanline(t, line.data(), y, 0);
+        TIFFClose(t);
+    }
+    {
+        // Every scan whole, the last ones missing: the decoder would make up the finer detail.
+        std::vector<uint8_t> rgb(size_t(32 * 24 * 3));
+        uint32_t seed = 11;
+        for (uint8_t& v : rgb) v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+        WriteLibJpeg(dir + "/progressive.jpg", 32, 24, 3, JCS_RGB, {}, rgb, {}, true);
+        const std::string whole = ReadFile(dir + "/progressive.jpg");
+        const size_t lastScan = whole.rfind("\xFF\xDA");
+        ASSERT_NE(lastScan, std::string::npos);
+        WriteFile(dir + "/cut_progressive.jpg", whole.substr(0, lastScan));
+    }
     WriteFile(dir + "/animated.png", AnimatedPng(3, true));
     WriteFile(dir + "/animated_hidden_still.png", AnimatedPng(1, false));  // the one frame is not the image
     const int made = std::system(("mkdir -p " + dir + "/folder.png").c_str());
@@ -803,6 +858,10 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         {dir + "/short.tif", dir + "/out.tif", 1, "too short for 8000x6000 pixels"},
         {dir + "/pages.tif", dir + "/out.tif", 1, "multi-page"},
         {dir + "/premultiplied.tif", dir + "/out.tif", 1, "premultiplied (associated) alpha are not supported"},
+        {dir + "/tiled.tif", dir + "/out.tif", 1, "tiled TIFF files are not supported"},
+        {dir + "/signed.tif", dir + "/out.tif", 1, "TIFF samples of 16 bits signed are not supported"},
+        {dir + "/miniswhite.tif", dir + "/out.tif", 1, "TIFF colour model 0 is not supported"},
+        {dir + "/cut_progressive.jpg", dir + "/out.jpg", 1, "it ends before its image data does"},
         {dir + "/animated.png", out, 1, "animated PNG files are not supported (this one has 3 frames"},
         {dir + "/animated_hidden_still.png", out, 1, "animated PNG files are not supported (this one has 1 frame;"},
         {dir + "/cmyk.jpg", dir + "/out.jpg", 1, "CMYK"},
@@ -868,14 +927,28 @@ TEST(PelidornTool, ReplacingKeepsPermissionsAndWritesThroughLinks) {
     const std::string dir = Fresh("links");
     const std::string input = Write(Scene(FileFormat::Png, 1, false, 8), "links_in.png");
     const std::string kept = dir + "/kept.png";
-    WriteFile(kept, "old");
-    chmod(kept.c_str(), 0640);
-    ToolRun r = Pelidorn(input + " " + kept + " RADI=3 --quiet");
-    ASSERT_EQ(r.code, 0) << r.err;
     struct stat st;
-    ASSERT_EQ(stat(kept.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(ReadLibPng(kept).width, 40);
+    // Every permission bit, the set-group-id bit too, and a file only its owner may read.
+    for (mode_t mode : {mode_t(0640), mode_t(0444), mode_t(0755), mode_t(02750), mode_t(0400)}) {
+        WriteFile(kept, "old");
+        ASSERT_EQ(chmod(kept.c_str(), mode), 0);
+        const ToolRun replaced = Pelidorn(input + " " + kept + " RADI=3 --quiet");
+        ASSERT_EQ(replaced.code, 0) << replaced.err;
+        ASSERT_EQ(stat(kept.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode) << std::oct << mode;
+        EXPECT_EQ(ReadLibPng(kept).width, 40);
+        ASSERT_EQ(chmod(kept.c_str(), 0644), 0);
+    }
+    // The owner and group stay (only root may give a file away).
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(kept.c_str(), 4321, 8765), 0);
+        const ToolRun replaced = Pelidorn(input + " " + kept + " RADI=3 --quiet");
+        ASSERT_EQ(replaced.code, 0) << replaced.err;
+        ASSERT_EQ(stat(kept.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 8765u);
+    }
+    ToolRun r{};
 
     const std::string sub = dir + "/real";
     const int made = std::system(("mkdir -p " + sub).c_str());
@@ -967,6 +1040,9 @@ TEST(PelidornTool, OutOfRangeValuesAreWarnedAboutWithTheValueUsed) {
         {"SEIS=5", true, "SEIS=5", "SEIS=1", true},
         // SEIS=5 leaves the depth map: SHOW=7 is in its list.
         {"SEIS=5 SHOW=7", true, "SEIS=5", "SEIS=1", true},
+        // The outside colour's components are taken within 0..1.
+        {"OUIM=4 OUCR=1.5", false, "OUCR=1.5", "OUCR=1", false},
+        {"OUIM=4 OUCG=-0.25", false, "OUCG=-0.25", "OUCG=0", false},
     };
     const std::string a = TempDir() + "/range_a.png", b = TempDir() + "/range_b.png";
     for (const Row& row : rows) {
@@ -1083,11 +1159,16 @@ TEST(PelidornTool, ColourMetadataAndOrientationGoFromInputToOutput) {
     srgb.icc.clear();
     srgb.srgb = PNG_sRGB_INTENT_SATURATION;  // not 0: an intent lost on the way would show
     WriteLibPng(dir + "/srgb.png", srgb);
+    // Intent 0 (perceptual) is a value like the others, not "no sRGB chunk".
+    PngSpec perceptual = srgb;
+    perceptual.srgb = PNG_sRGB_INTENT_PERCEPTUAL;
+    WriteLibPng(dir + "/srgb0.png", perceptual);
     // Both readers: stored rows (the fast one) and interlaced (libpng's).
-    png.interlaced = srgb.interlaced = true;
+    png.interlaced = srgb.interlaced = perceptual.interlaced = true;
     WriteLibPng(dir + "/icc_interlaced.png", png);
     WriteLibPng(dir + "/srgb_interlaced.png", srgb);
-    for (const char* name : {"icc", "srgb", "icc_interlaced", "srgb_interlaced"}) {
+    WriteLibPng(dir + "/srgb0_interlaced.png", perceptual);
+    for (const char* name : {"icc", "srgb", "srgb0", "icc_interlaced", "srgb_interlaced", "srgb0_interlaced"}) {
         const ToolRun r = Pelidorn(dir + "/" + name + ".png " + dir + "/" + name + "_out.png RADI=2 --quiet");
         ASSERT_EQ(r.code, 0) << r.err;
         const PngRead in = ReadLibPng(dir + "/" + name + ".png"), out = ReadLibPng(dir + "/" + name + "_out.png");
@@ -1187,6 +1268,15 @@ TEST(PelidornTool, ExifGoesFromInputToOutputWithoutTheThumbnail) {
                 << "eXIf after the image: " << after << ", interlaced: " << interlaced;
         }
     }
+    // The largest block one JPEG segment holds (65533 bytes with the identifier) is kept.
+    std::vector<uint8_t> largest = CameraExif(true);
+    largest.resize(65533 - 6, 0x5A);
+    std::vector<uint8_t> expected = largest;
+    std::fill_n(expected.begin() + 22, 4, uint8_t(0));
+    WriteLibJpeg(dir + "/largest.jpg", 16, 8, 3, JCS_RGB, {}, std::vector<uint8_t>(16 * 8 * 3, 120), largest);
+    ASSERT_EQ(ReadLibJpeg(dir + "/largest.jpg").exif, largest);
+    ASSERT_EQ(Pelidorn(dir + "/largest.jpg " + dir + "/largest_out.jpg RADI=1 --quiet").code, 0);
+    EXPECT_EQ(ReadLibJpeg(dir + "/largest_out.jpg").exif, expected);
     // No Exif in, none out, and the JPEG keeps its JFIF segment.
     WriteLibJpeg(dir + "/plain.jpg", 8, 8, 1, JCS_GRAYSCALE, {}, std::vector<uint8_t>(64, 60));
     ASSERT_EQ(Pelidorn(dir + "/plain.jpg " + dir + "/plain_out.jpg RADI=1 --quiet").code, 0);
@@ -1444,6 +1534,13 @@ ChildRead ReadInChild(const std::string& path, uint64_t memoryLimit) {
 // gigabytes), within the caller's bound so that only the data check can refuse it.
 TEST(PelidornTool, ClaimsBeyondTheDataAreRefusedBeforeThePixelsAreTaken) {
     const std::string dir = Fresh("claims");
+    // A baseline JPEG claiming four times the blocks its file can code at a bit each (three
+    // blocks of 8x8 for every 16x8 pixels in the default sampling; 16 KiB of bytes after its
+    // end make the claim about 64 MiB): a bound a few times too loose would let it through.
+    const std::string padding(16384, '\0');
+    const size_t jpegLength = JpegClaiming(16, 16, false, dir + "/small.jpg").size() + padding.size();
+    const int near = int(std::sqrt(4.0 * 8 * double(jpegLength) * 64 / 1.5));
+    const std::string nearClaim = "too short for " + std::to_string(near) + "x" + std::to_string(near);
     struct Row {
         const char* name;
         std::string bytes;
@@ -1465,6 +1562,8 @@ TEST(PelidornTool, ClaimsBeyondTheDataAreRefusedBeforeThePixelsAreTaken) {
          6000ull * 6000 * 3},
         {"progressive.jpg", JpegClaiming(3000, 3000, true, dir + "/small.jpg"), "too short for 3000x3000",
          3000ull * 3000 * 9},
+        {"near.jpg", JpegClaiming(uint16_t(near), uint16_t(near), false, dir + "/small.jpg") + padding, nearClaim.c_str(),
+         uint64_t(near) * near * 3},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1651,8 +1750,8 @@ TEST(PelidornTool, NewOutputTakesTheUmasksPermissions) {
     }
 }
 
-// A TIFF is written with the compression it came with (those libtiff writes; others as
-// stored rows), and its samples come back unchanged at radius 0.
+// A TIFF is written with the compression it came with (those every TIFF reader takes; others,
+// such as Zstandard, as stored rows), and its samples come back unchanged at radius 0.
 TEST(PelidornTool, TiffKeepsItsCompression) {
     const std::string dir = Fresh("compression");
     std::vector<uint8_t> samples(size_t(6 * 5 * 3 * 2));
@@ -1665,7 +1764,8 @@ TEST(PelidornTool, TiffKeepsItsCompression) {
         std::memcpy(&samples[i], &v, 2);
     }
     for (uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_DEFLATE,
-                                 COMPRESSION_PACKBITS}) {
+                                 COMPRESSION_PACKBITS, COMPRESSION_ZSTD}) {
+        if (!TIFFIsCODECConfigured(compression)) continue;
         SCOPED_TRACE(compression);
         const std::string input = dir + "/in" + std::to_string(compression) + ".tif";
         const std::string output = dir + "/out" + std::to_string(compression) + ".tif";
@@ -1677,7 +1777,115 @@ TEST(PelidornTool, TiffKeepsItsCompression) {
         uint16_t written = 0;
         TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &written);
         TIFFClose(t);
-        EXPECT_EQ(written, compression);
+        EXPECT_EQ(written, compression == COMPRESSION_ZSTD ? COMPRESSION_NONE : compression);
         EXPECT_EQ(Read(output).samples, samples);
+    }
+}
+
+// Either byte order of a TIFF gives the same samples in every depth (16-bit and float samples
+// of a big-endian file are turned around on reading), with and without alpha.
+TEST(PelidornTool, BigEndianTiffReadsLikeLittleEndian) {
+    const std::string dir = Fresh("byte_order");
+    for (int bits : {8, 16, 32})
+        for (int spp : {1, 4}) {
+            std::vector<uint8_t> samples(size_t(5 * 3 * spp * (bits / 8)));
+            uint32_t seed = uint32_t(bits * 10 + spp);
+            for (uint8_t& v : samples) v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+            if (bits == 32)  // finite floats in 0..1
+                for (size_t i = 0; i < samples.size(); i += 4) {
+                    const float f = float(samples[i]) / 255.0f;
+                    std::memcpy(&samples[i], &f, 4);
+                }
+            for (bool big : {false, true}) {
+                SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(spp) + " samples, " +
+                             (big ? "big-endian" : "little-endian"));
+                const std::string path = dir + "/" + std::to_string(bits) + "_" + std::to_string(spp) + (big ? "mm" : "ii") + ".tif";
+                WriteLibTiff(path, 5, 3, spp, bits, PLANARCONFIG_CONTIG, COMPRESSION_NONE, 1, 1, {}, samples, big);
+                ASSERT_EQ(ReadFile(path).substr(0, 2), big ? "MM" : "II");
+                const Image im = Read(path);
+                EXPECT_EQ(im.bits, bits);
+                EXPECT_EQ(im.channels(), spp);
+                EXPECT_EQ(im.samples, samples);
+            }
+        }
+}
+
+// A side of 32767 pixels is the most the filter interface takes: read in every format, and one
+// more refused with a message that names the bound.
+TEST(PelidornTool, TheLongestSideIsReadAndOneMoreRefused) {
+    for (FileFormat format : {FileFormat::Png, FileFormat::Jpeg, FileFormat::Tiff})
+        for (const auto& [width, height] : {std::pair<int, int>{32767, 1}, {1, 32767}, {32768, 1}, {1, 32768}}) {
+            const char* ext = format == FileFormat::Png ? "png" : format == FileFormat::Jpeg ? "jpg" : "tif";
+            SCOPED_TRACE(std::string(ext) + " " + std::to_string(width) + "x" + std::to_string(height));
+            Image im = Scene(format, 1, false, 8, width, height);
+            const std::string path = Write(im, std::string("longest.") + ext);
+            Image back;
+            std::string error;
+            const bool ok = pelidorn::ReadImage(path, back, error);
+            if (width <= 32767 && height <= 32767) {
+                ASSERT_TRUE(ok) << error;
+                EXPECT_EQ(back.width, width);
+                EXPECT_EQ(back.height, height);
+            } else {
+                EXPECT_FALSE(ok);
+                EXPECT_NE(error.find("at most 32767 pixels a side"), std::string::npos) << error;
+            }
+        }
+}
+
+// Names without a folder are in the working folder, for INPUT, OUTPUT, the selection and a
+// link that OUTPUT is: as a user types them in a shell.
+TEST(PelidornTool, BareNamesAreInTheWorkingFolder) {
+    const std::string dir = Fresh("bare");
+    Write(Scene(FileFormat::Png, 1, false, 8), "bare/in.png");
+    Write(Scene(FileFormat::Png, 1, false, 8), "bare/mask.png");
+    ASSERT_EQ(symlink("in_place.png", (dir + "/link.png").c_str()), 0);
+    for (const std::string output : {"out.png", "./out2.png", "link.png"}) {
+        const int status = std::system(("cd " + dir + " && " + Tool() + " in.png " + output +
+                                        " --selection mask.png RADI=3 --quiet 2>" + dir + "/err.txt")
+                                           .c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output << ": " << ReadFile(dir + "/err.txt");
+    }
+    for (const char* made : {"out.png", "out2.png", "in_place.png"}) EXPECT_EQ(ReadLibPng(dir + "/" + made).width, 40) << made;
+    struct stat st;
+    ASSERT_EQ(lstat((dir + "/link.png").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(HiddenFiles(dir), 0);
+}
+
+// A 0-or-1 key takes each of its spellings, and the plug-in records the value meant.
+TEST(PelidornTool, EverySpellingOfAYesOrNoKey) {
+    const std::string input = Write(Scene(FileFormat::Png, 1, false, 8, 8, 8), "spellings.png");
+    const std::pair<const char*, const char*> rows[] = {{"1", "1"},   {"true", "1"},  {"yes", "1"}, {"on", "1"},
+                                                        {"0", "0"},   {"false", "0"}, {"no", "0"},  {"off", "0"}};
+    for (const auto& [text, recorded] : rows) {
+        const ToolRun r = Pelidorn(input + " " + TempDir() + "/spellings_out.png GACO=" + text + " --print-values --quiet");
+        EXPECT_EQ(r.code, 0) << text << ": " << r.err;
+        EXPECT_NE(r.out.find("GACO=" + std::string(recorded) + "\n"), std::string::npos) << text << ": " << r.out;
+    }
+}
+
+// OUTPUT's kind comes from its extension, in any case; a name that only contains one has none.
+TEST(PelidornTool, FormatFromTheExtensionInAnyCase) {
+    struct Row {
+        const char* name;
+        bool known;
+        FileFormat format;
+    };
+    const Row rows[] = {
+        {"a.png", true, FileFormat::Png},        {"A.PNG", true, FileFormat::Png},
+        {"dir.tif/a.Png", true, FileFormat::Png}, {"a.tif", true, FileFormat::Tiff},
+        {"a.TIFF", true, FileFormat::Tiff},      {"a.tiff", true, FileFormat::Tiff},
+        {"a.jpg", true, FileFormat::Jpeg},       {"a.JPEG", true, FileFormat::Jpeg},
+        {"a.jpeg", true, FileFormat::Jpeg},      {"a.png.bak", false, FileFormat::Png},
+        {"png", false, FileFormat::Png},         {"a.tifff", false, FileFormat::Png},
+        {"a.bmp", false, FileFormat::Png},       {"a.jpe", false, FileFormat::Png},
+    };
+    for (const Row& row : rows) {
+        FileFormat format = FileFormat::Png;
+        EXPECT_EQ(pelidorn::FormatFromPath(row.name, format), row.known) << row.name;
+        if (row.known) {
+            EXPECT_EQ(format, row.format) << row.name;
+        }
     }
 }
