@@ -11,6 +11,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
@@ -40,6 +41,19 @@ std::string LogPath() {
     return path;
 }
 const std::string kPath = LogPath();  // before any test runs
+
+// The log's home folder goes when the test program ends.
+class RemoveLogHome : public ::testing::Environment {
+public:
+    void TearDown() override {
+        const std::string home = std::filesystem::path(kPath).parent_path().parent_path().string();
+        if (home.rfind("/tmp/pelidorn-trace-", 0) != 0) return;
+        std::error_code ec;
+        std::filesystem::remove_all(home, ec);
+    }
+};
+[[maybe_unused]] ::testing::Environment* const kRemoveLogHome =
+    ::testing::AddGlobalTestEnvironment(new RemoveLogHome);
 
 std::string ReadLog() {
     std::ifstream f(kPath, std::ios::binary);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -45,6 +46,24 @@ std::string TempDir() {
     }();
     return dir;
 }
+
+// The folder goes when the test program ends (not in a child it forked), so that thousands of
+// runs leave nothing behind.
+class RemoveTempDir : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (getpid() != owner_) return;
+        const std::string dir = TempDir();
+        if (dir.rfind("/tmp/pelidorn-tool-test-", 0) != 0) return;
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+
+private:
+    const pid_t owner_ = getpid();
+};
+[[maybe_unused]] ::testing::Environment* const kRemoveTempDir =
+    ::testing::AddGlobalTestEnvironment(new RemoveTempDir);
 
 struct ToolRun {
     int code;
