@@ -82,17 +82,13 @@ double peakResidentMiB() {
 #endif
 }
 
-void BM_DepthOfField(benchmark::State& state) {
-    const double radiusParameter = double(state.range(0));
-    const int32_t threads = int32_t(state.range(1));  // 0: all cores
-    auto& pixels = image();
-    auto& depth = depthRamp();
-    std::vector<PxHostRGB_U8> out(pixels.size());
-    BenchHost host(threads);
+// The lens filter's defaults (focus at depth 255, gamma on, a six-facet iris, mirror edges,
+// no highlight boosting) at a blur radius in pixels.
+DepthOfFieldParams benchParams(double blurRadius) {
     DepthOfFieldParams p{};
     p.view = 1;
     p.gamma_correction = 1;
-    p.blur_radius = radiusParameter * std::sqrt(double(kW) * kW + double(kH) * kH) / 800.0;
+    p.blur_radius = blurRadius;
     p.iris_facets = 6;
     p.depth_curve = 1.0;
     p.depth_mode = 1;
@@ -101,6 +97,18 @@ void BM_DepthOfField(benchmark::State& state) {
     p.edge_mode_x = p.edge_mode_y = 2;
     p.outside_color[0] = p.outside_color[1] = p.outside_color[2] = p.outside_color[3] = 1.0f;
     p.scale_x = p.scale_y = 1.0;
+    return p;
+}
+
+void BM_DepthOfField(benchmark::State& state) {
+    const double radiusParameter = double(state.range(0));
+    const int32_t threads = int32_t(state.range(1));  // 0: all cores
+    auto& pixels = image();
+    auto& depth = depthRamp();
+    std::vector<PxHostRGB_U8> out(pixels.size());
+    BenchHost host(threads);
+    const DepthOfFieldParams p =
+        benchParams(radiusParameter * std::sqrt(double(kW) * kW + double(kH) * kH) / 800.0);
     double seconds = 0.0;
     for (auto _ : state) {
         DepthOfFieldFilter<ImgHostRGB_U8> f(&host);
@@ -158,18 +166,7 @@ void BM_DepthOfFieldCrop(benchmark::State& state) {
     auto& depth = depthRamp();
     std::vector<PxHostRGB_U8> out(size_t(w) * h);
     BenchHost host(threads);
-    DepthOfFieldParams p{};
-    p.view = 1;
-    p.gamma_correction = 1;
-    p.blur_radius = radiusPixels;
-    p.iris_facets = 6;
-    p.depth_curve = 1.0;
-    p.depth_mode = 1;
-    p.focal_point = 255.0;
-    p.depth_high = 1.0;
-    p.edge_mode_x = p.edge_mode_y = 2;
-    p.outside_color[0] = p.outside_color[1] = p.outside_color[2] = p.outside_color[3] = 1.0f;
-    p.scale_x = p.scale_y = 1.0;
+    const DepthOfFieldParams p = benchParams(radiusPixels);
     const auto wire = [&](DepthOfFieldFilter<ImgHostRGB_U8>& f) {
         f.source = f.selection = ImgHostRGB_U8(pixels.data(), w, h, int32_t(kW * 3), 0, 0, false, 1.0, 1.0, 1.0, true, 3);
         f.destination = ImgHostRGB_U8(out.data(), w, h, int32_t(w * 3), 0, 0, false, 1.0, 1.0, 1.0, true, 3);

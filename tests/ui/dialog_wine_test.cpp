@@ -25,73 +25,23 @@
 #include <string>
 #include <vector>
 
-#include "host/host_api.h"
 #include "host/resources/plugin_resources.h"
-#include "tools/pelidorn/module_loader.h"
-#include "tools/pelidorn/plugin_host.h"
+#include "tests/ui/dialog_wine_support.h"
 
 using namespace pelidorn;
 
 namespace {
 
-const char* kKey = "SOFTWARE\\Ostrovanne\\Photoshop\\Pelidorn";
-const char* kPanelTitle = "Pelidorn V1.45 ~ www.ostrovanne.example";
-
-int passed = 0, failed = 0;
-void Check(bool ok, const std::string& what) {
-  std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
-  ok ? ++passed : ++failed;
-}
-
 // ---- the document ------------------------------------------------------------------------------
 
 HostDocument Scene(bool withSelection) {
-  HostDocument d;
-  d.width = 240;
-  d.height = 160;
-  d.colorChannels = 3;
-  d.depth = 8;
-  d.pixels.assign(d.rowBytes() * d.height, 0);
-  for (int y = 0; y < d.height; ++y)
-    for (int x = 0; x < d.width; ++x) {
-      uint8_t* p = &d.pixels[(size_t(y) * d.width + x) * 3];
-      const bool check = ((x / 24) + (y / 24)) % 2 == 0;
-      p[0] = uint8_t(check ? 40 + x / 2 : 200 - y / 2);
-      p[1] = uint8_t(check ? 60 + y : 90);
-      p[2] = uint8_t(check ? 180 : 40 + x / 3);
-      if ((x - 60) * (x - 60) + (y - 50) * (y - 50) < 30 || (x - 170) * (x - 170) + (y - 110) * (y - 110) < 20)
-        p[0] = p[1] = p[2] = 255;
-    }
-  if (withSelection) {
-    d.selection.assign(size_t(d.width) * d.height, 0);
-    for (int y = 0; y < d.height; ++y)
-      for (int x = 0; x < d.width; ++x) d.selection[size_t(y) * d.width + x] = uint8_t(x * 255 / (d.width - 1));
-  }
-  return d;
-}
-
-// ---- the host asks for the dialog --------------------------------------------------------------
-
-EntryPointFn g_entry = nullptr;
-void AskForDialog(uint16_t selector, void* block, intptr_t* data, int16_t* result) {
-  if (selector == filterSelectorStart && block) {
-    auto* record = static_cast<FilterRecord*>(block);
-    if (record->descriptorParameters) record->descriptorParameters->playInfo = plugInDialogDisplay;
-  }
-  g_entry(selector, block, data, result);
+  const auto highlight = [](int x, int y) {
+    return (x - 60) * (x - 60) + (y - 50) * (y - 50) < 30 || (x - 170) * (x - 170) + (y - 110) * (y - 110) < 20;
+  };
+  return Squares(240, 160, 1, highlight, withSelection);
 }
 
 // ---- windows of the dialog ---------------------------------------------------------------------
-
-HWND Panel() { return FindWindowA(nullptr, kPanelTitle); }
-HWND Preview() { return Panel() ? GetWindow(Panel(), GW_OWNER) : nullptr; }
-HWND Item(int id) { return GetDlgItem(Panel(), id); }
-
-std::string Text(int id) {
-  char buffer[256] = {};
-  GetDlgItemTextA(Panel(), id, buffer, sizeof buffer);
-  return buffer;
-}
 
 void Command(int id, int code) {
   SendMessageA(Panel(), WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(Item(id)));
@@ -155,56 +105,6 @@ HWND OwnedWindow(HWND owner) {
 
 // ---- screen pixels -----------------------------------------------------------------------------
 
-struct Pixels {
-  int w = 0, h = 0;
-  std::vector<uint8_t> rgb; // top-down
-};
-
-Pixels Capture(const RECT& r) {
-  Pixels p;
-  p.w = r.right - r.left;
-  p.h = r.bottom - r.top;
-  if (p.w <= 0 || p.h <= 0) return p;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, p.w, p.h);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, p.w, p.h, screen, r.left, r.top, SRCCOPY);
-  SelectObject(memory, old);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = p.w;
-  info.bmiHeader.biHeight = -p.h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  std::vector<uint8_t> bgra(size_t(p.w) * p.h * 4);
-  GetDIBits(memory, bitmap, 0, UINT(p.h), bgra.data(), &info, DIB_RGB_COLORS);
-  p.rgb.resize(size_t(p.w) * p.h * 3);
-  for (size_t i = 0; i < size_t(p.w) * p.h; ++i) {
-    p.rgb[i * 3 + 0] = bgra[i * 4 + 2];
-    p.rgb[i * 3 + 1] = bgra[i * 4 + 1];
-    p.rgb[i * 3 + 2] = bgra[i * 4 + 0];
-  }
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return p;
-}
-
-RECT ScreenRect(HWND w, bool client) {
-  RECT r{};
-  if (!client) {
-    GetWindowRect(w, &r);
-    return r;
-  }
-  GetClientRect(w, &r);
-  POINT a{r.left, r.top}, b{r.right, r.bottom};
-  ClientToScreen(w, &a);
-  ClientToScreen(w, &b);
-  return RECT{a.x, a.y, b.x, b.y};
-}
-
 // Share of pixels that differ between two captures of one place.
 double Difference(const Pixels& a, const Pixels& b) {
   if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 1.0;
@@ -213,18 +113,6 @@ double Difference(const Pixels& a, const Pixels& b) {
     if (std::abs(a.rgb[i] - b.rgb[i]) + std::abs(a.rgb[i + 1] - b.rgb[i + 1]) + std::abs(a.rgb[i + 2] - b.rgb[i + 2]) > 24)
       ++n;
   return double(n) / (a.rgb.size() / 3);
-}
-
-// Distinct colours of a capture (a blank or black area has one or two).
-size_t Colours(const Pixels& p) {
-  std::vector<uint32_t> seen;
-  for (size_t i = 0; i < p.rgb.size() && seen.size() < 64; i += 3) {
-    const uint32_t c = uint32_t(p.rgb[i]) << 16 | uint32_t(p.rgb[i + 1]) << 8 | p.rgb[i + 2];
-    bool found = false;
-    for (uint32_t s : seen) found = found || s == c;
-    if (!found) seen.push_back(c);
-  }
-  return seen.size();
 }
 
 // ---- PNG ---------------------------------------------------------------------------------------
@@ -333,13 +221,6 @@ DWORD ValueCount(const std::string& path) {
   return values;
 }
 
-void WriteDword(const char* name, int32_t v) {
-  HKEY key;
-  RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4);
-  RegCloseKey(key);
-}
-
 void WriteString(const char* name, const std::string& s) {
   HKEY key;
   RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
@@ -384,14 +265,6 @@ double LastUsedDouble(const char* name) {
 }
 
 // ---- the scripted user -------------------------------------------------------------------------
-
-// One step of the script: answers true when done (the next step follows on a later tick).
-using Step = std::function<bool()>;
-std::vector<Step> g_steps;
-size_t g_next = 0;
-DWORD g_waitUntil = 0;
-DWORD g_deadline = 0;
-bool g_inStep = false;
 
 // A pause for the preview to render in the dialog's idle time.
 Step Wait(DWORD ms) {
@@ -503,28 +376,8 @@ bool TitleNear(POINT p, double x, double y, std::string& shown) {
   return ok && std::fabs(tx - x) <= 1.5 && std::fabs(ty - y) <= 1.5;
 }
 
-void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-  if (g_inStep) return; // a step that opened a modal window is still running
-  if (GetTickCount() > g_deadline) {
-    // The script is stuck: end the dialog so that the run finishes and reports.
-    Check(false, "the script finished in time (stuck at step " + std::to_string(g_next) + ")");
-    g_next = g_steps.size();
-    if (HWND panel = Panel()) PostMessageA(panel, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
-    return;
-  }
-  if (g_next >= g_steps.size()) return;
-  g_inStep = true;
-  if (g_steps[g_next]()) ++g_next;
-  g_inStep = false;
-}
-
 RunResult RunWithScript(EntryPointFn entry, HostDocument& doc, std::vector<Step> steps) {
-  g_entry = entry;
-  g_steps = std::move(steps);
-  g_next = 0;
-  g_waitUntil = 0;
-  g_deadline = GetTickCount() + 45000;
-  const UINT_PTR timer = SetTimer(nullptr, 0, 40, Tick);
+  const UINT_PTR timer = StartScript(entry, std::move(steps), 45000);
   RunOptions options;
   options.recorded = true; // a descriptor is there; the host asks for the dialog (AskForDialog)
   RunResult run = RunFilter(AskForDialog, doc, options);
@@ -547,30 +400,9 @@ double WrittenNumber(const RunResult& run, const char (&key)[5]) {
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: dialog_wine_test MODULE\n");
-    return 2;
-  }
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
   const DWORD started = GetTickCount();
-  // Under Wine on a display without a window manager, windows that ask to be managed wait
-  // two seconds for a manager at every show and destroy; this program's windows are not
-  // managed. (A setting of Wine's own display driver, read when the first window appears;
-  // nothing else reads it.)
-  {
-    HKEY wine;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\X11 Driver", 0, nullptr, 0, KEY_WRITE, nullptr, &wine,
-                        nullptr) == ERROR_SUCCESS) {
-      RegSetValueExA(wine, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-      RegCloseKey(wine);
-    }
-  }
   LoadedModule module;
-  std::string error;
-  if (!LoadModule(argv[1], "ENTRYPOINT", module, error)) {
-    std::printf("FAILED: %s\n", error.c_str());
-    return 1;
-  }
+  if (const int code = OpenModule(argc, argv, "dialog_wine_test", module)) return code;
 
   // Settings as a returning user has them: the panel at the top left, the preview beside it,
   // a presets file in the working folder (not there yet).
@@ -1118,8 +950,7 @@ int main(int argc, char** argv) {
   // ---- the About box ----
   {
     std::string aboutText;
-    g_entry = module.entry;
-    g_steps = {[&] {
+    const UINT_PTR timer = StartScript(module.entry, {[&] {
       HWND about = FindWindowA(nullptr, "About");
       if (!about) return false;
       char text[512] = {};
@@ -1127,10 +958,7 @@ int main(int argc, char** argv) {
       aboutText = text;
       SendMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
       return true;
-    }};
-    g_next = 0;
-    g_deadline = GetTickCount() + 10000;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 40, Tick);
+    }}, 10000);
     RunAbout(module.entry);
     KillTimer(nullptr, timer);
     Check(aboutText.find("Pelidorn\xAB v1.4.5") != std::string::npos,
