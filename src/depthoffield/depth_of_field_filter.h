@@ -45,6 +45,7 @@
 // the ChunkBuffers record of their slot and write the destination pixels of their own tiles.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "core/ostrovanne_filter.h"
@@ -218,6 +219,7 @@ public:
     int32_t next_tile;
     int32_t next_slot = 0;
     int32_t buffer_slots = 0;  // ChunkBuffers records held: min(pool threads, tiles)
+    std::atomic<uint64_t> rows_reported{0};  // padded rows done by all tiles (progress only)
 
     // When set, the tiled blur runs this job instead of render_callback (a test seam for
     // watching the grid and the thread ids).

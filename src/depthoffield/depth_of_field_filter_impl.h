@@ -292,6 +292,7 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_tiled() {
         tile_job ? tile_job
         : boost  ? ParallelJob([this](uint32_t i, uint32_t n, uint32_t id) { return render_callback<true>(i, n, id); })
                  : ParallelJob([this](uint32_t i, uint32_t n, uint32_t id) { return render_callback<false>(i, n, id); });
+    rows_reported.store(0, std::memory_order_relaxed);
     status = host->ParallelRun(uint32_t(thread_count), job);
     free_memory(slots);
     return status;

@@ -27,7 +27,9 @@
 // After every padded row of every pass the render context's ReportProgress is asked; a status
 // other than StatusOk ends the tile (the core rows not reached keep what they held) and is
 // returned. Nothing is allocated: every per-pixel value lives in the thread's buffers.
-// Progress: done = 6 H * tile + rows so far (passes 1 to 6 advance it), total = 6 H * tiles.
+// Progress: done = the padded rows of passes 1 to 6 finished so far in all tiles together,
+// total = those of the whole grid (6 times the sum of the tiles' padded heights), so the
+// host's progress bar rises steadily while the tiles run side by side.
 //
 // Numbers: per-row tables and per-pixel sums are doubles, everything kept per pixel is a
 // float. Integer formats clamp every working channel to 0..MAX; with alpha or gamma correction
@@ -239,8 +241,15 @@ public:
         links = b.record_links;
         W = fr.width;
         H = fr.height;
-        unit = 6u * uint32_t(H);
-        total = unit * uint32_t(f.tiles.rows * f.tiles.cols);
+        // Every padded row of passes 1 to 6 of every tile counts one; the tiles run side by
+        // side, so the count is the filter's, shared by them, and rises with the whole render.
+        uint64_t rows = 6 * uint64_t(f.tiles.cols) * (uint64_t(std::max(f.tiles.height, 0)) +
+                                                      uint64_t(f.tiles.rows) * 2 * uint64_t(fr.pad_y));
+        while (rows > 0xFFFFFFFFull) {
+            rows >>= 1;
+            ++shift;
+        }
+        total = uint32_t(rows);
         ok = f.host->StatusOk();
     }
 
@@ -273,7 +282,8 @@ private:
     uint32_t* heads;
     uint32_t* links;
     int32_t W = 0, H = 0;
-    uint32_t rowsDone = 0, unit = 0, total = 0, ok = 0;
+    uint32_t total = 0, ok = 0;
+    int shift = 0;  // both numbers scaled down to 32 bits
 
     size_t at(int32_t x, int32_t y) const { return size_t(y) * size_t(W) + size_t(x); }
     SpanRecord* span(size_t i) const { return static_cast<SpanRecord*>(records) + i; }
@@ -285,8 +295,9 @@ private:
 
     // After each padded row: advance the row count (not in the list clearing sweep) and ask.
     uint32_t progress(bool advance) {
-        if (advance) ++rowsDone;
-        return f.host->ReportProgress(unit * uint32_t(tile_) + rowsDone, total);
+        const uint64_t done = advance ? f.rows_reported.fetch_add(1, std::memory_order_relaxed) + 1
+                                      : f.rows_reported.load(std::memory_order_relaxed);
+        return f.host->ReportProgress(uint32_t(std::min<uint64_t>(done >> shift, total)), total);
     }
 
     // ---- sweep and passes 1 to 3: blur index and the smallest index under each footprint ---

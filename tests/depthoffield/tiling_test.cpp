@@ -212,3 +212,38 @@ TEST(TileGrid, LargeImagesSplitInsteadOfWrapping) {
         for (size_t i = 0; i < 7; ++i) EXPECT_EQ(asked[1 + i], expect[i]) << i;
     }
 }
+
+// The tiles run side by side, so the progress they report is one count for the whole grid:
+// it reaches its total exactly at the end, every report is within the reports made so far
+// (plus those of the other threads still in flight), and the total never changes. A count per
+// tile (tile number times its rows plus the rows done) would jump to the last tile's share at
+// once and leave a host's progress bar nowhere near the work done.
+TEST(TileGrid, ProgressCountsTheRowsOfAllTilesTogether) {
+    for (int32_t threads : {1, 3, 8}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        TestHost host(threads);
+        std::mutex lock;
+        std::vector<std::pair<uint32_t, uint32_t>> reports;
+        host.progressHook = [&](uint32_t done, uint32_t total) {
+            std::lock_guard<std::mutex> guard(lock);
+            reports.emplace_back(done, total);
+            return true;
+        };
+        Rig<ov::ImgHostRGBA_U8> rig(host, 300, 200, defaultParams(2));
+        reports.reserve(1 << 16);
+        ASSERT_EQ(rig.filter.render(0, 1), 0u);
+        ASSERT_GT(rig.filter.tiles.rows * rig.filter.tiles.cols, 1);
+        // The tiled blur's reports are the ones after the set-up's (whose totals differ).
+        const uint32_t total = reports.back().second;
+        size_t first = reports.size();
+        while (first > 0 && reports[first - 1].second == total) --first;
+        uint32_t largest = 0;
+        for (size_t i = first; i < reports.size(); ++i) {
+            const auto [done, t] = reports[i];
+            ASSERT_EQ(t, total);
+            ASSERT_LE(done, uint32_t(i - first) + 1 + uint32_t(threads)) << "report " << i - first;
+            largest = std::max(largest, done);
+        }
+        EXPECT_EQ(largest, total);
+    }
+}
