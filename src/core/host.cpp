@@ -45,9 +45,7 @@ uint32_t OstrovanneHost::ReportProgress(uint32_t done, uint32_t total) {
         }
     }
     if (pel::platform::CurrentThreadId() == watchThread_) PollWatch();
-    const uint32_t status = watchStatus_.load(std::memory_order_acquire);
-    if (status != StatusOk()) return status;
-    return StatusOk();
+    return watchStatus_.load(std::memory_order_acquire);
 }
 
 void OstrovanneHost::BeginWatch(std::function<uint32_t(uint32_t done, uint32_t total)> watch) {

@@ -230,7 +230,7 @@ public:
     using Record = SourceRecord<N>;
 
     ChunkRenderer(F& filter, int32_t tile, uint32_t slot)
-        : f(filter), fr(tileFrame(filter.tiles, tile)), tile_(tile) {
+        : f(filter), fr(tileFrame(filter.tiles, tile)) {
         const ChunkBuffers& b = filter.chunk_buffers[slot];
         composite = static_cast<float*>(b.composite);
         keep = b.highlight_keep;
@@ -261,6 +261,8 @@ public:
             LogWarning("render_chunk: padded tile ", W, "x", H, " too large\n");
             return f.host->StatusOutOfMemory();
         }
+        // Where the level planes serve pass 2, it reads no span lists, so pass 1 queues none.
+        if constexpr (Minima == kMinimaPlanes) usePlanes = levelPlanes(floorLog2(uint32_t(W)) + 1, planes);
         sweep();
         if ((status = pass1()) != ok) return status;
         if ((status = pass2()) != ok) return status;
@@ -273,7 +275,6 @@ public:
 private:
     F& f;
     TileFrame fr;
-    int32_t tile_;
     float* composite;
     float* keep;
     float* excess;
@@ -283,6 +284,8 @@ private:
     uint32_t* links;
     int32_t W = 0, H = 0;
     uint32_t total = 0, ok = 0;
+    bool usePlanes = false;  // pass 2 reads the level planes (set by run)
+    uint8_t* planes[32] = {};
     int shift = 0;  // both numbers scaled down to 32 bits
 
     size_t at(int32_t x, int32_t y) const { return size_t(y) * size_t(W) + size_t(x); }
@@ -340,6 +343,7 @@ private:
                 R->x = uint16_t(px);
                 R->y = uint16_t(py);
                 minIndex[i] = b;
+                if (usePlanes) continue;
                 const IrisKernel& K = f.kernels[b];
                 if (K.top_row > K.bottom_row) continue;  // a kernel without rows
                 int32_t dy = K.top_row;
@@ -406,10 +410,7 @@ private:
     uint32_t pass2() {
         const int32_t levels = floorLog2(uint32_t(W)) + 1;
         if constexpr (Minima == kMinimaSweep) return pass2Sweep();
-        if constexpr (Minima == kMinimaPlanes) {
-            uint8_t* planes[32];
-            if (levelPlanes(levels, planes)) return pass2Planes(planes);
-        }
+        if (usePlanes) return pass2Planes();
         if (int64_t(levels) * W > 4 * int64_t(W) * H) return pass2Sweep();
         uint8_t* const table = reinterpret_cast<uint8_t*>(excess);
         for (int32_t py = 0; py < H; ++py) {
@@ -450,20 +451,20 @@ private:
     // holds the blur indices from pass 1 until pass 3; the others lie in the coverage_excess,
     // highlight_keep and composite buffers, free until pass 5 (8 + P bytes a position: 12 for
     // one channel, so planes for rows up to 8191 wide, 20 for RGB). False when they do not fit.
-    bool levelPlanes(int32_t levels, uint8_t** planes) const {
+    bool levelPlanes(int32_t levels, uint8_t** out) const {
         const size_t n = size_t(W) * size_t(H);
         unsigned char* const buffers[3] = {reinterpret_cast<unsigned char*>(excess),
                                            reinterpret_cast<unsigned char*>(keep),
                                            reinterpret_cast<unsigned char*>(composite)};
         const size_t bytes[3] = {4 * n, 4 * n, size_t(N) * 4 * n};
-        planes[0] = minIndex;
+        out[0] = minIndex;
         int32_t k = 1;
         for (int b = 0; b < 3; ++b)
-            for (size_t at = 0; at + n <= bytes[b] && k < levels; at += n) planes[k++] = buffers[b] + at;
+            for (size_t at = 0; at + n <= bytes[b] && k < levels; at += n) out[k++] = buffers[b] + at;
         return k >= levels;
     }
 
-    uint32_t pass2Planes(uint8_t* const* planes) {
+    uint32_t pass2Planes() {
         const int32_t levels = floorLog2(uint32_t(W)) + 1;
         for (int32_t k = 1; k < levels; ++k) {
             const int32_t half = 1 << (k - 1), n = W - (1 << k) + 1;

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -50,6 +51,19 @@ public:
     }
 
     std::function<bool(uint32_t)> refuse;  // sizes the host does not grant
+};
+
+// Every (done, total) a render reports, in the order the reports arrive from any thread.
+struct ProgressLog {
+    std::mutex lock;
+    std::vector<std::pair<uint32_t, uint32_t>> reports;
+    void attach(TestHost& host) {
+        host.progressHook = [this](uint32_t done, uint32_t total) {
+            std::lock_guard<std::mutex> guard(lock);
+            reports.emplace_back(done, total);
+            return true;
+        };
+    }
 };
 
 // A depth map: one byte per pixel, packed rows (rowBytes = width).

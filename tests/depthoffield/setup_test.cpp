@@ -371,13 +371,9 @@ TEST(PerDepthKernels, IrisImageStepsReportAgainstATotalOfZero) {
     iris.fill(makePixel<ov::PxHostRGBA_U8>(255, 255));
     for (int view : {1, 2}) {
         TestHost host;
-        std::mutex lock;
-        std::vector<std::pair<uint32_t, uint32_t>> reports;
-        host.progressHook = [&](uint32_t done, uint32_t total) {
-            std::lock_guard<std::mutex> guard(lock);
-            reports.emplace_back(done, total);
-            return true;
-        };
+        ProgressLog log;
+        log.attach(host);
+        const auto& reports = log.reports;
         DepthOfFieldParams p = defaultParams(4.0);
         p.view = view;
         Rig<ov::ImgHostRGBA_U8> rig(host, 12, 8, p);

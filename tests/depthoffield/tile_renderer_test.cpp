@@ -214,14 +214,15 @@ TEST(TileThreads, OneTileAgreesWithFineGrid) {
 // the same bits on 1 and 8 threads.
 TEST(TileThreads, WholeRenderMarginsHoldEverySource) {
     for (double aspect : {-0.6, 0.6}) {
+        const auto setUp = [aspect](Rig<ImgHostRGB_U8>& rig, int view) {
+            fillRandom(rig.source, 3);
+            fillDepthScene(rig.depth, 8);
+            rig.params.blur_radius = 8.0;
+            rig.params.iris_aspect = aspect;
+            rig.params.view = view;
+        };
         Rig<ImgHostRGB_U8> whole(300, 200, 1), one(300, 200, 1);
-        for (auto* rig : {&whole, &one}) {
-            fillRandom(rig->source, 3);
-            fillDepthScene(rig->depth, 8);
-            rig->params.blur_radius = 8.0;
-            rig->params.iris_aspect = aspect;
-            rig->params.view = 6;
-        }
+        for (auto* rig : {&whole, &one}) setUp(*rig, 6);
         ASSERT_EQ(whole.render(), kStatusOk);
         EXPECT_GT(whole.host.reports.load(), 0u);
         ASSERT_EQ(one.renderGrid(1, 1, 1), kStatusOk);
@@ -233,13 +234,7 @@ TEST(TileThreads, WholeRenderMarginsHoldEverySource) {
         EXPECT_LE(worst, 1) << "aspect " << aspect;
 
         Rig<ImgHostRGB_U8> eight(300, 200, 8);
-        for (auto* rig : {&whole, &eight}) {
-            fillRandom(rig->source, 3);
-            fillDepthScene(rig->depth, 8);
-            rig->params.blur_radius = 8.0;
-            rig->params.iris_aspect = aspect;
-            rig->params.view = 1;
-        }
+        for (auto* rig : {&whole, &eight}) setUp(*rig, 1);
         ASSERT_EQ(whole.render(), kStatusOk);
         ASSERT_EQ(eight.render(), kStatusOk);
         EXPECT_TRUE(whole.destination.samePixels(eight.destination)) << "aspect " << aspect;

@@ -222,15 +222,10 @@ TEST(TileGrid, ProgressCountsTheRowsOfAllTilesTogether) {
     for (int32_t threads : {1, 3, 8}) {
         SCOPED_TRACE(testing::Message() << threads << " threads");
         TestHost host(threads);
-        std::mutex lock;
-        std::vector<std::pair<uint32_t, uint32_t>> reports;
-        host.progressHook = [&](uint32_t done, uint32_t total) {
-            std::lock_guard<std::mutex> guard(lock);
-            reports.emplace_back(done, total);
-            return true;
-        };
+        ProgressLog log;
+        log.attach(host);
+        const auto& reports = log.reports;
         Rig<ov::ImgHostRGBA_U8> rig(host, 300, 200, defaultParams(2));
-        reports.reserve(1 << 16);
         ASSERT_EQ(rig.filter.render(0, 1), 0u);
         ASSERT_GT(rig.filter.tiles.rows * rig.filter.tiles.cols, 1);
         // The tiled blur's reports are the ones after the set-up's (whose totals differ).
