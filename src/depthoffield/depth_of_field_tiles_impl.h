@@ -657,39 +657,65 @@ private:
     // column, is chased one record per record walked here, so that its records (queued long
     // before, cold) arrive while this list is worked on. A walk pushes records only onto
     // other lists, and only at their heads, so the links the cursors follow stay as they are.
+    // Neighbouring records mostly share a blur index: the running sums of the layer last
+    // worked on stay in registers (`sum`, layer `held`) until a record of another layer comes,
+    // and each record's gather and change index are kept in registers while it is worked on.
+    // Every sum still takes its additions one by one in the same order, so the bits are those
+    // of adding straight into the tables.
     void applyChanges(uint32_t link, uint32_t ahead, int32_t px, int32_t py, Tables& t, uint32_t& topIndex,
                       double preservative) {
+        uint32_t* const lk = links;
+        const int32_t width = W, height = H;
         uint32_t lead = link;
         for (int j = 0; j < kLead && lead != kNoRecord; ++j) {
             prefetchRecord(lead);
-            lead = links[lead];
+            lead = lk[lead];
         }
+        int32_t held = -1;
+        double sum[kLS] = {};
+        uint32_t top = topIndex;
         while (link != kNoRecord) {
             Record* const r = rec(link);
-            const uint32_t after = links[link];
+            const uint32_t after = lk[link];
             if (lead != kNoRecord) {
                 prefetchRecord(lead);
-                lead = links[lead];
+                lead = lk[lead];
             }
             if (ahead != kNoRecord) {
-                ahead = links[ahead];
+                ahead = lk[ahead];
                 if (ahead != kNoRecord) prefetch(rec(ahead));
             }
             const int32_t d = r->blur_index;
+            if (d != held) {
+                if (held >= 0) {
+                    PEL_DOF_UNROLL
+                    for (int i = 0; i < kLS; ++i) t.layer[held][i] = sum[i];
+                }
+                PEL_DOF_UNROLL
+                for (int i = 0; i < kLS; ++i) sum[i] = t.layer[d][i];
+                held = d;
+            }
             const IrisKernel& k = f.kernels[d];
             const KernelDeltaRecord* const kr = k.records;
-            if (uint32_t(d) > topIndex) topIndex = uint32_t(d);
-            double* const ls = t.layer[d];
+            const double invSum = k.inv_sum;
+            if (uint32_t(d) > top) top = uint32_t(d);
             const double* const hs = t.hole[d];
             double color[N];  // exact: a float widened once instead of at every change
+            float g[kLS];
             PEL_DOF_UNROLL
-            for (int i = 0; i < N; ++i) color[i] = double(r->color[i]);
+            for (int i = 0; i < N; ++i) {
+                color[i] = double(r->color[i]);
+                g[i] = r->gather[i];
+            }
+            g[N] = r->gather_weight;
+            const int32_t rx = r->x;
+            int32_t cur = r->current;
             for (;;) {
-                const KernelDeltaRecord& c = kr[r->current];
-                const double w = double(c.weight_delta) * k.inv_sum;
+                const KernelDeltaRecord& c = kr[cur];
+                const double w = double(c.weight_delta) * invSum;
                 PEL_DOF_UNROLL
-                for (int i = 0; i < N; ++i) ls[i] += color[i] * w;
-                ls[N] += w;
+                for (int i = 0; i < N; ++i) sum[i] += color[i] * w;
+                sum[N] += w;
                 if constexpr (Highlights) {
                     if (r->highlight > 0.0f) {
                         const double tt = double(float(double(r->highlight) * w * preservative));
@@ -699,11 +725,11 @@ private:
                         hl[N + 1] += tt;
                     }
                 }
-                gather(r, -double(c.weight_delta), hs);
-                const int32_t n = r->current + 1;
-                const int64_t nx = int64_t(r->x) + kr[n].x;
-                if (nx < W) {
-                    r->current = n;
+                gatherInto(g, -double(c.weight_delta), hs);
+                const int32_t n = cur + 1;
+                const int64_t nx = int64_t(rx) + kr[n].x;
+                if (nx < width) {
+                    cur = n;
                     if (nx > px) {
                         pushLink(link, int32_t(nx), py);
                         break;
@@ -712,19 +738,33 @@ private:
                 }
                 // The rest of this kernel row lies right of the tile: it only gathers.
                 int32_t m = n;
-                for (; kr[m].x != kKernelRowEnd; ++m) gather(r, -double(kr[m].weight_delta), hs);
+                for (; kr[m].x != kKernelRowEnd; ++m) gatherInto(g, -double(kr[m].weight_delta), hs);
                 // On to the next kernel row with changes, in the padded row it falls on.
                 const int32_t dy = py - int32_t(r->y);
                 const int32_t dn = nonEmptyRow(k, dy + 1);
                 const int32_t nFirst = dn <= k.bottom_row ? rowFirstOf(k, dn) : m + 1;
                 const int64_t ny = int64_t(r->y) + dn;
-                if (dn <= k.bottom_row && ny < H)
-                    pushLink(link, clampColumn(int64_t(r->x) + kr[nFirst].x, W), int32_t(ny));
-                r->current = nFirst;
+                if (dn <= k.bottom_row && ny < height)
+                    pushLink(link, clampColumn(int64_t(rx) + kr[nFirst].x, width), int32_t(ny));
+                cur = nFirst;
                 break;
             }
+            r->current = cur;
+            PEL_DOF_UNROLL
+            for (int i = 0; i < N; ++i) r->gather[i] = g[i];
+            r->gather_weight = g[N];
             link = after;
         }
+        if (held >= 0) {
+            PEL_DOF_UNROLL
+            for (int i = 0; i < kLS; ++i) t.layer[held][i] = sum[i];
+        }
+        topIndex = top;
+    }
+
+    static void gatherInto(float* g, double w, const double* hs) {
+        PEL_DOF_UNROLL
+        for (int i = 0; i < kLS; ++i) g[i] = float(double(g[i]) + w * hs[i]);
     }
 
     static void prefetch(const void* p) {
@@ -733,12 +773,6 @@ private:
 #else
         (void)p;
 #endif
-    }
-
-    static void gather(Record* r, double g, const double* hs) {
-        PEL_DOF_UNROLL
-        for (int i = 0; i < N; ++i) r->gather[i] = float(double(r->gather[i]) + g * hs[i]);
-        r->gather_weight = float(double(r->gather_weight) + g * hs[N]);
     }
 
     uint32_t pass5() {
