@@ -126,23 +126,25 @@ double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const fl
 // The bytes of a tile renderer's source record besides its two sets of P-byte channels.
 inline constexpr uint64_t kRecordBaseBytes = 20;
 
-// The work buffers of one render worker (one buffer slot), each for N padded-tile pixels.
+// The work buffers of one render worker (one buffer slot): the first three for the C core
+// pixels of the largest tile (only the core is composed and written out), the others for its
+// N padded pixels.
 struct ChunkBuffers {
-    void* composite;          // N float work pixels (P bytes each)
-    float* highlight_keep;    // N floats
-    float* coverage_excess;   // N floats
+    void* composite;          // C float work pixels (P bytes each)
+    float* highlight_keep;    // C floats
+    float* coverage_excess;   // C floats
     uint8_t* min_index;       // N bytes
     void* records;            // N records of kRecordBaseBytes + 2 P bytes
     uint32_t* list_heads;     // N list links (record indices)
     uint32_t* record_links;   // N links: each source record's next record in its list
 };
 
-// The byte counts of one ChunkBuffers record for N pixels and work pixels of P bytes, in
-// the member order.
+// The byte counts of one ChunkBuffers record for N padded pixels, C core pixels and work
+// pixels of P bytes, in the member order.
 struct ChunkBufferBytes {
     uint64_t bytes[7];
 };
-ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t p);
+ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t c, uint64_t p);
 
 // Whether the tiled blur of a width x height image with work pixels of P bytes can hold its
 // margin at all: the padded tile of the finest grid (tile sides of 4 pixels, or the image's

@@ -308,7 +308,8 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_memory(int32_t cpus) {
     const int64_t padY = std::max(std::llabs(tiles.overflow.top), std::llabs(tiles.overflow.bottom));
     const int64_t pw = int64_t(t.right) - t.left + 2 * padX;
     const int64_t ph = int64_t(t.bottom) - t.top + 2 * padY;
-    const ChunkBufferBytes bytes = chunkBufferBytes(uint64_t(pw) * uint64_t(ph), P);
+    const uint64_t core = uint64_t(int64_t(t.right) - t.left) * uint64_t(int64_t(t.bottom) - t.top);
+    const ChunkBufferBytes bytes = chunkBufferBytes(uint64_t(pw) * uint64_t(ph), std::max<uint64_t>(core, 1), P);
     // A padded tile the renderer cannot address, or a buffer beyond the host's 32-bit sizes,
     // is refused like a failed allocation, so the grid is refined.
     bool fits = cpus >= 1 && pw <= kMaxPaddedTileSide && ph <= kMaxPaddedTileSide;

@@ -122,13 +122,14 @@ bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t 
     const uint64_t pw = std::min<uint64_t>(width, 4) + 2 * uint64_t(rx);
     const uint64_t ph = std::min<uint64_t>(height, 4) + 2 * uint64_t(ry);
     if (pw > uint64_t(kMaxPaddedTileSide) || ph > uint64_t(kMaxPaddedTileSide)) return false;
-    for (uint64_t b : chunkBufferBytes(pw * ph, p).bytes)
+    const uint64_t core = std::min<uint64_t>(width, 4) * std::min<uint64_t>(height, 4);
+    for (uint64_t b : chunkBufferBytes(pw * ph, core, p).bytes)
         if (b > UINT32_MAX) return false;
     return true;
 }
 
-ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t p) {
-    return ChunkBufferBytes{{n * p, n * 4, n * 4, n, n * (kRecordBaseBytes + 2 * p), n * 4, n * 4}};
+ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t c, uint64_t p) {
+    return ChunkBufferBytes{{c * p, c * 4, c * 4, n, n * (kRecordBaseBytes + 2 * p), n * 4, n * 4}};
 }
 
 }  // namespace ov

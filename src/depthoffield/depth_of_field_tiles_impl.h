@@ -288,6 +288,10 @@ private:
     uint8_t* planes[32] = {};
     int shift = 0;  // both numbers scaled down to 32 bits
 
+    // The index of core position (x, y) (padded coordinates) in the core-sized buffers.
+    size_t coreAt(int32_t x, int32_t y) const {
+        return size_t(y - fr.pad_y) * size_t(fr.tile_width) + size_t(x - fr.pad_x);
+    }
     size_t at(int32_t x, int32_t y) const { return size_t(y) * size_t(W) + size_t(x); }
     SpanRecord* span(size_t i) const { return static_cast<SpanRecord*>(records) + i; }
     Record* rec(size_t i) const { return static_cast<Record*>(records) + i; }
@@ -363,8 +367,13 @@ private:
         return ok;
     }
 
+    // The bytes of the record array behind the span records, free until pass 4: at least 16
+    // a position (a source record is 8 + 2 P bytes larger than a span record).
+    uint8_t* spanTail() const { return reinterpret_cast<uint8_t*>(span(size_t(W) * size_t(H))); }
+    size_t spanTailBytes() const { return size_t(W) * size_t(H) * (sizeof(Record) - sizeof(SpanRecord)); }
+
     uint32_t pass2Sweep() {
-        uint8_t* runMin = reinterpret_cast<uint8_t*>(excess);  // one byte per column
+        uint8_t* runMin = spanTail();  // one byte per column
         for (int32_t py = 0; py < H; ++py) {
             std::memset(runMin, 255, size_t(W));
             const size_t rowStart = at(0, py);
@@ -403,16 +412,16 @@ private:
     }
 
     // The sparse table of row py's blur indices: level k holds the minimum of 2^k columns from
-    // each column on. It lives in the coverage_excess buffer, free until pass 5 (W bytes per
-    // level, at most 17 levels for W <= 65536; 4 W H bytes are there).
+    // each column on. It lives behind the span records (W bytes per level, at most 17 levels
+    // for W <= 65536).
     static int32_t floorLog2(uint32_t v) { return int32_t(std::bit_width(v)) - 1; }
 
     uint32_t pass2() {
         const int32_t levels = floorLog2(uint32_t(W)) + 1;
         if constexpr (Minima == kMinimaSweep) return pass2Sweep();
         if (usePlanes) return pass2Planes();
-        if (int64_t(levels) * W > 4 * int64_t(W) * H) return pass2Sweep();
-        uint8_t* const table = reinterpret_cast<uint8_t*>(excess);
+        if (size_t(levels) * size_t(W) > spanTailBytes()) return pass2Sweep();
+        uint8_t* const table = spanTail();
         for (int32_t py = 0; py < H; ++py) {
             const size_t rowStart = at(0, py);
             for (int32_t x = 0; x < W; ++x) table[x] = span(rowStart + size_t(x))->blur_index;
@@ -448,19 +457,14 @@ private:
 
     // The level planes: plane k (W H bytes, rows like the tile) holds, for every position, the
     // minimum blur index of 2^k columns from it on along its row. Plane 0 is min_index, which
-    // holds the blur indices from pass 1 until pass 3; the others lie in the coverage_excess,
-    // highlight_keep and composite buffers, free until pass 5 (8 + P bytes a position: 12 for
-    // one channel, so planes for rows up to 8191 wide, 20 for RGB). False when they do not fit.
+    // holds the blur indices from pass 1 until pass 3; the others lie behind the span records,
+    // free until pass 4 (16 or more bytes a position, and at most 16 planes besides plane 0 for
+    // rows up to 65536 wide). False when they do not fit.
     bool levelPlanes(int32_t levels, uint8_t** out) const {
         const size_t n = size_t(W) * size_t(H);
-        unsigned char* const buffers[3] = {reinterpret_cast<unsigned char*>(excess),
-                                           reinterpret_cast<unsigned char*>(keep),
-                                           reinterpret_cast<unsigned char*>(composite)};
-        const size_t bytes[3] = {4 * n, 4 * n, size_t(N) * 4 * n};
         out[0] = minIndex;
         int32_t k = 1;
-        for (int b = 0; b < 3; ++b)
-            for (size_t at = 0; at + n <= bytes[b] && k < levels; at += n) out[k++] = buffers[b] + at;
+        for (size_t at = 0; at + n <= spanTailBytes() && k < levels; at += n) out[k++] = spanTail() + at;
         return k >= levels;
     }
 
@@ -835,7 +839,9 @@ private:
                     }
                 }
 
-                if (coreRow && uint32_t(px - fr.pad_x) < uint32_t(fr.tile_width)) {
+                const bool core = coreRow && uint32_t(px - fr.pad_x) < uint32_t(fr.tile_width);
+                const size_t ci = core ? coreAt(px, py) : 0;
+                if (core) {
                     if constexpr (Fmt::kInteger) {
                         for (int c = 0; c < N; ++c) comp[c] = Fmt::clampChannel(comp[c]);
                     } else if constexpr (Fmt::kAlpha) {
@@ -858,9 +864,9 @@ private:
                             }
                             keepValue = float(kp);
                         }
-                        keep[i] = keepValue;
+                        keep[ci] = keepValue;
                     }
-                    float* const out = composite + i * size_t(N);
+                    float* const out = composite + ci * size_t(N);
                     for (int c = 0; c < N; ++c) out[c] = float(comp[c]);
                 }
 
@@ -877,7 +883,7 @@ private:
                         hs[N] += r;
                     }
                 }
-                excess[i] = float(total - 1.0);
+                if (core) excess[ci] = float(total - 1.0);
                 topIndex = nextTop;
             }
             if (const uint32_t st = progress(true); st != ok) return st;
@@ -887,9 +893,9 @@ private:
 
     // ---- pass 6: tile output -------------------------------------------------------------
 
-    void writeNormal(size_t i, Pixel& px) const {
+    void writeNormal(size_t i, size_t ci, Pixel& px) const {
         const Record* R = rec(i);
-        const double e = double(excess[i]);
+        const double e = double(excess[ci]);
         float hc[N];
         for (int c = 0; c < N; ++c) hc[c] = R->gather[c];
         const double gw = double(R->gather_weight);
@@ -906,11 +912,11 @@ private:
         float fill[N];
         for (int c = 0; c < N; ++c) fill[c] = e >= 0.0 ? 0.0f : float(double(hc[c]) * -e);
         if constexpr (Highlights) {
-            const double k = double(keep[i]);
+            const double k = double(keep[ci]);
             if (k < 1.0)
                 for (int c = 0; c < N; ++c) fill[c] = float(double(fill[c]) * k);
         }
-        const float* const comp = composite + i * size_t(N);
+        const float* const comp = composite + ci * size_t(N);
         float out[N];
         for (int c = 0; c < N; ++c) out[c] = comp[c] + fill[c];
         const bool gamma = f.params.gamma_correction != 0;
@@ -956,8 +962,8 @@ private:
         }
     }
 
-    void writeDensity(size_t i, Pixel& px) const {
-        const double e = double(excess[i]);
+    void writeDensity(size_t ci, Pixel& px) const {
+        const double e = double(excess[ci]);
         float ch[N] = {};
         if (e >= 0.0) {
             if constexpr (C >= 2) ch[1] = float((e < 1.0 ? e : 1.0) * Fmt::kMax);
@@ -979,10 +985,10 @@ private:
                 const std::ptrdiff_t dy = std::ptrdiff_t(fr.tile_y) + cy;
                 unsigned char* const row = f.destination.row_bytes(dy);
                 for (int32_t cx = 0; cx < fr.tile_width; ++cx) {
-                    const size_t i = at(cx + fr.pad_x, py);
+                    const size_t i = at(cx + fr.pad_x, py), ci = coreAt(cx + fr.pad_x, py);
                     Pixel& out = *f.destination.in_row(row, std::ptrdiff_t(fr.tile_x) + cx);
-                    if (view == 1) writeNormal(i, out);
-                    else writeDensity(i, out);
+                    if (view == 1) writeNormal(i, ci, out);
+                    else writeDensity(ci, out);
                 }
             }
             if (const uint32_t st = progress(true); st != ok) return st;

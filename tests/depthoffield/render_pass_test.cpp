@@ -64,7 +64,7 @@ TEST(RenderPassLog, TiledBlurLines) {
     TestHost host(2);
     Rig<ov::ImgHostRGBA_U8> rig(host, 8, 6, defaultParams(1.0));  // margin 2 (r = 2 at depth 0)
     takeAllTiles(rig.filter);
-    host.refuse = [](uint32_t size) { return size == 12 * 10 * 16; };  // the first grid's composite
+    host.refuse = [](uint32_t size) { return size == 8 * 6 * 16; };  // the first grid's composite
     ASSERT_EQ(rig.filter.render(0, 1), 0u);
     const std::string log = home.Log();
     const std::vector<std::string> lines = {

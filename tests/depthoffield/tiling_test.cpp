@@ -52,10 +52,11 @@ struct Recorder {
                     const int64_t padX = std::max(std::abs(o.left), std::abs(o.right));
                     const int64_t padY = std::max(std::abs(o.top), std::abs(o.bottom));
                     const int64_t n = (r.right - r.left + 2 * padX) * (r.bottom - r.top + 2 * padY);
+                    const int64_t core = int64_t(r.right - r.left) * (r.bottom - r.top);
                     const ov::ChunkBuffers& c = f.chunk_buffers[slot];
-                    static_cast<unsigned char*>(c.composite)[n * Filter::P - 1] = 1;
-                    c.highlight_keep[n - 1] = 1.0f;
-                    c.coverage_excess[n - 1] = 1.0f;
+                    static_cast<unsigned char*>(c.composite)[core * Filter::P - 1] = 1;
+                    c.highlight_keep[core - 1] = 1.0f;
+                    c.coverage_excess[core - 1] = 1.0f;
                     c.min_index[n - 1] = 1;
                     static_cast<unsigned char*>(c.records)[n * (20 + 2 * Filter::P) - 1] = 1;
                     c.list_heads[n - 1] = 0;
@@ -206,9 +207,12 @@ TEST(TileGrid, LargeImagesSplitInsteadOfWrapping) {
         EXPECT_LE(pw, 65535);
         EXPECT_LE(ph, 65535);
         const uint64_t n = uint64_t(pw) * uint64_t(ph);
+        const uint64_t core = uint64_t(t.right - t.left) * uint64_t(t.bottom - t.top);
         ASSERT_EQ(asked.size(), 1u + 7u * uint32_t(c.threads));
-        // RGBA: 16-byte work pixels, 52-byte records (20 + 2 x 16), 4-byte list heads and links.
-        const uint64_t expect[7] = {n * 16, n * 4, n * 4, n, n * 52, n * 4, n * 4};
+        // RGBA: 16-byte work pixels, a composite, keep and excess value per core pixel,
+        // a minimum-index byte, 52-byte records (20 + 2 x 16), 4-byte list heads and links per
+        // padded pixel.
+        const uint64_t expect[7] = {core * 16, core * 4, core * 4, n, n * 52, n * 4, n * 4};
         for (size_t i = 0; i < 7; ++i) EXPECT_EQ(asked[1 + i], expect[i]) << i;
     }
 }
