@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -184,6 +185,16 @@ void CriticalSection::Leave() { static_cast<std::recursive_mutex*>(impl_)->unloc
 uint32_t LastError() { return t_lastError; }
 
 uint32_t ProcessorCount() {
+#if defined(__linux__)
+    // The processors this process may run on (taskset, a container's cpuset), not all the
+    // machine has: more threads than those only queue behind each other and take buffers.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int allowed = CPU_COUNT(&set);
+        if (allowed >= 1) return static_cast<uint32_t>(allowed);
+    }
+#endif
     long n = sysconf(_SC_NPROCESSORS_ONLN);
     if (n < 1) {
         unsigned hw = std::thread::hardware_concurrency();

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -150,6 +154,24 @@ TEST(PlatformThread, CurrentThreadIdIsStableAndNonZero) {
 }
 
 TEST(PlatformSystem, ProcessorCountIsPositive) { EXPECT_GE(pp::ProcessorCount(), 1u); }
+
+#if defined(__linux__)
+// A process held to some processors (taskset, a container's cpuset) counts only those.
+TEST(PlatformSystem, ProcessorCountFollowsTheAffinityMask) {
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    EXPECT_EQ(pp::ProcessorCount(), uint32_t(CPU_COUNT(&all)));
+    int first = 0;
+    while (!CPU_ISSET(first, &all)) ++first;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    const uint32_t held = pp::ProcessorCount();
+    ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+    EXPECT_EQ(held, 1u);
+}
+#endif
 
 TEST(PlatformSystem, TickCountCountsMilliseconds) {
     uint32_t t0 = pp::TickCount();
