@@ -655,19 +655,21 @@ private:
         prefetch(p + sizeof(Record) - 1);  // a record may span two lines
     }
 
-    // Applies the changes due at (px, py) of the list that starts with `link`.
+    // Applies the changes due at (px, py) of the list that starts with `link`; rowHeads are
+    // the list heads of padded row py.
     // The walk is bound by memory latency, not arithmetic: a cursor runs kLead records ahead
     // on the list's links and fetches the records it passes, and `ahead`, the list of the next
     // column, is chased one record per record walked here, so that its records (queued long
     // before, cold) arrive while this list is worked on. A walk pushes records only onto
     // other lists, and only at their heads, so the links the cursors follow stay as they are.
     // Neighbouring records mostly share a blur index: the running sums of the layer last
-    // worked on stay in registers (`sum`, layer `held`) until a record of another layer comes,
-    // and each record's gather and change index are kept in registers while it is worked on.
-    // Every sum still takes its additions one by one in the same order, so the bits are those
-    // of adding straight into the tables.
-    void applyChanges(uint32_t link, uint32_t ahead, int32_t px, int32_t py, Tables& t, uint32_t& topIndex,
-                      double preservative) {
+    // worked on, its hole sums (which no change alters) and its kernel stay in registers
+    // (layer `held`) until a record of another layer comes, and each record's gather and
+    // change index are kept in registers while it is worked on. Every sum still takes its
+    // additions one by one in the same order, so the bits are those of adding straight into
+    // the tables.
+    void applyChanges(uint32_t link, uint32_t ahead, int32_t px, int32_t py, uint32_t* rowHeads, Tables& t,
+                      uint32_t& topIndex, double preservative) {
         uint32_t* const lk = links;
         const int32_t width = W, height = H;
         uint32_t lead = link;
@@ -676,7 +678,10 @@ private:
             lead = lk[lead];
         }
         int32_t held = -1;
-        double sum[kLS] = {};
+        double sum[kLS] = {}, hole[kLS] = {};
+        const IrisKernel* k = nullptr;
+        const KernelDeltaRecord* kr = nullptr;
+        double invSum = 0.0;
         uint32_t top = topIndex;
         while (link != kNoRecord) {
             Record* const r = rec(link);
@@ -696,14 +701,16 @@ private:
                     for (int i = 0; i < kLS; ++i) t.layer[held][i] = sum[i];
                 }
                 PEL_DOF_UNROLL
-                for (int i = 0; i < kLS; ++i) sum[i] = t.layer[d][i];
+                for (int i = 0; i < kLS; ++i) {
+                    sum[i] = t.layer[d][i];
+                    hole[i] = t.hole[d][i];
+                }
                 held = d;
+                k = &f.kernels[d];
+                kr = k->records;
+                invSum = k->inv_sum;
+                if (uint32_t(d) > top) top = uint32_t(d);
             }
-            const IrisKernel& k = f.kernels[d];
-            const KernelDeltaRecord* const kr = k.records;
-            const double invSum = k.inv_sum;
-            if (uint32_t(d) > top) top = uint32_t(d);
-            const double* const hs = t.hole[d];
             double color[N];  // exact: a float widened once instead of at every change
             float g[kLS];
             PEL_DOF_UNROLL
@@ -714,6 +721,7 @@ private:
             g[N] = r->gather_weight;
             const int32_t rx = r->x;
             int32_t cur = r->current;
+            [[maybe_unused]] const float highlight = Highlights ? r->highlight : 0.0f;
             for (;;) {
                 const KernelDeltaRecord& c = kr[cur];
                 const double w = double(c.weight_delta) * invSum;
@@ -721,34 +729,35 @@ private:
                 for (int i = 0; i < N; ++i) sum[i] += color[i] * w;
                 sum[N] += w;
                 if constexpr (Highlights) {
-                    if (r->highlight > 0.0f) {
-                        const double tt = double(float(double(r->highlight) * w * preservative));
+                    if (highlight > 0.0f) {
+                        const double tt = double(float(double(highlight) * w * preservative));
                         double* const hl = t.highlight[d];
                         for (int i = 0; i < N; ++i) hl[i] += color[i] * tt;
                         hl[N] += double(c.coverage_delta);
                         hl[N + 1] += tt;
                     }
                 }
-                gatherInto(g, -double(c.weight_delta), hs);
+                gatherInto(g, -double(c.weight_delta), hole);
                 const int32_t n = cur + 1;
                 const int64_t nx = int64_t(rx) + kr[n].x;
                 if (nx < width) {
                     cur = n;
                     if (nx > px) {
-                        pushLink(link, int32_t(nx), py);
+                        links[link] = rowHeads[nx];
+                        rowHeads[nx] = link;
                         break;
                     }
                     continue;  // at or left of this column (column 0, or a repeated position)
                 }
                 // The rest of this kernel row lies right of the tile: it only gathers.
                 int32_t m = n;
-                for (; kr[m].x != kKernelRowEnd; ++m) gatherInto(g, -double(kr[m].weight_delta), hs);
+                for (; kr[m].x != kKernelRowEnd; ++m) gatherInto(g, -double(kr[m].weight_delta), hole);
                 // On to the next kernel row with changes, in the padded row it falls on.
                 const int32_t dy = py - int32_t(r->y);
-                const int32_t dn = nonEmptyRow(k, dy + 1);
-                const int32_t nFirst = dn <= k.bottom_row ? rowFirstOf(k, dn) : m + 1;
+                const int32_t dn = nonEmptyRow(*k, dy + 1);
+                const int32_t nFirst = dn <= k->bottom_row ? rowFirstOf(*k, dn) : m + 1;
                 const int64_t ny = int64_t(r->y) + dn;
-                if (dn <= k.bottom_row && ny < height)
+                if (dn <= k->bottom_row && ny < height)
                     pushLink(link, clampColumn(int64_t(rx) + kr[nFirst].x, width), int32_t(ny));
                 cur = nFirst;
                 break;
@@ -791,8 +800,8 @@ private:
             const bool coreRow = uint32_t(py - fr.pad_y) < uint32_t(fr.tile_height);
             for (int32_t px = 0; px < W; ++px) {
                 const size_t i = rowStart + size_t(px);
-                applyChanges(heads[i], px + 1 < W ? heads[i + 1] : kNoRecord,
-                             px, py, t, topIndex, preservative);
+                applyChanges(heads[i], px + 1 < W ? heads[i + 1] : kNoRecord, px, py, heads + rowStart, t,
+                             topIndex, preservative);
 
                 // Composition, front (topIndex) to back (min_index), with the background of
                 // the layers at or behind the pixel's own depth and the highlight sums.
