@@ -211,8 +211,9 @@ inline uint8_t blurIndexAt(const F& f, int32_t ix, int32_t iy) {
 //   kMinimaRowTable   the same walk; each run's minimum from a sparse table of the row (O(1))
 //   kMinimaPlanes     no lists: every position reads its footprint rows' runs straight from
 //                     sparse tables of all rows at once (the level planes), in position order,
-//                     and stops at a minimum of 0; where the planes do not fit the free
-//                     buffers (one-channel tiles 8192 or more wide) the row tables serve
+//                     and stops at a minimum of 0 (the planes always fit behind the span
+//                     records; the other two ways remain as the references they are tested
+//                     against)
 inline constexpr int kMinimaSweep = 0;
 inline constexpr int kMinimaRowTable = 1;
 inline constexpr int kMinimaPlanes = 2;
