@@ -339,6 +339,50 @@ TEST(PelidornTool, FarFocalPointNamesItsBlurAndTheNearestThatFits) {
     }
 }
 
+// A work area the plug-in can address but the memory it may take cannot hold: the message
+// names the largest radius that fits, and that radius does render while the next does not.
+TEST(PelidornTool, WorkAreaBeyondTheMemoryNamesTheLargestRadiusThatFits) {
+    const Image in = Scene(FileFormat::Png, 3, false, 8, 80, 60);
+    const std::string input = Write(in, "mem_in.png");
+    Image depth;
+    depth.format = FileFormat::Png;
+    depth.width = in.width;
+    depth.height = in.height;
+    depth.colorChannels = 1;
+    depth.samples.assign(size_t(in.width) * in.height, 64);
+    const std::string sel = Write(depth, "mem_depth.png");
+    const std::string output = TempDir() + "/mem_out.png";
+    const std::string common = input + " " + output + " --selection " + sel + " --memory 2 --quiet RADI=";
+    const ToolRun r = Pelidorn(common + "1000");
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_FALSE(FileExists(output));
+    EXPECT_NE(r.err.find("out of memory (-108): the work area at RADI=1000 (a 80x60 image) needs more memory than "
+                         "the machine could give"),
+              std::string::npos)
+        << r.err;
+    const size_t at = r.err.find("; RADI=");
+    const size_t end = r.err.find(" is the largest that fits");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    ASSERT_NE(end, std::string::npos) << r.err;
+    const std::string largest = r.err.substr(at + 7, end - at - 7);
+    const double value = std::stod(largest);
+    EXPECT_GT(value, 1.0);
+    EXPECT_LT(value, 1000.0);
+    const ToolRun fits = Pelidorn(common + largest);
+    EXPECT_EQ(fits.code, 0) << fits.err;
+    EXPECT_TRUE(FileExists(output));
+    std::remove(output.c_str());
+    const ToolRun beyond = Pelidorn(common + std::to_string(value + 0.2));
+    EXPECT_EQ(beyond.code, 1) << beyond.err;
+    EXPECT_NE(beyond.err.find("out of memory (-108)"), std::string::npos) << beyond.err;
+    // --memory takes a whole number of MiB from 1 up.
+    for (const char* bad : {"0", "-5", "1.5", "x"}) {
+        const ToolRun u = Pelidorn(input + " " + output + " --memory " + bad);
+        EXPECT_EQ(u.code, 2) << bad << ": " << u.err;
+        EXPECT_NE(u.err.find("--memory takes a number of MiB"), std::string::npos) << u.err;
+    }
+}
+
 TEST(PelidornTool, ErrorsAreOneLineAndNonZero) {
     const Image in = Scene(FileFormat::Png, 1, false, 8);
     const std::string input = Write(in, "err_in.png");

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tools/pelidorn/image_codecs.h"
 
@@ -83,6 +85,20 @@ uint64_t FileLength(FILE* f) {
 
 }  // namespace codec
 
+namespace {
+
+// The first number in a small file (a cgroup's memory.max, memory.current); false when the
+// file is missing or holds no number ("max").
+bool ReadNumber(const char* path, uint64_t& value) {
+    FILE* f = std::fopen(path, "r");
+    if (!f) return false;
+    const bool ok = std::fscanf(f, "%" SCNu64, &value) == 1;
+    std::fclose(f);
+    return ok;
+}
+
+}  // namespace
+
 uint64_t AvailableMemory() {
     uint64_t kib = 0;
     if (FILE* m = std::fopen("/proc/meminfo", "r")) {
@@ -91,7 +107,25 @@ uint64_t AvailableMemory() {
             if (std::sscanf(line, "MemAvailable: %" SCNu64, &kib) == 1) break;
         std::fclose(m);
     }
-    return kib * 1024;
+    uint64_t available = kib * 1024;
+    const auto cap = [&](uint64_t limit) {
+        if (available == 0 || limit < available) available = limit;
+    };
+    // A container's memory limit (cgroup v2) leaves only its own headroom.
+    uint64_t limit = 0, used = 0;
+    if (ReadNumber("/sys/fs/cgroup/memory.max", limit) && ReadNumber("/sys/fs/cgroup/memory.current", used))
+        cap(limit > used ? limit - used : 1);
+    // An address-space limit (ulimit -v) leaves what this process has not mapped yet.
+    struct rlimit as {};
+    if (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) {
+        uint64_t pages = 0;
+        FILE* statm = std::fopen("/proc/self/statm", "r");
+        const bool mapped = statm && std::fscanf(statm, "%" SCNu64, &pages) == 1;
+        if (statm) std::fclose(statm);
+        const uint64_t size = mapped ? pages * uint64_t(sysconf(_SC_PAGESIZE)) : 0;
+        cap(uint64_t(as.rlim_cur) > size ? uint64_t(as.rlim_cur) - size : 1);
+    }
+    return available;
 }
 
 bool FormatFromPath(const std::string& path, FileFormat& format) {

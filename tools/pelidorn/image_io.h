@@ -49,7 +49,9 @@ bool FormatFromPath(const std::string& path, FileFormat& format);
 const char* FormatName(FileFormat format);
 const char* FormatExtensions(FileFormat format);
 
-// What the machine can give without swapping (MemAvailable), in bytes; 0 when unknown.
+// What the machine can give this process without swapping, in bytes: MemAvailable, or less
+// where a container's memory limit (cgroup v2) or an address-space limit (ulimit -v) leaves
+// less; 0 when unknown.
 uint64_t AvailableMemory();
 
 // The largest side the filter interface takes (its coordinates are 16-bit).

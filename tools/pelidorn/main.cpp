@@ -121,6 +121,8 @@ void PrintHelp(const std::vector<ov::resources::TerminologyParameter>& keys) {
         "                     4 highlight selection, 5 highlight selection only, 6 info density,\n"
         "                     7 sharp zone.\n"
         "  --quality N        JPEG quality of OUTPUT, 1..100 (default 95)\n"
+        "  --memory MIB       the most memory the plug-in may take, in MiB (default: what the\n"
+        "                     machine, the container or ulimit -v leaves free)\n"
         "  --print-values     print the values the plug-in records (KEY=VALUE, one a line)\n"
         "  --module PATH      the plug-in module (default: pelidorn_plugin.so beside this program,\n"
         "                     or $PELIDORN_MODULE)\n"
@@ -354,15 +356,14 @@ void WarnOutOfRange(const std::vector<DescriptorItem>& values, bool depthList,
 // times the radius: that blur is named, and the focal point nearest the given one that fits.
 std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const std::vector<DescriptorItem>& values,
                                const RunResult& run, const RunOptions& options) {
-    if (run.refusedBuffers > 0)
-        return "the plug-in asked for " + Mib(run.largestRefused) + " more than the machine could give (" +
-               Mib(options.bufferBudget) + " was free)";
     const uint32_t radiusKey = ov::lens::Key("RADI"), focalKey = ov::lens::Key("FOPO");
     double radius = 5, focal = 255;
     for (const auto& w : run.written) {
         if (w.key == radiusKey) radius = w.type == typeFloat ? w.number : w.integer;
         if (w.key == focalKey) focal = w.type == typeFloat ? w.number : w.integer;
     }
+    const std::string image =
+        " (a " + std::to_string(document.width) + "x" + std::to_string(document.height) + " image)";
     std::vector<DescriptorItem> trialValues = values;
     // The value of `key` among the trial values (added when missing).
     auto slot = [&](uint32_t key) -> DescriptorItem* {
@@ -374,6 +375,36 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
         trialValues.push_back(item);
         return &trialValues.back();
     };
+    if (run.refusedBuffers > 0) {
+        // The work area is addressable but larger than the memory the machine could give:
+        // trial runs with the same budget, each stopped as soon as its tiles start (its
+        // buffers granted), find the largest radius that fits.
+        std::string text = "the work area at RADI=" + NumberText(radius) + image +
+                           " needs more memory than the machine could give (a block of " + Mib(run.largestRefused) +
+                           " was refused; " + Mib(options.bufferBudget) + " was free)";
+        bool started = false;
+        RunOptions trial;
+        trial.recorded = true;
+        trial.bufferBudget = options.bufferBudget;
+        trial.progress = [&](int32_t done, int32_t) { started = started || done > 0; };
+        trial.abort = [&] { return started || interrupts.load() > 0; };
+        DescriptorItem* const r = slot(radiusKey);
+        auto fits = [&](double value) {
+            r->type = typeFloat;
+            r->number = value;
+            trial.playback = trialValues;
+            started = false;
+            const RunResult t = RunFilter(entry, document, trial);
+            return t.result == 0 || (t.result == userCanceledErr && started);
+        };
+        double low = 0.1, high = radius;  // fits(low), !fits(high)
+        if (radius <= low || !fits(low)) return text;
+        while (high - low > 0.05 && interrupts.load() == 0) {
+            const double mid = (low + high) / 2;
+            (fits(mid) ? low : high) = mid;
+        }
+        return text + "; RADI=" + NumberText(std::floor(low * 10) / 10) + " is the largest that fits";
+    }
     RunOptions trial;
     trial.recorded = true;
     trial.refuseBuffers = true;
@@ -389,8 +420,6 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
         const RunResult t = RunFilter(entry, document, trial);
         return t.refusedBuffers > 0 || t.result == 0;
     };
-    const std::string image =
-        " (a " + std::to_string(document.width) + "x" + std::to_string(document.height) + " image)";
     if (!(focal >= 0 && focal <= 255) && std::isfinite(focal)) {
         slot(radiusKey)->number = radius;
         slot(radiusKey)->type = typeFloat;
@@ -441,6 +470,7 @@ int Run(int argc, char** argv) {
     std::string selectionPath, modulePath;
     bool printValues = false, quiet = false;
     int jpegQuality = 95;
+    uint64_t memoryLimit = 0;  // bytes; 0: what the machine has free
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -455,6 +485,14 @@ int Run(int argc, char** argv) {
             auto r = std::from_chars(q.data(), q.data() + q.size(), jpegQuality);
             if (r.ec != std::errc() || r.ptr != q.data() + q.size() || jpegQuality < 1 || jpegQuality > 100)
                 Fail(kExitUsage, "--quality takes a number from 1 to 100, not '" + q + "'");
+        } else if (a == "--memory") {
+            if (i + 1 >= argc) Fail(kExitUsage, "--memory needs a number of MiB");
+            const std::string m = argv[++i];
+            uint64_t mib = 0;
+            auto r = std::from_chars(m.data(), m.data() + m.size(), mib);
+            if (r.ec != std::errc() || r.ptr != m.data() + m.size() || mib < 1 || mib > (uint64_t(1) << 40))
+                Fail(kExitUsage, "--memory takes a number of MiB from 1 up, not '" + m + "'");
+            memoryLimit = mib << 20;
         } else if (a == "--print-values") {
             printValues = true;
         } else if (a == "--quiet" || a == "-q") {
@@ -557,8 +595,10 @@ int Run(int argc, char** argv) {
         return CancelledCode();
     }
     RunOptions options;
-    // The plug-in may take what the machine has free.
+    // The plug-in may take what the machine has free, or what --memory allows.
     options.bufferBudget = AvailableMemory();
+    if (memoryLimit > 0 && (options.bufferBudget == 0 || memoryLimit < options.bufferBudget))
+        options.bufferBudget = memoryLimit;
     options.playback = values;
     options.recorded = !values.empty();
     ProgressDisplay display(!quiet);
