@@ -89,6 +89,14 @@ DepthLevelRadii depthLevelRadii(const DepthOfFieldParams& params, double scale, 
 // invisible) and one thread gives the bits of eight. Up to 16 tiles keep eight threads busy
 // on a depth ramp (where the blurred part of the image does most of the work) and the
 // per-thread buffers small; more tiles would spend more on their margins than they gain.
+// The count is the larger of ceil(area / side^2) and floor(long side / side). The second
+// term only wins for a strip (N x 1, 1 x N, any image whose short side is below one square
+// side): its area is small but its padded frame is long, (N + 2 margin) x (short + 2 margin)
+// positions, so counting the area alone would leave it one tile on one thread. TileSet2D
+// then cuts the strip along its long side, and every tile's core stays at least one square
+// side (four margins) long, so the tiles' padded frames together are at most 1.5 times the
+// strip's own. An image whose sides both reach the square's side keeps the count of its
+// area, and with it its tiles and its bits.
 int32_t tileGridSlots(int64_t width, int64_t height, int64_t padX, int64_t padY);
 
 // Whether every level radius is finite and within `limit` (x and y): kMaxLevelRadius for the

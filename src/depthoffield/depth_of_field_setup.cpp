@@ -26,8 +26,12 @@ DepthLevelRadii depthLevelRadii(const DepthOfFieldParams& params, double scale, 
 
 int32_t tileGridSlots(int64_t width, int64_t height, int64_t padX, int64_t padY) {
     const int64_t side = std::max<int64_t>(128, 4 * std::max(padX, padY));
-    const double area = double(std::max<int64_t>(width, 0)) * double(std::max<int64_t>(height, 0));
-    const double slots = std::ceil(area / (double(side) * double(side)));
+    const int64_t w = std::max<int64_t>(width, 0), h = std::max<int64_t>(height, 0);
+    const double area = double(w) * double(h);
+    // A strip gets one slot per whole square along its long side; where both sides reach
+    // the square's side the area term is at least as large, so the count stays the same.
+    const int64_t along = area > 0.0 ? std::max(w, h) / side : 0;
+    const double slots = std::max(std::ceil(area / (double(side) * double(side))), double(along));
     return slots >= 16.0 ? 16 : slots <= 1.0 ? 1 : int32_t(slots);
 }
 

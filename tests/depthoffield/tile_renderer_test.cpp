@@ -241,6 +241,58 @@ TEST(TileThreads, WholeRenderMarginsHoldEverySource) {
     }
 }
 
+// Strips lying either way, one or a few pixels thin, are cut along their long side into
+// several tiles. Their coverage picture equals that of one tile (within 1 level, as above:
+// every source reaching a core lies in its margin, also at the seams along the strip), and
+// "normal blur" renders the same bits on 1 and 8 threads, on buffers the host fills with a
+// pattern. The depth map is noise with a sharp run, so neighbouring kernels differ.
+TEST(TileThreads, StripsCutAlongTheirLongSide) {
+    struct Size {
+        uint32_t w, h;
+    };
+    for (const Size& sz : {Size{700, 1}, Size{1, 700}, Size{650, 3}, Size{2, 600}}) {
+        SCOPED_TRACE(testing::Message() << sz.w << " x " << sz.h);
+        const auto setUp = [&](Rig<ImgHostRGB_U8>& rig, int view) {
+            fillRandom(rig.source, 6);
+            std::mt19937 rng(11);
+            for (uint32_t y = 0; y < sz.h; ++y)
+                for (uint32_t x = 0; x < sz.w; ++x) {
+                    const uint32_t along = std::max(x, y);
+                    rig.depth.at(x, y) = along > 200 && along < 260 ? 255 : uint8_t(rng() % 256);
+                }
+            rig.params.blur_radius = 8.0;
+            rig.params.view = view;
+        };
+        // The grid the render lays: the strip is cut along its long side only.
+        Rig<ImgHostRGB_U8> probe(sz.w, sz.h);
+        setUp(probe, 1);
+        unsigned rx = 0, ry = 0;
+        max_blur_extent(probe.params, 1.0, rx, ry);
+        TileSet2D grid{};
+        grid.init(int32_t(sz.w), int32_t(sz.h), Rectangle{-int32_t(rx), int32_t(rx), -int32_t(ry), int32_t(ry)},
+                  tileGridSlots(sz.w, sz.h, rx, ry));
+        ASSERT_GE(grid.count(), 4);
+        EXPECT_EQ(sz.w > sz.h ? grid.rows : grid.cols, 1);
+
+        Rig<ImgHostRGB_U8> whole(sz.w, sz.h, 1), one(sz.w, sz.h, 1);
+        for (auto* rig : {&whole, &one}) setUp(*rig, 6);
+        ASSERT_EQ(whole.render(), kStatusOk);
+        ASSERT_EQ(one.renderGrid(1, 1, 1), kStatusOk);
+        int worst = 0;
+        for (uint32_t y = 0; y < sz.h; ++y)
+            for (uint32_t x = 0; x < sz.w; ++x)
+                for (int i = 0; i < 3; ++i)
+                    worst = std::max(worst, std::abs(int(whole.destination.at(x, y).v[i]) - int(one.destination.at(x, y).v[i])));
+        EXPECT_LE(worst, 1);
+
+        Rig<ImgHostRGB_U8> eight(sz.w, sz.h, 8);
+        for (auto* rig : {&whole, &eight}) setUp(*rig, 1);
+        ASSERT_EQ(whole.render(), kStatusOk);
+        ASSERT_EQ(eight.render(), kStatusOk);
+        EXPECT_TRUE(whole.destination.samePixels(eight.destination));
+    }
+}
+
 // ---- occlusion ----------------------------------------------------------------------------
 
 // A sharp foreground (depth 255 = focus) in front of a blurred background (depth 0): the

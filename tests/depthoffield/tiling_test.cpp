@@ -81,7 +81,8 @@ TEST(TileGrid, EveryPixelOnceEveryTileOnceForAnyThreadCount) {
         uint32_t w, h;
         double radius;
     };
-    const Size sizes[] = {{1, 1, 3}, {7, 5, 1}, {24, 16, 12}, {61, 3, 2}, {40, 37, 40}, {300, 200, 2}, {2000, 9, 1}};
+    const Size sizes[] = {{1, 1, 3},     {7, 5, 1},     {24, 16, 12}, {61, 3, 2}, {40, 37, 40},
+                          {300, 200, 2}, {2000, 9, 1}, {900, 1, 3},  {1, 900, 3}};
     std::vector<std::pair<int32_t, int32_t>> grids;
     for (int32_t threads : {1, 2, 3, 5, 8, 13, 31, 64}) {
         TestHost host(threads);
@@ -122,6 +123,79 @@ TEST(TileGrid, EveryPixelOnceEveryTileOnceForAnyThreadCount) {
     }
     EXPECT_GT(grids[5].first * grids[5].second, 1) << "300x200 is cut into tiles";
     EXPECT_GT(grids[6].second, 1) << "2000x9 is cut into columns";
+    // A margin of 4 gives squares of 128: seven along a strip of 900, whichever way it lies.
+    EXPECT_EQ(grids[7], std::make_pair(1, 7)) << "900x1";
+    EXPECT_EQ(grids[8], std::make_pair(7, 1)) << "1x900";
+}
+
+// The slot count: one per square of side max(128, 4 x the larger margin) of the area, and for
+// a strip (short side below the square's side) one per whole square along its long side;
+// 1 to 16 either way. Floor, not ceil, along the strip: every slot's share of the long side
+// stays at least one square long, so the tiles' margins cannot outgrow their cores.
+TEST(TileGrid, SlotsFollowTheAreaAndCutStripsAlongTheirLongSide) {
+    struct Case {
+        int64_t w, h, padX, padY;
+        int32_t slots;
+    };
+    const Case cases[] = {
+        // Both sides at least one square: the area alone decides.
+        {128, 128, 0, 0, 1},
+        {129, 128, 2, 2, 2},
+        {300, 200, 2, 2, 4},         // 60000 / 128^2 = 3.7
+        {6000, 4000, 45, 45, 16},    // capped
+        {1280, 640, 160, 20, 2},     // side 640 from the larger margin
+        // Strips: whole squares along the long side.
+        {8000, 1, 160, 160, 12},     // side 640: 12.5 squares
+        {1, 8000, 160, 160, 12},
+        {8000, 1, 0, 160, 12},       // the larger margin sets the side, whichever axis
+        {4000, 1, 160, 160, 6},
+        {1279, 1, 160, 160, 1},      // not yet two whole squares
+        {1280, 1, 160, 160, 2},
+        {2000, 100, 2, 2, 15},       // area 12.2 squares, 15.6 along
+        {32767, 1, 160, 160, 16},    // capped
+        {2000000, 3, 0, 0, 16},
+        // A strip whose area term is larger keeps it.
+        {1919, 639, 160, 160, 3},    // area 2.99 squares, 2 whole ones along
+        // Nothing to cut.
+        {0, 5000, 1, 1, 1},
+        {5000, 0, 1, 1, 1},
+        {-4, 5000, 1, 1, 1},
+        {1, 1, 0, 0, 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ov::tileGridSlots(c.w, c.h, c.padX, c.padY), c.slots)
+            << c.w << "x" << c.h << " margins " << c.padX << "," << c.padY;
+}
+
+// Over many sizes and margins: an image whose two sides both reach the square's side has the
+// slot count of its area (its tiles, and so its bits, are those it always had), and a strip
+// gets at least that many, each slot's share of its long side at least one square long.
+TEST(TileGrid, OnlyStripsGainSlots) {
+    for (int64_t pad : {0, 3, 31, 32, 33, 100, 160, 1000}) {
+        const int64_t side = std::max<int64_t>(128, 4 * pad);
+        const auto byArea = [side](int64_t w, int64_t h) {
+            const int64_t squares = (w * h + side * side - 1) / (side * side);
+            return int32_t(std::clamp<int64_t>(squares, 1, 16));
+        };
+        std::vector<int64_t> lengths{1, 2, 5, side / 2, side - 1, side, side + 1, 2 * side - 1, 2 * side,
+                                     3 * side + 7, 5 * side, 8 * side - 1, 16 * side, 17 * side + 5, 40 * side};
+        for (int64_t w : lengths)
+            for (int64_t h : lengths) {
+                SCOPED_TRACE(testing::Message() << w << "x" << h << " margin " << pad);
+                const int32_t slots = ov::tileGridSlots(w, h, pad, pad / 2);
+                if (std::min(w, h) >= side) {
+                    EXPECT_EQ(slots, byArea(w, h));
+                } else {
+                    EXPECT_GE(slots, byArea(w, h));
+                    if (slots > byArea(w, h)) {
+                        EXPECT_GE(std::max(w, h) / slots, side);
+                    }
+                    if (std::max(w, h) >= 16 * side) {
+                        EXPECT_EQ(slots, 16);
+                    }
+                }
+            }
+    }
 }
 
 // With buffers capped per block the grid is refined until they fit; when even the finest grid
