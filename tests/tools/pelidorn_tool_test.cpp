@@ -305,19 +305,24 @@ TEST(PelidornTool, SelectionAsIrisAndAsDepthMap) {
     EXPECT_GT(Sample(blurred, 7, 5, 1), Sample(in, 7, 5, 1) + 0.05);
 }
 
+// A gray PNG depth map of `in`'s size, every pixel `value`.
+static Image UniformDepth(const Image& in, uint8_t value) {
+    Image depth;
+    depth.format = FileFormat::Png;
+    depth.width = in.width;
+    depth.height = in.height;
+    depth.colorChannels = 1;
+    depth.samples.assign(size_t(in.width) * in.height, value);
+    return depth;
+}
+
 // A focal point far outside 0..255 asks a depth-map blur for a margin no work area holds: the
 // plug-in refuses it before it works, and the message names the blur that focal point asks
 // for and the focal point nearest it that fits (not the radius, which is not the cause).
 TEST(PelidornTool, FarFocalPointNamesItsBlurAndTheNearestThatFits) {
     const Image in = Scene(FileFormat::Png, 3, false, 8);
     const std::string input = Write(in, "far_in.png");
-    Image depth;
-    depth.format = FileFormat::Png;
-    depth.width = in.width;
-    depth.height = in.height;
-    depth.colorChannels = 1;
-    depth.samples.assign(size_t(in.width) * in.height, 128);
-    const std::string sel = Write(depth, "far_depth.png");
+    const std::string sel = Write(UniformDepth(in, 128), "far_depth.png");
     struct Case {
         const char* focal;
         const char* blur;   // RADI=20 on a 40 x 30 image: 1.25 pixels a unit of the radius
@@ -344,13 +349,7 @@ TEST(PelidornTool, FarFocalPointNamesItsBlurAndTheNearestThatFits) {
 TEST(PelidornTool, WorkAreaBeyondTheMemoryNamesTheLargestRadiusThatFits) {
     const Image in = Scene(FileFormat::Png, 3, false, 8, 80, 60);
     const std::string input = Write(in, "mem_in.png");
-    Image depth;
-    depth.format = FileFormat::Png;
-    depth.width = in.width;
-    depth.height = in.height;
-    depth.colorChannels = 1;
-    depth.samples.assign(size_t(in.width) * in.height, 64);
-    const std::string sel = Write(depth, "mem_depth.png");
+    const std::string sel = Write(UniformDepth(in, 64), "mem_depth.png");
     const std::string output = TempDir() + "/mem_out.png";
     const std::string common = input + " " + output + " --selection " + sel + " --memory 2 --quiet RADI=";
     const ToolRun r = Pelidorn(common + "1000");
