@@ -111,9 +111,13 @@ uint64_t AvailableMemory() {
     const auto cap = [&](uint64_t limit) {
         if (available == 0 || limit < available) available = limit;
     };
-    // A container's memory limit (cgroup v2) leaves only its own headroom.
+    // A container's memory limit (cgroup v2, or v1 where no limit reads as about 2^63)
+    // leaves only its own headroom.
     uint64_t limit = 0, used = 0;
     if (ReadNumber("/sys/fs/cgroup/memory.max", limit) && ReadNumber("/sys/fs/cgroup/memory.current", used))
+        cap(limit > used ? limit - used : 1);
+    else if (ReadNumber("/sys/fs/cgroup/memory/memory.limit_in_bytes", limit) && limit < (uint64_t(1) << 62) &&
+             ReadNumber("/sys/fs/cgroup/memory/memory.usage_in_bytes", used))
         cap(limit > used ? limit - used : 1);
     // An address-space limit (ulimit -v) leaves what this process has not mapped yet.
     struct rlimit as {};
