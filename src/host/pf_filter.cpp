@@ -12,6 +12,7 @@
 #include <new>
 
 #include "core/logger.h"
+#include "core/thread_pool.h"
 #include "host/filter_record.h"
 #include "host/sdk_utils.h"
 #include "ui/dialogs.h"
@@ -187,17 +188,10 @@ int16_t pfFilter::DoStartSelector(FilterRecord* record) {
 
 int16_t pfFilter::RenderWatched(FilterRecord* record) {
     BeginWatch([this](uint32_t done, uint32_t total) { return UpdateProgress(done, total, false); });
-    int16_t result = 0;
-    try {
-        result = Render(record);
-    } catch (...) {
-        EndWatch();
-        throw;
-    }
-    // A render that finished before it saw an answer has done its whole work: its own
-    // result stands.
-    EndWatch();
-    return result;
+    // The watch ends however the render does. A render that finished before it saw an answer
+    // has done its whole work: its own result stands.
+    ScopeExit end([this] { EndWatch(); });
+    return Render(record);
 }
 
 int16_t pfFilter::DoContinueSelector(FilterRecord* record) {

@@ -66,7 +66,7 @@ public:
     virtual uint32_t UpdateProgress(uint32_t done, uint32_t total, bool silent);
     // Render (slot 19) under the render watch: while it runs, the calling thread (the host's)
     // waits for the pool and calls UpdateProgress(done, total, false) with the render's
-    // progress at least every 100 ms, and an answer other than StatusOk (the host's abort,
+    // progress at least every 50 ms (watchIntervalMs), and an answer other than StatusOk (the host's abort,
     // a stale preview, a quit message) stops the engines at their next row and becomes the
     // result. Start and the dialog's preview render through it.
     int16_t RenderWatched(FilterRecord* record);

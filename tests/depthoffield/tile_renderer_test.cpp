@@ -478,22 +478,22 @@ TEST(TileSamples, HugeFloatsAreCappedAtSixteen) {
                     if (!std::isfinite(v)) return false;
         return true;
     };
+    // The patch against its capped value, in one format (RGBA or gray float).
+    auto compare = [&](auto format, const Patch& p, bool gamma, double highlight) {
+        using Img = typename decltype(format)::type;
+        Rig<Img> huge(30, 20), cap(30, 20);
+        scene(huge, p.value, gamma, highlight);
+        scene(cap, p.capped, gamma, highlight);
+        ASSERT_EQ(huge.render(), kStatusOk);
+        ASSERT_EQ(cap.render(), kStatusOk);
+        EXPECT_TRUE(huge.destination.samePixels(cap.destination)) << p.value << " gamma " << gamma;
+        EXPECT_TRUE(finite(huge.destination)) << p.value << " gamma " << gamma;
+    };
     for (const Patch& p : patches)
         for (bool gamma : {false, true})
             for (double highlight : {0.0, 6.0}) {
-                Rig<ImgHostRGBA_F1> huge(30, 20), cap(30, 20);
-                scene(huge, p.value, gamma, highlight);
-                scene(cap, p.capped, gamma, highlight);
-                ASSERT_EQ(huge.render(), kStatusOk);
-                ASSERT_EQ(cap.render(), kStatusOk);
-                EXPECT_TRUE(huge.destination.samePixels(cap.destination)) << p.value << " gamma " << gamma;
-                EXPECT_TRUE(finite(huge.destination)) << p.value << " gamma " << gamma;
-                Rig<ImgHostGray_F1> hugeGray(30, 20), capGray(30, 20);
-                scene(hugeGray, p.value, gamma, highlight);
-                scene(capGray, p.capped, gamma, highlight);
-                ASSERT_EQ(hugeGray.render(), kStatusOk);
-                ASSERT_EQ(capGray.render(), kStatusOk);
-                EXPECT_TRUE(hugeGray.destination.samePixels(capGray.destination)) << p.value << " gamma " << gamma;
+                compare(std::type_identity<ImgHostRGBA_F1>{}, p, gamma, highlight);
+                compare(std::type_identity<ImgHostGray_F1>{}, p, gamma, highlight);
             }
     // Huge alpha under ordinary colour, and alpha so small that its reciprocal overflows.
     for (float alpha : {1e20f, 3e38f, 1e-39f, 1e-44f}) {

@@ -37,6 +37,17 @@ void JpegErrorExit(j_common_ptr info) {
     std::longjmp(e->jump, 1);
 }
 void JpegOutput(j_common_ptr) {}
+void JpegEmit(j_common_ptr info, int level);
+
+// The error manager of a codec object: errors jump back to err.jump with their text, messages
+// are kept quiet, and warnings mark a cut stream.
+jpeg_error_mgr* ErrorManager(JpegError& err) {
+    jpeg_error_mgr* m = jpeg_std_error(&err.manager);
+    m->error_exit = JpegErrorExit;
+    m->output_message = JpegOutput;
+    m->emit_message = JpegEmit;
+    return m;
+}
 void JpegEmit(j_common_ptr info, int level) {
     auto* e = reinterpret_cast<JpegError*>(info->err);
     if (level >= 0) return;
@@ -52,10 +63,7 @@ const uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
 bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     jpeg_decompress_struct info{};
     JpegError err{};
-    info.err = jpeg_std_error(&err.manager);
-    err.manager.error_exit = JpegErrorExit;
-    err.manager.output_message = JpegOutput;
-    err.manager.emit_message = JpegEmit;
+    info.err = ErrorManager(err);
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&info);
         error = std::string("not a readable JPEG file (") + err.text + ")";
@@ -141,9 +149,7 @@ bool WriteJpeg(FILE* f, const Image& image, std::string& error, const WriteOptio
     }
     jpeg_compress_struct info{};
     JpegError err{};
-    info.err = jpeg_std_error(&err.manager);
-    err.manager.error_exit = JpegErrorExit;
-    err.manager.output_message = JpegOutput;
+    info.err = ErrorManager(err);
     if (setjmp(err.jump)) {
         jpeg_destroy_compress(&info);
         error = std::string("cannot write JPEG (") + err.text + ")";

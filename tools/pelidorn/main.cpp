@@ -365,6 +365,17 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     const std::string image =
         " (a " + std::to_string(document.width) + "x" + std::to_string(document.height) + " image)";
     std::vector<DescriptorItem> trialValues = values;
+    // "; RADI=x is the largest that fits" for the largest radius from 0.1 below `radius` that
+    // `fits`, by bisection to 0.05; empty when not even 0.1 fits.
+    auto largestRadius = [&](const std::function<bool(double)>& fits) -> std::string {
+        double low = 0.1, high = radius;  // fits(low), !fits(high)
+        if (radius <= low || !fits(low)) return "";
+        while (high - low > 0.05 && interrupts.load() == 0) {
+            const double mid = (low + high) / 2;
+            (fits(mid) ? low : high) = mid;
+        }
+        return "; RADI=" + NumberText(std::floor(low * 10) / 10) + " is the largest that fits";
+    };
     // The value of `key` among the trial values (added when missing).
     auto slot = [&](uint32_t key) -> DescriptorItem* {
         for (auto& v : trialValues)
@@ -389,21 +400,14 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
         trial.progress = [&](int32_t done, int32_t) { started = started || done > 0; };
         trial.abort = [&] { return started || interrupts.load() > 0; };
         DescriptorItem* const r = slot(radiusKey);
-        auto fits = [&](double value) {
-            r->type = typeFloat;
-            r->number = value;
-            trial.playback = trialValues;
-            started = false;
-            const RunResult t = RunFilter(entry, document, trial);
-            return t.result == 0 || (t.result == userCanceledErr && started);
-        };
-        double low = 0.1, high = radius;  // fits(low), !fits(high)
-        if (radius <= low || !fits(low)) return text;
-        while (high - low > 0.05 && interrupts.load() == 0) {
-            const double mid = (low + high) / 2;
-            (fits(mid) ? low : high) = mid;
-        }
-        return text + "; RADI=" + NumberText(std::floor(low * 10) / 10) + " is the largest that fits";
+        return text + largestRadius([&](double value) {
+                   r->type = typeFloat;
+                   r->number = value;
+                   trial.playback = trialValues;
+                   started = false;
+                   const RunResult t = RunFilter(entry, document, trial);
+                   return t.result == 0 || (t.result == userCanceledErr && started);
+               });
     }
     RunOptions trial;
     trial.recorded = true;
@@ -443,13 +447,9 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     auto fits = [&](double radiusValue) { return fitsWith(radiusKey, radiusValue); };
     std::string text = "the work area at RADI=" + NumberText(radius) + image + " is larger than the plug-in can address";
     // A radius below one pixel copies the image without a work area: the search starts at 0.1.
-    double low = 0.1, high = radius;  // fits(low), !fits(high)
-    if (radius <= low || fits(radius) || !fits(low)) return text;
-    while (high - low > 0.05 && interrupts.load() == 0) {
-        const double mid = (low + high) / 2;
-        (fits(mid) ? low : high) = mid;
-    }
-    return text + "; RADI=" + NumberText(std::floor(low * 10) / 10) + " is the largest that fits";
+    // A trial that fits at the given radius has found no limit to name.
+    if (radius > 0.1 && fits(radius)) return text;
+    return text + largestRadius(fits);
 }
 
 
