@@ -1951,3 +1951,136 @@ TEST(PelidornTool, FormatFromTheExtensionInAnyCase) {
         }
     }
 }
+
+// ---- image readers: YCbCr TIFF, claims beyond the data in every TIFF compression, JPEG data
+// ---- that ends early or is corrupt, streams looked at as they arrive; TIFF alpha; animations
+
+namespace {
+
+// A TIFF in YCbCr through libtiff: JPEG-compressed from RGB samples (libtiff converts them, as
+// `tiffcp -c jpeg` does), or, given `raw`, one strip of stored data units as the file holds them.
+void WriteYCbCrTiff(const std::string& path, int width, int height, uint16_t compression, int bits,
+                    const std::vector<uint8_t>& rgb, const std::string& raw = "", uint16_t rowsPerStrip = 16) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    ASSERT_TRUE(t);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(bits));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(raw.empty() ? rowsPerStrip : height));
+    if (!raw.empty()) {
+        TIFFWriteRawStrip(t, 0, const_cast<char*>(raw.data()), tmsize_t(raw.size()));
+    } else {
+        TIFFSetField(t, TIFFTAG_JPEGQUALITY, 90);
+        TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        for (int y = 0; y < height; ++y)
+            TIFFWriteScanline(t, const_cast<uint8_t*>(&rgb[size_t(y) * width * 3]), uint32_t(y), 0);
+    }
+    TIFFClose(t);
+}
+
+}  // namespace
+
+// A TIFF in YCbCr is read as RGB: JPEG-compressed (what libtiff writes for JPEG compression)
+// and stored with 2x2 subsampling; one the tool cannot read is refused naming its colour model.
+TEST(PelidornTool, YCbCrTiffReadsAsRgb) {
+    const std::string dir = Fresh("ycbcr");
+    const int w = 48, h = 40;
+    std::vector<uint8_t> rgb(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = &rgb[(size_t(y) * w + x) * 3];
+            p[0] = uint8_t(200 - x), p[1] = uint8_t(60 + 2 * y), p[2] = uint8_t(90 + x + y);
+        }
+    WriteYCbCrTiff(dir + "/jpeg.tif", w, h, COMPRESSION_JPEG, 8, rgb);
+    Image im;
+    std::string error;
+    ASSERT_TRUE(pelidorn::ReadImage(dir + "/jpeg.tif", im, error)) << error;
+    ASSERT_EQ(im.colorChannels, 3);
+    ASSERT_EQ(im.width, w);
+    ASSERT_EQ(im.samples.size(), rgb.size());
+    int worst = 0;
+    for (size_t i = 0; i < rgb.size(); ++i) worst = std::max(worst, std::abs(int(im.samples[i]) - int(rgb[i])));
+    EXPECT_LE(worst, 12) << "JPEG at quality 90 of a smooth image";
+    // Through the tool, at radius 0: the RGB samples come out (as stored rows, in a stored TIFF).
+    const ToolRun r = Pelidorn(dir + "/jpeg.tif " + dir + "/out.tif RADI=0 --quiet");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read(dir + "/out.tif").samples, im.samples);
+    // Stored data units of 2x2 pixels (four Y, Cb, Cr) of Y 100, Cb 150, Cr 90: RGB 47, 120, 139
+    // by the standard coefficients and reference levels.
+    std::string units;
+    for (int i = 0; i < (8 / 2) * (4 / 2); ++i) units += std::string("\x64\x64\x64\x64\x96\x5a", 6);
+    WriteYCbCrTiff(dir + "/stored.tif", 8, 4, COMPRESSION_NONE, 8, {}, units);
+    ASSERT_TRUE(pelidorn::ReadImage(dir + "/stored.tif", im, error)) << error;
+    ASSERT_EQ(im.samples.size(), size_t(8 * 4 * 3));
+    for (size_t i = 0; i < im.samples.size(); i += 3) {
+        EXPECT_NEAR(im.samples[i], 47, 2) << i;
+        EXPECT_NEAR(im.samples[i + 1], 120, 2) << i;
+        EXPECT_NEAR(im.samples[i + 2], 139, 2) << i;
+    }
+    // Refused, in words: 16-bit YCbCr, and a palette.
+    WriteYCbCrTiff(dir + "/sixteen.tif", 8, 4, COMPRESSION_NONE, 16, {}, std::string(8 * 4 * 2 * 2, '\x40'));
+    EXPECT_FALSE(pelidorn::ReadImage(dir + "/sixteen.tif", im, error));
+    EXPECT_NE(error.find("YCbCr"), std::string::npos) << error;
+    {
+        TIFF* t = TIFFOpen((dir + "/palette.tif").c_str(), "w");
+        ASSERT_TRUE(t);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(4));
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(4));
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(1));
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_PALETTE));
+        std::vector<uint16_t> map(256, 0);
+        TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
+        std::vector<uint8_t> line(4, 1);
+        for (uint32_t y = 0; y < 4; ++y) TIFFWriteScanline(t, line.data(), y, 0);
+        TIFFClose(t);
+    }
+    EXPECT_FALSE(pelidorn::ReadImage(dir + "/palette.tif", im, error));
+    EXPECT_NE(error.find("TIFF colour model 3 is not supported (a colour palette"), std::string::npos) << error;
+}
+
+// A TIFF claiming far more rows than its data holds takes no memory ahead of what its data
+// gives, in every compression libtiff decodes (those the length check cannot bound as well):
+// each claim is refused having taken far less than the pixels claimed. Images of one value,
+// the most these codecs shrink, still read.
+TEST(PelidornTool, TiffClaimsBeyondTheDataTakeNoMemoryInAnyCompression) {
+    const std::string dir = Fresh("tiff_claims");
+    const uint32_t side = 5000;
+    const uint64_t pixelBytes = uint64_t(side) * side * 3;
+    for (uint16_t compression : {COMPRESSION_JPEG, COMPRESSION_LZMA, COMPRESSION_ZSTD, COMPRESSION_PIXARLOG,
+                                 COMPRESSION_SGILOG, COMPRESSION_CCITTFAX4, COMPRESSION_WEBP, COMPRESSION_LERC}) {
+        if (!TIFFIsCODECConfigured(compression)) continue;
+        SCOPED_TRACE(compression);
+        // RGB: TiffHeaderOnly's gray file with its photometric patched and SamplesPerPixel (277)
+        // added after StripOffsets (273), eight entries.
+        std::string bytes = TiffHeaderOnly(side, side, compression);
+        bytes[8 + 2 + 4 * 12 + 8] = 2;
+        bytes.insert(8 + 2 + 6 * 12, std::string("\x15\x01\x03\x00\x01\x00\x00\x00\x03\x00\x00\x00", 12));
+        bytes[8] = 8;
+        bytes += std::string(200 - std::min<size_t>(200, bytes.size()), 'Z');
+        const std::string path = dir + "/claim" + std::to_string(compression) + ".tif";
+        WriteFile(path, bytes);
+        const ChildRead r = ReadInChild(path, pixelBytes);
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.error.find("TIFF"), std::string::npos) << r.error;
+        EXPECT_GE(r.grownKiB, 0);
+        EXPECT_LT(uint64_t(r.grownKiB) * 1024, pixelBytes / 4) << "the reader took the claimed memory: " << r.error;
+    }
+    const int w = 1024, h = 1024;
+    for (uint16_t compression : {COMPRESSION_JPEG, COMPRESSION_ZSTD, COMPRESSION_LZMA}) {
+        if (!TIFFIsCODECConfigured(compression)) continue;
+        const std::string path = dir + "/flat" + std::to_string(compression) + ".tif";
+        const std::vector<uint8_t> samples(size_t(w) * h * 3, 128);
+        if (compression == COMPRESSION_JPEG) {
+            WriteYCbCrTiff(path, w, h, compression, 8, samples, "", uint16_t(h));
+        } else {
+            WriteLibTiff(path, w, h, 3, 8, PLANARCONFIG_CONTIG, compression, 1, 1, {}, samples);
+        }
+        const Image im = Read(path);
+        EXPECT_EQ(im.samples, samples) << "compression " << compression << ", " << ReadFile(path).size() << " bytes";
+    }
+}
