@@ -1720,36 +1720,55 @@ TEST(PelidornTool, PipesAndFifosReadLikeTheirFile) {
     }
 }
 
-// A pipe or device is copied once, up to the most the pixels may take (and 64 MiB of
-// metadata): an endless one is refused once that much has come, not read until the disk is
-// full. The writer counts what it could hand over before the reader gave up.
-TEST(PelidornTool, EndlessPipeIsRefusedAfterTheBound) {
-    const std::string fifo = Fresh("endless") + "/zeros";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+namespace {
+
+// ReadImage in a child on a FIFO that a second child feeds with `head` and then zeros without
+// end: the reader's answer, and how many bytes the writer could hand over before the reader
+// gave up.
+struct EndlessRead {
+    ChildRead read;
+    uint64_t written = 0;
+};
+
+EndlessRead ReadEndlessFifo(const std::string& name, const std::string& head, uint64_t memoryLimit) {
+    const std::string fifo = Fresh(name) + "/stream";
+    EndlessRead r;
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     int counted[2];
-    ASSERT_EQ(pipe(counted), 0);
+    EXPECT_EQ(pipe(counted), 0);
     const pid_t writer = fork();
-    ASSERT_GE(writer, 0);
+    EXPECT_GE(writer, 0);
     if (writer == 0) {
         alarm(60);
         std::signal(SIGPIPE, SIG_IGN);
         const int fd = open(fifo.c_str(), O_WRONLY);
-        std::vector<char> zeros(size_t(1) << 16, 0);
         uint64_t total = 0;
+        if (fd >= 0 && write(fd, head.data(), head.size()) == ssize_t(head.size())) total = head.size();
+        std::vector<char> zeros(size_t(1) << 16, 0);
         for (ssize_t n; fd >= 0 && (n = write(fd, zeros.data(), zeros.size())) > 0;) total += uint64_t(n);
         if (write(counted[1], &total, sizeof total) < 0) {}
         _exit(0);
     }
     close(counted[1]);
-    const ChildRead r = ReadInChild(fifo, uint64_t(1) << 20);
-    uint64_t total = 0;
-    EXPECT_EQ(read(counted[0], &total, sizeof total), ssize_t(sizeof total));
+    r.read = ReadInChild(fifo, memoryLimit);
+    EXPECT_EQ(read(counted[0], &r.written, sizeof r.written), ssize_t(sizeof r.written));
     close(counted[0]);
     waitpid(writer, nullptr, 0);
-    EXPECT_FALSE(r.ok);
-    EXPECT_NE(r.error.find("more than 65 MiB"), std::string::npos) << r.error;
-    EXPECT_GT(total, uint64_t(65) << 20);
-    EXPECT_LT(total, uint64_t(66) << 20) << "read on past the bound";
+    return r;
+}
+
+}  // namespace
+
+// A pipe or device is copied once, up to the most the pixels may take (and 64 MiB of
+// metadata): an endless one is refused once that much has come, not read until the disk is
+// full. The writer counts what it could hand over before the reader gave up. (A TIFF whose
+// IFD0 is yet to come: nothing but that rule bounds it.)
+TEST(PelidornTool, EndlessPipeIsRefusedAfterTheBound) {
+    const EndlessRead r = ReadEndlessFifo("endless", std::string("II*\0\xf0\xff\xff\x7f", 8), uint64_t(1) << 20);
+    EXPECT_FALSE(r.read.ok);
+    EXPECT_NE(r.read.error.find("more than 65 MiB"), std::string::npos) << r.read.error;
+    EXPECT_GT(r.written, uint64_t(65) << 20);
+    EXPECT_LT(r.written, uint64_t(66) << 20) << "read on past the bound";
 }
 
 // An OUTPUT that cannot be made fails before the render, with one line that names why: the
@@ -2083,4 +2102,44 @@ TEST(PelidornTool, TiffClaimsBeyondTheDataTakeNoMemoryInAnyCompression) {
         const Image im = Read(path);
         EXPECT_EQ(im.samples, samples) << "compression " << compression << ", " << ReadFile(path).size() << " bytes";
     }
+}
+
+// A stream is judged by its first bytes and its header as they arrive: one that is no image
+// is refused at once, and one whose header is known is refused once it holds more than the
+// header's image can take and the metadata allowance (64 MiB), however much more the memory
+// would allow. Before its header, a PNG or JPEG has the allowance only.
+TEST(PelidornTool, StreamsAreBoundedByTheirSignatureAndHeaderAsTheyArrive) {
+    const uint64_t limit = uint64_t(512) << 20;
+    std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", Big32(64) + Big32(64) + std::string("\x08\x00\x00\x00\x00", 5));
+    const std::string jpeg = std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20) +
+                             std::string("\xFF\xC0\x00\x11\x08\x00\x40\x00\x40\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01", 19);
+    std::string tiff = TiffHeaderOnly(64, 64);
+    struct Row {
+        const char* name;
+        std::string head;
+        const char* mentions;
+        uint64_t most;  // the most the writer may hand over
+    };
+    const Row rows[] = {
+        {"zeros", "", "not a PNG, JPEG or TIFF file", uint64_t(1) << 20},
+        {"text", "P6\n64 64\n255\n", "not a PNG, JPEG or TIFF file", uint64_t(1) << 20},
+        {"png", png, "more than a 64x64 image can take", uint64_t(65) << 20},
+        {"jpeg", jpeg, "more than a 64x64 image can take", uint64_t(65) << 20},
+        {"tiff", tiff, "more than a 64x64 image can take", uint64_t(65) << 20},
+        {"jpeg_no_frame", std::string("\xFF\xD8\xFF\xE1\x00\x02", 6), "more than 64 MiB", uint64_t(65) << 20},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const EndlessRead r = ReadEndlessFifo(std::string("stream_") + row.name, row.head, limit);
+        EXPECT_FALSE(r.read.ok);
+        EXPECT_NE(r.read.error.find(row.mentions), std::string::npos) << r.read.error;
+        EXPECT_LT(r.written, row.most) << "read on past the bound: " << r.read.error;
+    }
+    // /dev/zero as INPUT: refused at once with the message a regular file gets, OUTPUT untouched.
+    const std::string dir = Fresh("dev_zero");
+    WriteFile(dir + "/out.png", "keep me");
+    const ToolRun zero = Pelidorn("/dev/zero " + dir + "/out.png --quiet");
+    EXPECT_EQ(zero.code, 1);
+    EXPECT_NE(zero.err.find("/dev/zero: not a PNG, JPEG or TIFF file"), std::string::npos) << zero.err;
+    EXPECT_EQ(ReadFile(dir + "/out.png"), "keep me");
 }
