@@ -2143,3 +2143,79 @@ TEST(PelidornTool, StreamsAreBoundedByTheirSignatureAndHeaderAsTheyArrive) {
     EXPECT_NE(zero.err.find("/dev/zero: not a PNG, JPEG or TIFF file"), std::string::npos) << zero.err;
     EXPECT_EQ(ReadFile(dir + "/out.png"), "keep me");
 }
+
+namespace {
+
+// A JPEG through libjpeg in either entropy coding, sequential or progressive, with a restart
+// marker after every row of blocks when asked.
+std::string CodedJpeg(const std::string& path, int width, int height, int components, bool arithmetic,
+                      bool progressive, const std::vector<uint8_t>& samples, bool restarts = false) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_TRUE(f);
+    if (!f) return "";
+    jpeg_compress_struct c{};
+    jpeg_error_mgr e{};
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(width);
+    c.image_height = JDIMENSION(height);
+    c.input_components = components;
+    c.in_color_space = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    if (progressive) jpeg_simple_progression(&c);
+    c.arith_code = arithmetic ? TRUE : FALSE;
+    if (restarts) c.restart_in_rows = 1;
+    jpeg_start_compress(&c, TRUE);
+    for (int y = 0; y < height; ++y) {
+        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + size_t(y) * width * components);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+    return ReadFile(path);
+}
+
+}  // namespace
+
+// A JPEG whose data ends early, or whose decoder meets corrupt data, is refused in either
+// entropy coding, sequential or progressive (libjpeg would make up the rest), and the same
+// files whole read; so do images of one value, which arithmetic coding holds in a few bytes
+// (no bound on the data's length can refuse a small arithmetic file claiming a large image
+// without refusing these).
+TEST(PelidornTool, JpegDataThatEndsEarlyOrIsCorruptIsRefusedInEitherCoding) {
+    const std::string dir = Fresh("jpeg_data");
+    const int w = 64, h = 48;
+    std::vector<uint8_t> noise(size_t(w) * h * 3);
+    uint32_t seed = 5;
+    for (uint8_t& v : noise) v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+    for (bool arithmetic : {false, true})
+        for (bool progressive : {false, true}) {
+            const std::string kind = std::string(arithmetic ? "arithmetic" : "huffman") + (progressive ? "_progressive" : "");
+            SCOPED_TRACE(kind);
+            const std::string whole = CodedJpeg(dir + "/" + kind + ".jpg", w, h, 3, arithmetic, progressive, noise);
+            Image im;
+            std::string error;
+            ASSERT_TRUE(pelidorn::ReadImage(dir + "/" + kind + ".jpg", im, error)) << error;
+            // Cut to a third of its length.
+            WriteFile(dir + "/cut_" + kind + ".jpg", whole.substr(0, whole.size() / 3));
+            EXPECT_FALSE(pelidorn::ReadImage(dir + "/cut_" + kind + ".jpg", im, error));
+            EXPECT_NE(error.find("it ends before its image data does"), std::string::npos) << error;
+            // A restart marker out of sequence: the decoder loses its place and makes up blocks.
+            if (!progressive) {
+                std::string wrong = CodedJpeg(dir + "/rst_" + kind + ".jpg", w, h, 3, arithmetic, false, noise, true);
+                const size_t rst = wrong.find("\xFF\xD1");
+                ASSERT_NE(rst, std::string::npos);
+                wrong[rst + 1] = '\xD5';
+                WriteFile(dir + "/rst_" + kind + ".jpg", wrong);
+                EXPECT_FALSE(pelidorn::ReadImage(dir + "/rst_" + kind + ".jpg", im, error));
+                EXPECT_NE(error.find("not a readable JPEG file (Corrupt JPEG data"), std::string::npos) << error;
+            }
+            const std::vector<uint8_t> flat(size_t(2048) * 1536, 128);
+            const std::string small = CodedJpeg(dir + "/flat_" + kind + ".jpg", 2048, 1536, 1, arithmetic, progressive, flat);
+            ASSERT_TRUE(pelidorn::ReadImage(dir + "/flat_" + kind + ".jpg", im, error)) << small.size() << " bytes: " << error;
+            EXPECT_EQ(im.samples, flat);
+        }
+}
