@@ -902,6 +902,7 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         WriteFile(dir + "/cut_progressive.jpg", whole.substr(0, lastScan));
     }
     WriteFile(dir + "/animated.png", AnimatedPng(3, true));
+    WriteFile(dir + "/animated2.png", AnimatedPng(2, true));
     WriteFile(dir + "/animated_hidden_still.png", AnimatedPng(1, false));  // the one frame is not the image
     const int made = std::system(("mkdir -p " + dir + "/folder.png").c_str());
     (void)made;
@@ -925,6 +926,7 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         {dir + "/miniswhite.tif", dir + "/out.tif", 1, "TIFF colour model 0 is not supported"},
         {dir + "/cut_progressive.jpg", dir + "/out.jpg", 1, "it ends before its image data does"},
         {dir + "/animated.png", out, 1, "animated PNG files are not supported (this one has 3 frames"},
+        {dir + "/animated2.png", out, 1, "animated PNG files are not supported (this one has 2 frames"},
         {dir + "/animated_hidden_still.png", out, 1, "animated PNG files are not supported (this one has 1 frame;"},
         {dir + "/cmyk.jpg", dir + "/out.jpg", 1, "CMYK"},
         {dir + "/cut.png", out, 1, "not a readable PNG"},
@@ -2218,4 +2220,41 @@ TEST(PelidornTool, JpegDataThatEndsEarlyOrIsCorruptIsRefusedInEitherCoding) {
             ASSERT_TRUE(pelidorn::ReadImage(dir + "/flat_" + kind + ".jpg", im, error)) << small.size() << " bytes: " << error;
             EXPECT_EQ(im.samples, flat);
         }
+}
+
+// A TIFF the tool writes with alpha marks its last channel as unassociated alpha (ExtraSamples
+// 2), read back by libtiff itself: other readers see alpha only through that tag, and the
+// tool's own reader would take an unmarked extra channel as alpha all the same.
+TEST(PelidornTool, TiffWrittenWithAlphaMarksItsLastChannelAsAlpha) {
+    const std::string dir = Fresh("tiff_alpha");
+    struct Row {
+        Image in;
+        const char* name;
+    };
+    const Row rows[] = {{Scene(FileFormat::Tiff, 3, true, 8), "rgba8.tif"},
+                        {Scene(FileFormat::Tiff, 1, true, 16), "graya16.tif"},
+                        {Scene(FileFormat::Tiff, 3, true, 32), "rgbaf.tif"},
+                        {Scene(FileFormat::Tiff, 3, false, 8), "rgb8.tif"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string input = Write(row.in, std::string("alpha_") + row.name);
+        const std::string output = dir + "/" + row.name + ".out.tif";
+        const ToolRun r = Pelidorn(input + " " + output + " RADI=2 --quiet");
+        ASSERT_EQ(r.code, 0) << r.err;
+        TIFF* t = TIFFOpen(output.c_str(), "r");
+        ASSERT_TRUE(t);
+        uint16_t spp = 0, count = 0;
+        uint16_t* types = nullptr;
+        TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &spp);
+        const bool tagged = TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &count, &types) != 0;
+        EXPECT_EQ(spp, row.in.channels());
+        if (row.in.alpha) {
+            ASSERT_TRUE(tagged);
+            ASSERT_EQ(count, 1);
+            EXPECT_EQ(types[0], 2);  // unassociated alpha
+        } else {
+            EXPECT_TRUE(!tagged || count == 0);
+        }
+        TIFFClose(t);
+    }
 }
