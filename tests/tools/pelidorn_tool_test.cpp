@@ -1978,6 +1978,42 @@ TEST(PelidornTool, FormatFromTheExtensionInAnyCase) {
 
 namespace {
 
+// A JPEG through libjpeg in either entropy coding, sequential or progressive, with a restart
+// marker after every row of blocks when asked.
+std::string CodedJpeg(const std::string& path, int width, int height, int components, bool arithmetic,
+                      bool progressive, const std::vector<uint8_t>& samples, bool restarts = false) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_TRUE(f);
+    if (!f) return "";
+    jpeg_compress_struct c{};
+    jpeg_error_mgr e{};
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(width);
+    c.image_height = JDIMENSION(height);
+    c.input_components = components;
+    c.in_color_space = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    if (progressive) jpeg_simple_progression(&c);
+    c.arith_code = arithmetic ? TRUE : FALSE;
+    if (restarts) c.restart_in_rows = 1;
+    jpeg_start_compress(&c, TRUE);
+    for (int y = 0; y < height; ++y) {
+        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + size_t(y) * width * components);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+    return ReadFile(path);
+}
+
+}  // namespace
+
+namespace {
+
 // A TIFF in YCbCr through libtiff: JPEG-compressed from RGB samples (libtiff converts them, as
 // `tiffcp -c jpeg` does), or, given `raw`, one strip of stored data units as the file holds them.
 void WriteYCbCrTiff(const std::string& path, int width, int height, uint16_t compression, int bits,
@@ -2041,6 +2077,22 @@ TEST(PelidornTool, YCbCrTiffReadsAsRgb) {
         EXPECT_NEAR(im.samples[i], 47, 2) << i;
         EXPECT_NEAR(im.samples[i + 1], 120, 2) << i;
         EXPECT_NEAR(im.samples[i + 2], 139, 2) << i;
+    }
+    // A JPEG strip whose data ends early: libtiff's JPEG decoder would make up the rest.
+    {
+        std::vector<uint8_t> noise(size_t(64) * 48 * 3);
+        uint32_t seed = 3;
+        for (uint8_t& v : noise) v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+        const std::string stream = CodedJpeg(dir + "/strip.jpg", 64, 48, 3, false, false, noise);
+        for (const bool cut : {false, true}) {
+            const std::string path = dir + (cut ? "/cut_strip.tif" : "/whole_strip.tif");
+            WriteYCbCrTiff(path, 64, 48, COMPRESSION_JPEG, 8, {}, cut ? stream.substr(0, stream.size() * 2 / 3) : stream);
+            const bool ok = pelidorn::ReadImage(path, im, error);
+            EXPECT_EQ(ok, !cut) << path << ": " << error;
+            if (cut) {
+                EXPECT_NE(error.find("JPEG"), std::string::npos) << error;
+            }
+        }
     }
     // Refused, in words: 16-bit YCbCr, and a palette.
     WriteYCbCrTiff(dir + "/sixteen.tif", 8, 4, COMPRESSION_NONE, 16, {}, std::string(8 * 4 * 2 * 2, '\x40'));
@@ -2146,41 +2198,6 @@ TEST(PelidornTool, StreamsAreBoundedByTheirSignatureAndHeaderAsTheyArrive) {
     EXPECT_EQ(ReadFile(dir + "/out.png"), "keep me");
 }
 
-namespace {
-
-// A JPEG through libjpeg in either entropy coding, sequential or progressive, with a restart
-// marker after every row of blocks when asked.
-std::string CodedJpeg(const std::string& path, int width, int height, int components, bool arithmetic,
-                      bool progressive, const std::vector<uint8_t>& samples, bool restarts = false) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    EXPECT_TRUE(f);
-    if (!f) return "";
-    jpeg_compress_struct c{};
-    jpeg_error_mgr e{};
-    c.err = jpeg_std_error(&e);
-    jpeg_create_compress(&c);
-    jpeg_stdio_dest(&c, f);
-    c.image_width = JDIMENSION(width);
-    c.image_height = JDIMENSION(height);
-    c.input_components = components;
-    c.in_color_space = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    if (progressive) jpeg_simple_progression(&c);
-    c.arith_code = arithmetic ? TRUE : FALSE;
-    if (restarts) c.restart_in_rows = 1;
-    jpeg_start_compress(&c, TRUE);
-    for (int y = 0; y < height; ++y) {
-        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + size_t(y) * width * components);
-        jpeg_write_scanlines(&c, &row, 1);
-    }
-    jpeg_finish_compress(&c);
-    jpeg_destroy_compress(&c);
-    std::fclose(f);
-    return ReadFile(path);
-}
-
-}  // namespace
 
 // A JPEG whose data ends early, or whose decoder meets corrupt data, is refused in either
 // entropy coding, sequential or progressive (libjpeg would make up the rest), and the same
