@@ -149,9 +149,12 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     image.colorChannels = gray ? 1 : 3;
     image.alpha = false;
     image.bits = 8;
-    image.samples.resize(image.rowBytes() * image.height);
-    // Data that runs out or is corrupt jumps back above at its first warning.
+    // The pixels' memory is reserved (address space only) and taken row by row as the rows
+    // decode; data that runs out or is corrupt jumps back above at its first warning.
+    image.samples.clear();
+    image.samples.reserve(image.rowBytes() * image.height);
     while (info.output_scanline < info.output_height) {
+        image.samples.resize(image.rowBytes() * (info.output_scanline + 1));
         JSAMPROW row = image.samples.data() + image.rowBytes() * info.output_scanline;
         jpeg_read_scanlines(&info, &row, 1);
     }
