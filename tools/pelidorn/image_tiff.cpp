@@ -27,7 +27,9 @@ void TiffErrorHandler(const char* module, const char* fmt, va_list ap) {
 }
 // libtiff's JPEG codec passes the decoder's warnings on under the module name "JPEGLib";
 // those that say data is corrupt or missing ("Corrupt JPEG data: ...", "Premature end of
-// JPEG file") mean rows the file does not hold. Other warnings are kept quiet.
+// JPEG file") mean rows the file does not hold. Only the first warning of a strip is passed
+// on, so a strip that lacks only its final marker cannot be told from one cut short: both
+// are refused. Other warnings are kept quiet.
 void TiffWarningHandler(const char* module, const char* fmt, va_list ap) {
     if (!module || std::strcmp(module, "JPEGLib") != 0) return;
     char text[512];
