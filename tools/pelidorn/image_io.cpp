@@ -362,10 +362,10 @@ FILE* CopyStream(FILE* f, uint64_t bound, std::string& error) {
         if (verdict == StreamHeader::Verdict::Known) most = std::min(most, header.MostBytes());
         else if (header.MetadataBoundsUntilKnown()) most = std::min(most, kMetadataAllowance);
         if (total > most) {
-            std::string what = "any image the memory can hold";
-            if (most < bound)
-                what = verdict == StreamHeader::Verdict::Known ? header.What() + " can take" : "the metadata before an image header";
-            return fail("the pipe or device gives more than " + std::to_string(most >> 20) + " MiB, more than " + what);
+            const std::string gives = "the pipe or device gives more than " + std::to_string(most >> 20) + " MiB";
+            if (most == bound) return fail(gives + ", more than any image the memory can hold");
+            if (verdict == StreamHeader::Verdict::Known) return fail(gives + ", more than " + header.What() + " can take");
+            return fail(gives + " before its image header");
         }
     }
     if (std::ferror(f)) return fail(std::string("cannot read: ") + std::strerror(errno));
