@@ -2094,6 +2094,32 @@ TEST(PelidornTool, YCbCrTiffReadsAsRgb) {
             }
         }
     }
+    // The same Y, Cb, Cr in planes of their own, JPEG-compressed without subsampling.
+    {
+        TIFF* t = TIFFOpen((dir + "/planes.tif").c_str(), "w");
+        ASSERT_TRUE(t);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(16));
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(16));
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
+        TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_JPEG));
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_SEPARATE));
+        TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(1), uint16_t(1));
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(16));
+        for (const auto& [plane, value] : {std::pair<uint16_t, uint8_t>{0, 100}, {1, 150}, {2, 90}}) {
+            std::vector<uint8_t> line(16, value);
+            for (uint32_t y = 0; y < 16; ++y) TIFFWriteScanline(t, line.data(), y, plane);
+        }
+        TIFFClose(t);
+    }
+    ASSERT_TRUE(pelidorn::ReadImage(dir + "/planes.tif", im, error)) << error;
+    ASSERT_EQ(im.samples.size(), size_t(16 * 16 * 3));
+    for (size_t i = 0; i < im.samples.size(); i += 3) {
+        EXPECT_NEAR(im.samples[i], 47, 3) << i;
+        EXPECT_NEAR(im.samples[i + 1], 120, 3) << i;
+        EXPECT_NEAR(im.samples[i + 2], 139, 3) << i;
+    }
     // Refused, in words: 16-bit YCbCr, and a palette.
     WriteYCbCrTiff(dir + "/sixteen.tif", 8, 4, COMPRESSION_NONE, 16, {}, std::string(8 * 4 * 2 * 2, '\x40'));
     EXPECT_FALSE(pelidorn::ReadImage(dir + "/sixteen.tif", im, error));

@@ -141,7 +141,8 @@ bool ReadTiff(FILE* f, const std::string& name, Image& image, std::string& error
     // data converted by the JPEG decoder, anything else through libtiff's RGBA interface
     // (which applies the file's subsampling, coefficients and reference levels), 8 bits only.
     const bool ycbcr = photometric == PHOTOMETRIC_YCBCR;
-    const bool ycbcrJpeg = ycbcr && compression == COMPRESSION_JPEG;
+    // (libtiff converts interleaved samples only; planes of their own take the RGBA road.)
+    const bool ycbcrJpeg = ycbcr && compression == COMPRESSION_JPEG && planar == PLANARCONFIG_CONTIG;
     if (ycbcr) {
         char reason[1024] = "";
         if (bits != 8 || spp != 3) {
