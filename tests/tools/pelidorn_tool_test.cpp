@@ -902,6 +902,7 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         WriteFile(dir + "/cut_progressive.jpg", whole.substr(0, lastScan));
     }
     WriteFile(dir + "/animated.png", AnimatedPng(3, true));
+    WriteFile(dir + "/animated2.png", AnimatedPng(2, true));
     WriteFile(dir + "/animated_hidden_still.png", AnimatedPng(1, false));  // the one frame is not the image
     const int made = std::system(("mkdir -p " + dir + "/folder.png").c_str());
     (void)made;
@@ -925,6 +926,7 @@ TEST(PelidornTool, HostileFilesAndCarelessRunsLeaveTheOutputAlone) {
         {dir + "/miniswhite.tif", dir + "/out.tif", 1, "TIFF colour model 0 is not supported"},
         {dir + "/cut_progressive.jpg", dir + "/out.jpg", 1, "it ends before its image data does"},
         {dir + "/animated.png", out, 1, "animated PNG files are not supported (this one has 3 frames"},
+        {dir + "/animated2.png", out, 1, "animated PNG files are not supported (this one has 2 frames"},
         {dir + "/animated_hidden_still.png", out, 1, "animated PNG files are not supported (this one has 1 frame;"},
         {dir + "/cmyk.jpg", dir + "/out.jpg", 1, "CMYK"},
         {dir + "/cut.png", out, 1, "not a readable PNG"},
@@ -1720,36 +1722,55 @@ TEST(PelidornTool, PipesAndFifosReadLikeTheirFile) {
     }
 }
 
-// A pipe or device is copied once, up to the most the pixels may take (and 64 MiB of
-// metadata): an endless one is refused once that much has come, not read until the disk is
-// full. The writer counts what it could hand over before the reader gave up.
-TEST(PelidornTool, EndlessPipeIsRefusedAfterTheBound) {
-    const std::string fifo = Fresh("endless") + "/zeros";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+namespace {
+
+// ReadImage in a child on a FIFO that a second child feeds with `head` and then zeros without
+// end: the reader's answer, and how many bytes the writer could hand over before the reader
+// gave up.
+struct EndlessRead {
+    ChildRead read;
+    uint64_t written = 0;
+};
+
+EndlessRead ReadEndlessFifo(const std::string& name, const std::string& head, uint64_t memoryLimit) {
+    const std::string fifo = Fresh(name) + "/stream";
+    EndlessRead r;
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     int counted[2];
-    ASSERT_EQ(pipe(counted), 0);
+    EXPECT_EQ(pipe(counted), 0);
     const pid_t writer = fork();
-    ASSERT_GE(writer, 0);
+    EXPECT_GE(writer, 0);
     if (writer == 0) {
         alarm(60);
         std::signal(SIGPIPE, SIG_IGN);
         const int fd = open(fifo.c_str(), O_WRONLY);
-        std::vector<char> zeros(size_t(1) << 16, 0);
         uint64_t total = 0;
+        if (fd >= 0 && write(fd, head.data(), head.size()) == ssize_t(head.size())) total = head.size();
+        std::vector<char> zeros(size_t(1) << 16, 0);
         for (ssize_t n; fd >= 0 && (n = write(fd, zeros.data(), zeros.size())) > 0;) total += uint64_t(n);
         if (write(counted[1], &total, sizeof total) < 0) {}
         _exit(0);
     }
     close(counted[1]);
-    const ChildRead r = ReadInChild(fifo, uint64_t(1) << 20);
-    uint64_t total = 0;
-    EXPECT_EQ(read(counted[0], &total, sizeof total), ssize_t(sizeof total));
+    r.read = ReadInChild(fifo, memoryLimit);
+    EXPECT_EQ(read(counted[0], &r.written, sizeof r.written), ssize_t(sizeof r.written));
     close(counted[0]);
     waitpid(writer, nullptr, 0);
-    EXPECT_FALSE(r.ok);
-    EXPECT_NE(r.error.find("more than 65 MiB"), std::string::npos) << r.error;
-    EXPECT_GT(total, uint64_t(65) << 20);
-    EXPECT_LT(total, uint64_t(66) << 20) << "read on past the bound";
+    return r;
+}
+
+}  // namespace
+
+// A pipe or device is copied once, up to the most the pixels may take (and 64 MiB of
+// metadata): an endless one is refused once that much has come, not read until the disk is
+// full. The writer counts what it could hand over before the reader gave up. (A TIFF whose
+// IFD0 is yet to come: nothing but that rule bounds it.)
+TEST(PelidornTool, EndlessPipeIsRefusedAfterTheBound) {
+    const EndlessRead r = ReadEndlessFifo("endless", std::string("II*\0\xf0\xff\xff\x7f", 8), uint64_t(1) << 20);
+    EXPECT_FALSE(r.read.ok);
+    EXPECT_NE(r.read.error.find("more than 65 MiB"), std::string::npos) << r.read.error;
+    EXPECT_GT(r.written, uint64_t(65) << 20);
+    EXPECT_LT(r.written, uint64_t(66) << 20) << "read on past the bound";
 }
 
 // An OUTPUT that cannot be made fails before the render, with one line that names why: the
@@ -1949,5 +1970,350 @@ TEST(PelidornTool, FormatFromTheExtensionInAnyCase) {
         if (row.known) {
             EXPECT_EQ(format, row.format) << row.name;
         }
+    }
+}
+
+// ---- image readers: YCbCr TIFF, claims beyond the data in every TIFF compression, JPEG data
+// ---- that ends early or is corrupt, streams looked at as they arrive; TIFF alpha; animations
+
+namespace {
+
+// A JPEG through libjpeg in either entropy coding, sequential or progressive, with a restart
+// marker after every row of blocks when asked.
+std::string CodedJpeg(const std::string& path, int width, int height, int components, bool arithmetic,
+                      bool progressive, const std::vector<uint8_t>& samples, bool restarts = false) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_TRUE(f);
+    if (!f) return "";
+    jpeg_compress_struct c{};
+    jpeg_error_mgr e{};
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, f);
+    c.image_width = JDIMENSION(width);
+    c.image_height = JDIMENSION(height);
+    c.input_components = components;
+    c.in_color_space = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 90, TRUE);
+    if (progressive) jpeg_simple_progression(&c);
+    c.arith_code = arithmetic ? TRUE : FALSE;
+    if (restarts) c.restart_in_rows = 1;
+    jpeg_start_compress(&c, TRUE);
+    for (int y = 0; y < height; ++y) {
+        JSAMPROW row = const_cast<JSAMPROW>(samples.data() + size_t(y) * width * components);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+    return ReadFile(path);
+}
+
+}  // namespace
+
+namespace {
+
+// A TIFF in YCbCr through libtiff: JPEG-compressed from RGB samples (libtiff converts them, as
+// `tiffcp -c jpeg` does), or, given `raw`, one strip of stored data units as the file holds them.
+void WriteYCbCrTiff(const std::string& path, int width, int height, uint16_t compression, int bits,
+                    const std::vector<uint8_t>& rgb, const std::string& raw = "", uint16_t rowsPerStrip = 16) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    ASSERT_TRUE(t);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(bits));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+    TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(raw.empty() ? rowsPerStrip : height));
+    if (!raw.empty()) {
+        TIFFWriteRawStrip(t, 0, const_cast<char*>(raw.data()), tmsize_t(raw.size()));
+    } else {
+        TIFFSetField(t, TIFFTAG_JPEGQUALITY, 90);
+        TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        for (int y = 0; y < height; ++y)
+            TIFFWriteScanline(t, const_cast<uint8_t*>(&rgb[size_t(y) * width * 3]), uint32_t(y), 0);
+    }
+    TIFFClose(t);
+}
+
+}  // namespace
+
+// A TIFF in YCbCr is read as RGB: JPEG-compressed (what libtiff writes for JPEG compression)
+// and stored with 2x2 subsampling; one the tool cannot read is refused naming its colour model.
+TEST(PelidornTool, YCbCrTiffReadsAsRgb) {
+    const std::string dir = Fresh("ycbcr");
+    const int w = 48, h = 40;
+    std::vector<uint8_t> rgb(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = &rgb[(size_t(y) * w + x) * 3];
+            p[0] = uint8_t(200 - x), p[1] = uint8_t(60 + 2 * y), p[2] = uint8_t(90 + x + y);
+        }
+    WriteYCbCrTiff(dir + "/jpeg.tif", w, h, COMPRESSION_JPEG, 8, rgb);
+    Image im;
+    std::string error;
+    ASSERT_TRUE(pelidorn::ReadImage(dir + "/jpeg.tif", im, error)) << error;
+    ASSERT_EQ(im.colorChannels, 3);
+    ASSERT_EQ(im.width, w);
+    ASSERT_EQ(im.samples.size(), rgb.size());
+    int worst = 0;
+    for (size_t i = 0; i < rgb.size(); ++i) worst = std::max(worst, std::abs(int(im.samples[i]) - int(rgb[i])));
+    EXPECT_LE(worst, 12) << "JPEG at quality 90 of a smooth image";
+    // Through the tool, at radius 0: the RGB samples come out (as stored rows, in a stored TIFF).
+    const ToolRun r = Pelidorn(dir + "/jpeg.tif " + dir + "/out.tif RADI=0 --quiet");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read(dir + "/out.tif").samples, im.samples);
+    // Stored data units of 2x2 pixels (four Y, Cb, Cr) of Y 100, Cb 150, Cr 90: RGB 47, 120, 139
+    // by the standard coefficients and reference levels.
+    std::string units;
+    for (int i = 0; i < (8 / 2) * (4 / 2); ++i) units += std::string("\x64\x64\x64\x64\x96\x5a", 6);
+    WriteYCbCrTiff(dir + "/stored.tif", 8, 4, COMPRESSION_NONE, 8, {}, units);
+    ASSERT_TRUE(pelidorn::ReadImage(dir + "/stored.tif", im, error)) << error;
+    ASSERT_EQ(im.samples.size(), size_t(8 * 4 * 3));
+    for (size_t i = 0; i < im.samples.size(); i += 3) {
+        EXPECT_NEAR(im.samples[i], 47, 2) << i;
+        EXPECT_NEAR(im.samples[i + 1], 120, 2) << i;
+        EXPECT_NEAR(im.samples[i + 2], 139, 2) << i;
+    }
+    // A JPEG strip whose data ends early: libtiff's JPEG decoder would make up the rest.
+    {
+        std::vector<uint8_t> noise(size_t(64) * 48 * 3);
+        uint32_t seed = 3;
+        for (uint8_t& v : noise) v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+        const std::string stream = CodedJpeg(dir + "/strip.jpg", 64, 48, 3, false, false, noise);
+        for (const bool cut : {false, true}) {
+            const std::string path = dir + (cut ? "/cut_strip.tif" : "/whole_strip.tif");
+            WriteYCbCrTiff(path, 64, 48, COMPRESSION_JPEG, 8, {}, cut ? stream.substr(0, stream.size() * 2 / 3) : stream);
+            const bool ok = pelidorn::ReadImage(path, im, error);
+            EXPECT_EQ(ok, !cut) << path << ": " << error;
+            if (cut) {
+                EXPECT_NE(error.find("JPEG"), std::string::npos) << error;
+            }
+        }
+    }
+    // The same Y, Cb, Cr in planes of their own, JPEG-compressed without subsampling.
+    {
+        TIFF* t = TIFFOpen((dir + "/planes.tif").c_str(), "w");
+        ASSERT_TRUE(t);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(16));
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(16));
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
+        TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_JPEG));
+        TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_SEPARATE));
+        TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(1), uint16_t(1));
+        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(16));
+        for (const auto& [plane, value] : {std::pair<uint16_t, uint8_t>{0, 100}, {1, 150}, {2, 90}}) {
+            std::vector<uint8_t> line(16, value);
+            for (uint32_t y = 0; y < 16; ++y) TIFFWriteScanline(t, line.data(), y, plane);
+        }
+        TIFFClose(t);
+    }
+    ASSERT_TRUE(pelidorn::ReadImage(dir + "/planes.tif", im, error)) << error;
+    ASSERT_EQ(im.samples.size(), size_t(16 * 16 * 3));
+    for (size_t i = 0; i < im.samples.size(); i += 3) {
+        EXPECT_NEAR(im.samples[i], 47, 3) << i;
+        EXPECT_NEAR(im.samples[i + 1], 120, 3) << i;
+        EXPECT_NEAR(im.samples[i + 2], 139, 3) << i;
+    }
+    // Refused, in words: 16-bit YCbCr, and a palette.
+    WriteYCbCrTiff(dir + "/sixteen.tif", 8, 4, COMPRESSION_NONE, 16, {}, std::string(8 * 4 * 2 * 2, '\x40'));
+    EXPECT_FALSE(pelidorn::ReadImage(dir + "/sixteen.tif", im, error));
+    EXPECT_NE(error.find("YCbCr"), std::string::npos) << error;
+    {
+        TIFF* t = TIFFOpen((dir + "/palette.tif").c_str(), "w");
+        ASSERT_TRUE(t);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(4));
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(4));
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(1));
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_PALETTE));
+        std::vector<uint16_t> map(256, 0);
+        TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
+        std::vector<uint8_t> line(4, 1);
+        for (uint32_t y = 0; y < 4; ++y) TIFFWriteScanline(t, line.data(), y, 0);
+        TIFFClose(t);
+    }
+    EXPECT_FALSE(pelidorn::ReadImage(dir + "/palette.tif", im, error));
+    EXPECT_NE(error.find("TIFF colour model 3 is not supported (a colour palette"), std::string::npos) << error;
+}
+
+// A TIFF claiming far more rows than its data holds takes no memory ahead of what its data
+// gives, in every compression libtiff decodes (those the length check cannot bound as well):
+// each claim is refused having taken far less than the pixels claimed. Images of one value,
+// the most these codecs shrink, still read.
+TEST(PelidornTool, TiffClaimsBeyondTheDataTakeNoMemoryInAnyCompression) {
+    const std::string dir = Fresh("tiff_claims");
+    const uint32_t side = 5000;
+    const uint64_t pixelBytes = uint64_t(side) * side * 3;
+    for (uint16_t compression : {COMPRESSION_JPEG, COMPRESSION_LZMA, COMPRESSION_ZSTD, COMPRESSION_PIXARLOG,
+                                 COMPRESSION_SGILOG, COMPRESSION_CCITTFAX4, COMPRESSION_WEBP, COMPRESSION_LERC}) {
+        if (!TIFFIsCODECConfigured(compression)) continue;
+        SCOPED_TRACE(compression);
+        // RGB: TiffHeaderOnly's gray file with its photometric patched and SamplesPerPixel (277)
+        // added after StripOffsets (273), eight entries.
+        std::string bytes = TiffHeaderOnly(side, side, compression);
+        bytes[8 + 2 + 4 * 12 + 8] = 2;
+        bytes.insert(8 + 2 + 6 * 12, std::string("\x15\x01\x03\x00\x01\x00\x00\x00\x03\x00\x00\x00", 12));
+        bytes[8] = 8;
+        bytes += std::string(200 - std::min<size_t>(200, bytes.size()), 'Z');
+        const std::string path = dir + "/claim" + std::to_string(compression) + ".tif";
+        WriteFile(path, bytes);
+        const ChildRead r = ReadInChild(path, pixelBytes);
+        EXPECT_FALSE(r.ok);
+        EXPECT_NE(r.error.find("TIFF"), std::string::npos) << r.error;
+        EXPECT_GE(r.grownKiB, 0);
+        // (Half: an address-space reservation costs a sanitizer's shadow an eighth of it, and
+        // PixarLog's own strip buffer, at two bytes a sample, a quarter of the claim.)
+        EXPECT_LT(uint64_t(r.grownKiB) * 1024, pixelBytes / 2) << "the reader took the claimed memory: " << r.error;
+    }
+    const int w = 1024, h = 1024;
+    for (uint16_t compression : {COMPRESSION_JPEG, COMPRESSION_ZSTD, COMPRESSION_LZMA}) {
+        if (!TIFFIsCODECConfigured(compression)) continue;
+        const std::string path = dir + "/flat" + std::to_string(compression) + ".tif";
+        const std::vector<uint8_t> samples(size_t(w) * h * 3, 128);
+        if (compression == COMPRESSION_JPEG) {
+            WriteYCbCrTiff(path, w, h, compression, 8, samples, "", uint16_t(h));
+        } else {
+            WriteLibTiff(path, w, h, 3, 8, PLANARCONFIG_CONTIG, compression, 1, 1, {}, samples);
+        }
+        const Image im = Read(path);
+        EXPECT_EQ(im.samples, samples) << "compression " << compression << ", " << ReadFile(path).size() << " bytes";
+    }
+}
+
+// A stream is judged by its first bytes and its header as they arrive: one that is no image
+// is refused at once, and one whose header is known is refused once it holds more than the
+// header's image can take and the metadata allowance (64 MiB), however much more the memory
+// would allow. Before its header, a PNG or JPEG has the allowance only.
+TEST(PelidornTool, StreamsAreBoundedByTheirSignatureAndHeaderAsTheyArrive) {
+    const uint64_t limit = uint64_t(512) << 20;
+    std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", Big32(64) + Big32(64) + std::string("\x08\x00\x00\x00\x00", 5));
+    const std::string jpeg = std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 20) +
+                             std::string("\xFF\xC0\x00\x11\x08\x00\x40\x00\x40\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01", 19);
+    std::string tiff = TiffHeaderOnly(64, 64);
+    struct Row {
+        const char* name;
+        std::string head;
+        const char* mentions;
+        uint64_t most;  // the most the writer may hand over
+    };
+    const Row rows[] = {
+        {"zeros", "", "not a PNG, JPEG or TIFF file", uint64_t(1) << 20},
+        {"text", "P6\n64 64\n255\n", "not a PNG, JPEG or TIFF file", uint64_t(1) << 20},
+        {"png", png, "more than a 64x64 image can take", uint64_t(65) << 20},
+        {"jpeg", jpeg, "more than a 64x64 image can take", uint64_t(65) << 20},
+        {"tiff", tiff, "more than a 64x64 image can take", uint64_t(65) << 20},
+        {"jpeg_no_frame", std::string("\xFF\xD8\xFF\xE1\x00\x02", 6), "more than 64 MiB", uint64_t(65) << 20},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const EndlessRead r = ReadEndlessFifo(std::string("stream_") + row.name, row.head, limit);
+        EXPECT_FALSE(r.read.ok);
+        EXPECT_NE(r.read.error.find(row.mentions), std::string::npos) << r.read.error;
+        EXPECT_LT(r.written, row.most) << "read on past the bound: " << r.read.error;
+    }
+    // /dev/zero as INPUT: refused at once with the message a regular file gets, OUTPUT untouched.
+    const std::string dir = Fresh("dev_zero");
+    WriteFile(dir + "/out.png", "keep me");
+    const ToolRun zero = Pelidorn("/dev/zero " + dir + "/out.png --quiet");
+    EXPECT_EQ(zero.code, 1);
+    EXPECT_NE(zero.err.find("/dev/zero: not a PNG, JPEG or TIFF file"), std::string::npos) << zero.err;
+    EXPECT_EQ(ReadFile(dir + "/out.png"), "keep me");
+}
+
+
+// A JPEG whose data ends early, or whose decoder meets corrupt data, is refused in either
+// entropy coding, sequential or progressive (libjpeg would make up the rest), and the same
+// files whole read; so do images of one value, which arithmetic coding holds in a few bytes
+// (no bound on the data's length can refuse a small arithmetic file claiming a large image
+// without refusing these).
+TEST(PelidornTool, JpegDataThatEndsEarlyOrIsCorruptIsRefusedInEitherCoding) {
+    const std::string dir = Fresh("jpeg_data");
+    const int w = 64, h = 48;
+    std::vector<uint8_t> noise(size_t(w) * h * 3);
+    uint32_t seed = 5;
+    for (uint8_t& v : noise) v = uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+    for (bool arithmetic : {false, true})
+        for (bool progressive : {false, true}) {
+            const std::string kind = std::string(arithmetic ? "arithmetic" : "huffman") + (progressive ? "_progressive" : "");
+            SCOPED_TRACE(kind);
+            const std::string whole = CodedJpeg(dir + "/" + kind + ".jpg", w, h, 3, arithmetic, progressive, noise);
+            Image im;
+            std::string error;
+            ASSERT_TRUE(pelidorn::ReadImage(dir + "/" + kind + ".jpg", im, error)) << error;
+            // Cut to a third of its length.
+            WriteFile(dir + "/cut_" + kind + ".jpg", whole.substr(0, whole.size() / 3));
+            EXPECT_FALSE(pelidorn::ReadImage(dir + "/cut_" + kind + ".jpg", im, error));
+            EXPECT_NE(error.find("it ends before its image data does"), std::string::npos) << error;
+            // A restart marker out of sequence: the decoder loses its place and makes up blocks.
+            if (!progressive) {
+                std::string wrong = CodedJpeg(dir + "/rst_" + kind + ".jpg", w, h, 3, arithmetic, false, noise, true);
+                const size_t rst = wrong.find("\xFF\xD1");
+                ASSERT_NE(rst, std::string::npos);
+                wrong[rst + 1] = '\xD5';
+                WriteFile(dir + "/rst_" + kind + ".jpg", wrong);
+                EXPECT_FALSE(pelidorn::ReadImage(dir + "/rst_" + kind + ".jpg", im, error));
+                EXPECT_NE(error.find("not a readable JPEG file (Corrupt JPEG data"), std::string::npos) << error;
+            }
+            // Cut to a twentieth, a large file takes no more memory than the rows its data gave
+            // (and, under a sanitizer, the shadow of the reserved address space: an eighth).
+            if (!progressive) {
+                std::vector<uint8_t> large(size_t(4800) * 3200);
+                for (uint8_t& v : large) v = uint8_t(120 + ((seed = seed * 1664525u + 1013904223u) >> 28));
+                const std::string bytes = CodedJpeg(dir + "/large.jpg", 4800, 3200, 1, arithmetic, false, large);
+                WriteFile(dir + "/large.jpg", bytes.substr(0, bytes.size() / 20));
+                const ChildRead r = ReadInChild(dir + "/large.jpg", 0);
+                EXPECT_FALSE(r.ok);
+                EXPECT_NE(r.error.find("it ends before its image data does"), std::string::npos) << r.error;
+                EXPECT_GE(r.grownKiB, 0);
+                EXPECT_LT(uint64_t(r.grownKiB) * 1024, large.size() / 2)
+                    << "the reader took the whole image's memory: " << r.grownKiB << " KiB";
+            }
+            const std::vector<uint8_t> flat(size_t(2048) * 1536, 128);
+            const std::string small = CodedJpeg(dir + "/flat_" + kind + ".jpg", 2048, 1536, 1, arithmetic, progressive, flat);
+            ASSERT_TRUE(pelidorn::ReadImage(dir + "/flat_" + kind + ".jpg", im, error)) << small.size() << " bytes: " << error;
+            EXPECT_EQ(im.samples, flat);
+        }
+}
+
+// A TIFF the tool writes with alpha marks its last channel as unassociated alpha (ExtraSamples
+// 2), read back by libtiff itself: other readers see alpha only through that tag, and the
+// tool's own reader would take an unmarked extra channel as alpha all the same.
+TEST(PelidornTool, TiffWrittenWithAlphaMarksItsLastChannelAsAlpha) {
+    const std::string dir = Fresh("tiff_alpha");
+    struct Row {
+        Image in;
+        const char* name;
+    };
+    const Row rows[] = {{Scene(FileFormat::Tiff, 3, true, 8), "rgba8.tif"},
+                        {Scene(FileFormat::Tiff, 1, true, 16), "graya16.tif"},
+                        {Scene(FileFormat::Tiff, 3, true, 32), "rgbaf.tif"},
+                        {Scene(FileFormat::Tiff, 3, false, 8), "rgb8.tif"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string input = Write(row.in, std::string("alpha_") + row.name);
+        const std::string output = dir + "/" + row.name + ".out.tif";
+        const ToolRun r = Pelidorn(input + " " + output + " RADI=2 --quiet");
+        ASSERT_EQ(r.code, 0) << r.err;
+        TIFF* t = TIFFOpen(output.c_str(), "r");
+        ASSERT_TRUE(t);
+        uint16_t spp = 0, count = 0;
+        uint16_t* types = nullptr;
+        TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &spp);
+        const bool tagged = TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &count, &types) != 0;
+        EXPECT_EQ(spp, row.in.channels());
+        if (row.in.alpha) {
+            ASSERT_TRUE(tagged);
+            ASSERT_EQ(count, 1);
+            EXPECT_EQ(types[0], 2);  // unassociated alpha
+        } else {
+            EXPECT_TRUE(!tagged || count == 0);
+        }
+        TIFFClose(t);
     }
 }

@@ -3,6 +3,7 @@
 // of its own (image_png.cpp, image_jpeg.cpp, image_tiff.cpp; image_codecs.h).
 #include "tools/pelidorn/image_io.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
@@ -159,10 +160,174 @@ const char* FormatExtensions(FileFormat format) {
 
 namespace {
 
+// The metadata a file may hold beside its pixels (profiles, Exif, text, strip tables).
+constexpr uint64_t kMetadataAllowance = uint64_t(64) << 20;
+
+// What the signature and the header of a stream say about its length, looked at as the bytes
+// arrive (the copy so far is read back at the offsets wanted): a stream that is no PNG, JPEG
+// or TIFF is known from its first bytes; the most an image's data can take is known from its
+// header (PNG: IHDR, right after the signature; JPEG: the frame header after the APP and
+// table segments; TIFF: IFD0, which may lie anywhere).
+class StreamHeader {
+public:
+    enum class Verdict { Unknown, NoImage, Known };
+
+    // Looks at the copy's first `total` bytes (read through `at`, which answers false for bytes
+    // that cannot be had). Once it answers NoImage or Known it is not asked again.
+    template <typename Reader>
+    Verdict Look(uint64_t total, const Reader& at) {
+        if (format_ == Format::Unknown) {
+            uint8_t magic[8] = {};
+            const uint64_t n = std::min<uint64_t>(total, 8);
+            if (!at(0, magic, size_t(n))) return Verdict::Unknown;
+            static const uint8_t kPng[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+            if (n >= 1 && magic[0] == 137) {
+                if (std::memcmp(magic, kPng, size_t(n)) != 0) return Verdict::NoImage;
+                if (n < 8) return Verdict::Unknown;
+                format_ = Format::Png;
+            } else if (n >= 1 && magic[0] == 0xFF) {
+                if ((n >= 2 && magic[1] != 0xD8) || (n >= 3 && magic[2] != 0xFF)) return Verdict::NoImage;
+                if (n < 3) return Verdict::Unknown;
+                format_ = Format::Jpeg;
+                at_ = 2;
+            } else if (n >= 1 && (magic[0] == 'I' || magic[0] == 'M')) {
+                if (n >= 2 && magic[1] != magic[0]) return Verdict::NoImage;
+                if (n < 2) return Verdict::Unknown;
+                format_ = Format::Tiff;
+            } else {
+                return Verdict::NoImage;
+            }
+        }
+        switch (format_) {
+            case Format::Png: return LookPng(total, at);
+            case Format::Jpeg: return LookJpeg(total, at);
+            default: return LookTiff(total, at);
+        }
+    }
+
+    // Once Known: the most bytes the image's data and its metadata can take, and its size.
+    uint64_t MostBytes() const { return most_; }
+    // What the bound is: "a WxH image", or no image header where one belongs.
+    std::string What() const {
+        if (!width_ || !height_) return "a file without a readable image header";
+        return "a " + std::to_string(width_) + "x" + std::to_string(height_) + " image";
+    }
+    // Before the header: whether only the metadata allowance bounds the stream (a PNG or JPEG
+    // whose header has not come yet) rather than the caller's rule (a TIFF, whose IFD0 may
+    // come last).
+    bool MetadataBoundsUntilKnown() const { return format_ == Format::Png || format_ == Format::Jpeg; }
+
+private:
+    enum class Format { Unknown, Png, Jpeg, Tiff };
+
+    // The header is known: a size the readers refuse anyway (none, or over the side limit)
+    // leaves its file the metadata allowance only.
+    Verdict Known(uint64_t width, uint64_t height, uint64_t codedBytesPerPixel, uint64_t codedBytesPerRow = 0) {
+        width_ = width, height_ = height;
+        const bool plausible = width && height && width <= uint64_t(kMaxImageSide) && height <= uint64_t(kMaxImageSide);
+        most_ = (plausible ? width * height * codedBytesPerPixel + height * codedBytesPerRow : 0) + kMetadataAllowance;
+        return Verdict::Known;
+    }
+
+    // PNG: the filtered rows (a filter byte and the packed samples of every row of every
+    // interlace pass, which Adam7 makes at most two a row, each with a byte more), deflated
+    // at the worst as stored blocks, in chunks: 1/64 more covers both.
+    template <typename Reader>
+    Verdict LookPng(uint64_t total, const Reader& at) {
+        uint8_t h[25];
+        if (total < 8 + sizeof h) return Verdict::Unknown;
+        if (!at(8, h, sizeof h)) return Verdict::Unknown;
+        if (std::memcmp(h + 4, "IHDR", 4) != 0) return NoHeader();
+        const uint64_t width = Big(h + 8, 4), height = Big(h + 12, 4), depth = std::min<uint64_t>(h[16], 16), type = h[17];
+        const uint64_t channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
+        // Whole bytes a pixel rounded up, and per row the filter bytes (and interlace's).
+        const uint64_t pixel = (channels * std::max<uint64_t>(depth, 1) + 7) / 8;
+        return Known(width, height, pixel + (pixel + 63) / 64, h[20] ? 8 : 2);
+    }
+
+    // JPEG: the segments before the frame header are walked by their lengths. A coded sample
+    // takes at most 16 bytes (a Huffman-coded block at most 1665 bits, twice that with every
+    // byte stuffed, over the few scans a progression makes; arithmetic coding no more).
+    template <typename Reader>
+    Verdict LookJpeg(uint64_t total, const Reader& at) {
+        for (;;) {
+            uint8_t m[10];
+            if (at_ + 4 > total || !at(at_, m, 4)) return Verdict::Unknown;
+            if (m[0] != 0xFF) return NoHeader();
+            if (m[1] == 0xFF) {  // fill byte
+                ++at_;
+                continue;
+            }
+            const bool frame = (m[1] >= 0xC0 && m[1] <= 0xCF && m[1] != 0xC4 && m[1] != 0xC8 && m[1] != 0xCC);
+            if (frame) {
+                if (at_ + sizeof m > total || !at(at_, m, sizeof m)) return Verdict::Unknown;
+                const uint64_t precision = m[4], height = Big(m + 5, 2), width = Big(m + 7, 2), components = m[9];
+                return Known(width, height, components * (precision > 8 ? 2 : 1) * 16);
+            }
+            if (m[1] == 0xDA || m[1] == 0xD9 || m[1] == 0x01 || (m[1] >= 0xD0 && m[1] <= 0xD8)) return NoHeader();
+            at_ += 2 + Big(m + 2, 2);
+        }
+    }
+    Verdict NoHeader() { return Known(0, 0, 0); }
+
+    // TIFF (and BigTIFF): IFD0's width, height, samples a pixel and bits a sample (several
+    // bits-per-sample values stand elsewhere: 32 is the most the readers take). Stored or
+    // compressed rows take at most 16 bytes a sample (JPEG's bound; LZW, PackBits and deflate
+    // expand far less).
+    template <typename Reader>
+    Verdict LookTiff(uint64_t total, const Reader& at) {
+        uint8_t h[16];
+        if (total < 8 || !at(0, h, 8)) return Verdict::Unknown;
+        little_ = h[0] == 'I';
+        const uint64_t version = Get(h + 2, 2);
+        const bool big = version == 43;
+        if (!big && version != 42) return NoHeader();
+        if (big && (total < 16 || !at(0, h, 16))) return Verdict::Unknown;
+        const uint64_t ifd = big ? Get(h + 8, 8) : Get(h + 4, 4);
+        const uint64_t countBytes = big ? 8 : 2, entryBytes = big ? 20 : 12;
+        uint8_t c[8];
+        if (ifd + countBytes > total || !at(ifd, c, size_t(countBytes))) return Verdict::Unknown;
+        const uint64_t count = Get(c, int(countBytes));
+        if (ifd + countBytes + count * entryBytes > total) return Verdict::Unknown;
+        uint64_t width = 0, height = 0, spp = 1, bits = 1;
+        for (uint64_t i = 0; i < count && i < 4096; ++i) {
+            uint8_t e[20];
+            if (!at(ifd + countBytes + i * entryBytes, e, size_t(entryBytes))) return Verdict::Unknown;
+            const uint64_t tag = Get(e, 2), type = Get(e + 2, 2), n = Get(e + 4, big ? 8 : 4);
+            const uint8_t* value = e + (big ? 12 : 8);
+            const uint64_t v = type == 3 ? Get(value, 2) : type == 4 ? Get(value, 4) : type == 16 ? Get(value, 8) : 0;
+            if (tag == 256) width = v;
+            if (tag == 257) height = v;
+            if (tag == 277) spp = std::max<uint64_t>(v, 1);
+            if (tag == 258) bits = n == 1 ? v : 32;
+        }
+        return Known(width, height, std::min<uint64_t>(spp, 65535) * ((std::min<uint64_t>(bits, 64) + 7) / 8) * 16);
+    }
+
+    static uint64_t Big(const uint8_t* p, int bytes) {
+        uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i) v = v << 8 | p[i];
+        return v;
+    }
+    uint64_t Get(const uint8_t* p, int bytes) const {
+        uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i) v = v << 8 | p[little_ ? bytes - 1 - i : i];
+        return v;
+    }
+
+    Format format_ = Format::Unknown;
+    bool little_ = true;
+    uint64_t at_ = 0;  // JPEG: the next segment's marker
+    uint64_t width_ = 0, height_ = 0, most_ = 0;
+};
+
 // A pipe, FIFO or character device can be read once only and not sought: its data is copied
-// whole, once, into an unnamed temporary file that the readers then take like any file. At
-// most `bound` bytes are taken (a file larger than the pixels may be cannot be one the
-// readers would accept).
+// whole, once, into an unnamed temporary file that the readers then take like any file. Its
+// signature and header are looked at as they arrive: a stream that is no image is refused at
+// its first bytes, and the copy stops once it holds more than its header's image can take
+// (before the header, the metadata allowance; for a TIFF, whose IFD0 may come last, `bound`).
+// At most `bound` bytes are taken in any case (a file larger than the pixels may be cannot be
+// one the readers would accept).
 FILE* CopyStream(FILE* f, uint64_t bound, std::string& error) {
     FILE* copy = std::tmpfile();
     if (!copy) {
@@ -171,27 +336,39 @@ FILE* CopyStream(FILE* f, uint64_t bound, std::string& error) {
     }
     std::vector<char> buffer(size_t(1) << 16);
     uint64_t total = 0;
+    StreamHeader header;
+    StreamHeader::Verdict verdict = StreamHeader::Verdict::Unknown;
+    // The bytes of the copy so far, read back.
+    auto at = [&](uint64_t offset, uint8_t* out, size_t n) {
+        if (offset + n > total) return false;
+        return pread(fileno(copy), out, n, off_t(offset)) == ssize_t(n);
+    };
+    auto fail = [&](const std::string& reason) {
+        error = reason;
+        std::fclose(copy);
+        return nullptr;
+    };
     for (;;) {
         const size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
         if (n == 0) break;
+        if (std::fwrite(buffer.data(), 1, n, copy) != n || std::fflush(copy) != 0)
+            return fail(std::string("cannot read a pipe or device (its temporary copy: ") + std::strerror(errno) + ")");
         total += n;
-        if (total > bound) {
-            std::fclose(copy);
-            error = "the pipe or device gives more than " + std::to_string(bound >> 20) +
-                    " MiB, more than any image the memory can hold";
-            return nullptr;
+        if (verdict == StreamHeader::Verdict::Unknown) {
+            verdict = header.Look(total, at);
+            if (verdict == StreamHeader::Verdict::NoImage) return fail("not a PNG, JPEG or TIFF file");
         }
-        if (std::fwrite(buffer.data(), 1, n, copy) != n) {
-            error = std::string("cannot read a pipe or device (its temporary copy: ") + std::strerror(errno) + ")";
-            std::fclose(copy);
-            return nullptr;
+        uint64_t most = bound;
+        if (verdict == StreamHeader::Verdict::Known) most = std::min(most, header.MostBytes());
+        else if (header.MetadataBoundsUntilKnown()) most = std::min(most, kMetadataAllowance);
+        if (total > most) {
+            const std::string gives = "the pipe or device gives more than " + std::to_string(most >> 20) + " MiB";
+            if (most == bound) return fail(gives + ", more than any image the memory can hold");
+            if (verdict == StreamHeader::Verdict::Known) return fail(gives + ", more than " + header.What() + " can take");
+            return fail(gives + " before its image header");
         }
     }
-    if (std::ferror(f) || std::fflush(copy) != 0) {
-        error = std::string("cannot read: ") + std::strerror(errno);
-        std::fclose(copy);
-        return nullptr;
-    }
+    if (std::ferror(f)) return fail(std::string("cannot read: ") + std::strerror(errno));
     std::rewind(copy);
     return copy;
 }
@@ -221,7 +398,7 @@ bool ReadImage(const std::string& path, Image& image, std::string& error, const 
         // than the pixels may take (and 64 MiB of metadata) is no image the readers accept.
         const uint64_t available = AvailableMemory();
         const uint64_t pixels = limit ? limit : available ? available : uint64_t(1) << 40;
-        FILE* copy = CopyStream(f, pixels + (uint64_t(64) << 20), error);
+        FILE* copy = CopyStream(f, pixels + kMetadataAllowance, error);
         std::fclose(f);
         if (!copy) return false;
         f = copy;

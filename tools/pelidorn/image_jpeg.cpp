@@ -26,9 +26,8 @@ struct JpegError {
     jpeg_error_mgr manager;
     jmp_buf jump;
     char text[JMSG_LENGTH_MAX];
-    // The data ended early: libjpeg made up the rest of the image. A file that lacks only its
-    // final marker is read (the decoder's look-ahead meets the end, no bits are missing).
-    bool hitEnd, missingBits;
+    // The data ended before the image did (the decoder would make up the rest).
+    bool ended;
 };
 
 void JpegErrorExit(j_common_ptr info) {
@@ -40,7 +39,7 @@ void JpegOutput(j_common_ptr) {}
 void JpegEmit(j_common_ptr info, int level);
 
 // The error manager of a codec object: errors jump back to err.jump with their text, messages
-// are kept quiet, and warnings mark a cut stream.
+// are kept quiet, and a decoder's warnings that its data is missing or corrupt jump back too.
 jpeg_error_mgr* ErrorManager(JpegError& err) {
     jpeg_error_mgr* m = jpeg_std_error(&err.manager);
     m->error_exit = JpegErrorExit;
@@ -48,11 +47,33 @@ jpeg_error_mgr* ErrorManager(JpegError& err) {
     m->emit_message = JpegEmit;
     return m;
 }
+
+// libjpeg goes on past missing or corrupt data, making up what it lacks; the reader refuses
+// the file at the first such warning, whatever the coding:
+// - the data ends where bits are still wanted (Huffman coding meets the marker after its
+//   data; a file that lacks only its final marker is read: the decoder's look-ahead meets the
+//   end, no bits are missing);
+// - the file ends in an arithmetic-coded or progressive file (arithmetic coding reads zeros
+//   past the end of its data by rule, so a cut cannot be told from a missing final marker,
+//   and a progressive file that ends early lacks whole scans);
+// - a code that no table holds, a restart marker out of sequence, scans whose refinements do
+//   not follow each other.
+// Warnings about metadata (an unknown JFIF version, a damaged profile) and bytes between
+// segments cost no pixel and are kept quiet.
 void JpegEmit(j_common_ptr info, int level) {
+    if (level >= 0 || !info->is_decompressor) return;
     auto* e = reinterpret_cast<JpegError*>(info->err);
-    if (level >= 0) return;
-    if (info->err->msg_code == JWRN_JPEG_EOF) e->hitEnd = true;
-    if (info->err->msg_code == JWRN_HIT_MARKER) e->missingBits = true;
+    const auto* d = reinterpret_cast<j_decompress_ptr>(info);
+    const int code = info->err->msg_code;
+    if (code == JWRN_HIT_MARKER || (code == JWRN_JPEG_EOF && (d->arith_code || d->progressive_mode))) {
+        e->ended = true;
+        std::longjmp(e->jump, 1);
+    }
+    if (code == JWRN_HUFF_BAD_CODE || code == JWRN_ARITH_BAD_CODE || code == JWRN_MUST_RESYNC ||
+        code == JWRN_BOGUS_PROGRESSION) {
+        (*info->err->format_message)(info, e->text);
+        std::longjmp(e->jump, 1);
+    }
 }
 
 // The identifier that opens a JPEG's Exif segment (APP1).
@@ -66,7 +87,8 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     info.err = ErrorManager(err);
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&info);
-        error = std::string("not a readable JPEG file (") + err.text + ")";
+        error = std::string("not a readable JPEG file (") +
+                (err.ended ? "it ends before its image data does" : err.text) + ")";
         return false;
     }
     jpeg_create_decompress(&info);
@@ -91,7 +113,9 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     // Huffman coding spends at least a bit on every 8x8 block of the first scan (its DC code;
     // a sequential scan also its end-of-block code), and that scan is in the file: data
     // shorter than that cannot hold the image, and a few bytes claiming a large one take no
-    // memory for it. (Arithmetic coding can spend less than a bit on a block: not bounded.)
+    // memory for it. Arithmetic coding has no such bound: its coder spends as little as
+    // 1/32768 bit on a decision it expects, and the bytes of zeros that end its data are left
+    // out of the file by rule (libjpeg writes a 32767x32767 image of one value in 208 bytes).
     if (!info.arith_code) {
         uint64_t blocks = 0;
         for (int i = 0; i < info.comps_in_scan; ++i)
@@ -125,17 +149,14 @@ bool ReadJpeg(FILE* f, Image& image, std::string& error, uint64_t limit) {
     image.colorChannels = gray ? 1 : 3;
     image.alpha = false;
     image.bits = 8;
-    image.samples.resize(image.rowBytes() * image.height);
-    // Rows after the data has run out are made up by the decoder: the file is refused at once.
-    while (info.output_scanline < info.output_height && !err.missingBits) {
+    // The pixels' memory is reserved (address space only) and taken row by row as the rows
+    // decode; data that runs out or is corrupt jumps back above at its first warning.
+    image.samples.clear();
+    image.samples.reserve(image.rowBytes() * image.height);
+    while (info.output_scanline < info.output_height) {
+        image.samples.resize(image.rowBytes() * (info.output_scanline + 1));
         JSAMPROW row = image.samples.data() + image.rowBytes() * info.output_scanline;
         jpeg_read_scanlines(&info, &row, 1);
-    }
-    // A progressive file that ends early lacks whole scans (no bits missing within one).
-    if (err.missingBits || (err.hitEnd && info.progressive_mode)) {
-        jpeg_destroy_decompress(&info);
-        error = "not a readable JPEG file (it ends before its image data does)";
-        return false;
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
