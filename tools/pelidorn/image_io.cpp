@@ -49,11 +49,11 @@ bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, uint64
                 std::to_string(bytes >> 20) + " MiB); at most " + std::to_string(limit >> 20) + " MiB are allowed";
         return false;
     }
-    const uint64_t available = AvailableMemory();
-    if (available && bytes > available) {
+    const MemoryState memory = ReadMemoryState();
+    if (memory.available && bytes > memory.available) {
         error = "the image is " + std::to_string(width) + "x" + std::to_string(height) + " pixels (" +
-                std::to_string(bytes >> 20) + " MiB); the machine has " + std::to_string(available >> 20) +
-                " MiB free";
+                std::to_string(bytes >> 20) + " MiB); " + ShortageText(memory) + " leaves " +
+                std::to_string(memory.available >> 20) + " MiB";
         return false;
     }
     return true;
