@@ -148,8 +148,8 @@ void PrintHelp(const std::vector<ov::resources::TerminologyParameter>& keys) {
         "                     4 highlight selection, 5 highlight selection only, 6 info density,\n"
         "                     7 sharp zone.\n"
         "  --quality N        JPEG quality of OUTPUT, 1..100 (default 95)\n"
-        "  --memory MIB       the most memory the plug-in may take, in MiB (default: what the\n"
-        "                     machine, the container or ulimit -v leaves free)\n"
+        "  --memory MIB       the most memory the plug-in may take, in MiB, 1 to 2^40 (default:\n"
+        "                     what the machine, the container or ulimit -v leaves free)\n"
         "  --print-values     print the values the plug-in records (KEY=VALUE, one a line)\n"
         "  --module PATH      the plug-in module (default: pelidorn_plugin.so beside this program,\n"
         "                     or $PELIDORN_MODULE)\n"
@@ -508,8 +508,8 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     slot(radiusKey);
     auto fits = [&](double radiusValue) { return fitsWith(radiusKey, radiusValue); };
     std::string text = "the work area at RADI=" + NumberText(radius) + image + " is larger than the plug-in can address";
-    // A radius below one pixel copies the image without a work area: the search starts at 0.1.
-    // A trial that fits at the given radius has found no limit to name.
+    // The search starts at 0.1 (every radius above 0 blurs, with a work area; 0 copies the
+    // image without one). A trial that fits at the given radius has found no limit to name.
     if (radius > 0.1 && fits(radius)) return text;
     return text + largestRadius(fits);
 }
