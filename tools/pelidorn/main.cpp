@@ -242,11 +242,14 @@ public:
 private:
     void Draw() {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        const int width = 30;
-        const int filled = int(fraction_ * width + 0.5);
-        std::string bar(size_t(filled), '#');
-        bar.append(size_t(width - filled), '.');
-        std::fprintf(stderr, "\rpelidorn: rendering [%s] %3d%%  %.1f s%s\033[K", bar.c_str(), int(fraction_ * 100 + 0.5),
+        // No memory is taken here: the display thread draws it too.
+        constexpr int width = 30;
+        const int filled = std::min(width, std::max(0, int(fraction_ * width + 0.5)));
+        char bar[width + 1];
+        std::memset(bar, '#', size_t(filled));
+        std::memset(bar + filled, '.', size_t(width - filled));
+        bar[width] = 0;
+        std::fprintf(stderr, "\rpelidorn: rendering [%s] %3d%%  %.1f s%s\033[K", bar, int(fraction_ * 100 + 0.5),
                      seconds, interrupts.load() ? "  (cancelling)" : "");
         std::fflush(stderr);
     }
