@@ -578,6 +578,7 @@ bool WritePng(FILE* f, const Image& image, std::string& error, const WriteOption
         const int r = deflate(&z, b + 1 == bands ? Z_FINISH : Z_FULL_FLUSH);
         band.ok = (b + 1 == bands ? r == Z_STREAM_END : r == Z_OK) && z.avail_in == 0;
         band.compressed.resize(band.compressed.size() - z.avail_out);
+        band.compressed.shrink_to_fit();  // the bound is far above what most bands take
         deflateEnd(&z);
     };
     // The bands are shared out among this thread and the helpers that could be started: a
