@@ -2107,10 +2107,10 @@ TEST(PelidornTool, InterruptsAreAnsweredWhileReadingAndSearching) {
     // The search for the largest radius that fits: a whole run first (it names a radius),
     // then one interrupted halfway through its time, which the render's refusal takes little
     // of.
-    const Image in = Scene(FileFormat::Png, 3, false, 8, 1000, 700);
+    const Image in = Scene(FileFormat::Png, 3, false, 8, 400, 300);
     const std::string input = Write(in, "search_in.png");
     const std::string depth = Write(UniformDepth(in, 64), "search_depth.png");
-    const std::vector<std::string> args = {input, output, "--selection", depth, "--memory", "15", "RADI=1000", "--quiet"};
+    const std::vector<std::string> args = {input, output, "--selection", depth, "--memory", "2", "RADI=1000", "--quiet"};
     WriteFile(output, "keep me");
     const Ended whole = WaitFor(StartTool(args, err), 120);
     ASSERT_TRUE(whole.exited);
