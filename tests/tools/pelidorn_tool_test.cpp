@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -356,7 +357,7 @@ TEST(PelidornTool, WorkAreaBeyondTheMemoryNamesTheLargestRadiusThatFits) {
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_FALSE(FileExists(output));
     EXPECT_NE(r.err.find("out of memory (-108): the work area at RADI=1000 (a 80x60 image) needs more memory than "
-                         "the machine could give"),
+                         "--memory 2 allows"),
               std::string::npos)
         << r.err;
     const size_t at = r.err.find("; RADI=");
@@ -2316,4 +2317,275 @@ TEST(PelidornTool, TiffWrittenWithAlphaMarksItsLastChannelAsAlpha) {
         }
         TIFFClose(t);
     }
+}
+
+// ---- limits and signals: address space, cgroup memory limits, interrupts at every stage --------
+
+namespace {
+
+// RLIMIT_AS cannot be used with a sanitizer's runtime (its shadow memory is reserved up front).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// The tool started in a child: its standard error goes to `errPath`, under an address-space
+// limit of `limitMib` MiB (0: none).
+pid_t StartTool(const std::vector<std::string>& args, const std::string& errPath, uint64_t limitMib = 0) {
+    std::vector<char*> argv;
+    const std::string tool = Tool();
+    argv.push_back(const_cast<char*>("pelidorn"));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int devnull = open("/dev/null", O_RDWR);
+    dup2(err, 2);
+    dup2(devnull, 1);
+    dup2(devnull, 0);
+    if (limitMib) {
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = rlim_t(limitMib) << 20;
+        setrlimit(RLIMIT_AS, &limit);
+    }
+    execv(tool.c_str(), argv.data());
+    _exit(127);
+}
+
+struct Ended {
+    bool exited = false;  // by exit (not by a signal), within the time allowed
+    int code = -1;
+    double seconds = 0;   // from the call to the end
+};
+
+// Waits up to `allowSeconds` for the child to end; one that is still running is killed.
+Ended WaitFor(pid_t pid, double allowSeconds) {
+    const auto start = std::chrono::steady_clock::now();
+    Ended e;
+    int status = 0;
+    for (;;) {
+        if (waitpid(pid, &status, WNOHANG) == pid) break;
+        e.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (e.seconds > allowSeconds) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return e;
+        }
+        usleep(2000);
+    }
+    e.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    e.exited = WIFEXITED(status);
+    e.code = e.exited ? WEXITSTATUS(status) : -1;
+    return e;
+}
+
+int Lines(const std::string& text) { return int(std::count(text.begin(), text.end(), '\n')); }
+
+}  // namespace
+
+// Under an address-space limit (ulimit -v) from too small to read the image up to enough,
+// every run ends cleanly: done, or one line and exit 1 with OUTPUT as it was and no
+// temporary file beside it. A thread that cannot be started (its stack and malloc arena
+// take address space) means fewer threads, never std::terminate; the render's own -108
+// names the address space.
+TEST(PelidornTool, TightAddressSpaceEndsCleanlyAtEveryStage) {
+    if (kSanitized) GTEST_SKIP() << "an address-space limit does not work with a sanitizer's runtime";
+    const std::string dir = Fresh("address_space");
+    Image black = Scene(FileFormat::Png, 3, false, 8, 2000, 1400);
+    std::fill(black.samples.begin(), black.samples.end(), uint8_t(0));
+    const std::string input = Write(black, "address_space_in.png");
+    const std::string output = dir + "/out.png", err = TempDir() + "/address_space_err.txt";
+    int done = 0, failed = 0;
+    for (const char* radius : {"RADI=0", "RADI=30"}) {
+        // The copy at 48 MiB fails while writing, at 560 MiB it is done; the blur fails
+        // during its render at 80 and 144 MiB.
+        const bool copy = std::string(radius) == "RADI=0";
+        for (uint64_t mib : {16, 48, 80, 112, 144, 176, 560}) {
+            if (copy == (mib == 80 || mib == 144)) continue;
+            WriteFile(output, "keep me");
+            const Ended e = WaitFor(StartTool({input, output, radius, "--quiet"}, err, mib), 60);
+            const std::string text = ReadFile(err);
+            const std::string at = std::string(radius) + " under " + std::to_string(mib) + " MiB: ";
+            ASSERT_TRUE(e.exited) << at << "ended by a signal: " << text;
+            EXPECT_TRUE(e.code == 0 || e.code == 1) << at << e.code << " " << text;
+            EXPECT_EQ(HiddenFiles(dir), 0) << at << text;
+            if (e.code == 0) {
+                ++done;
+                EXPECT_EQ(text, "") << at;
+                continue;
+            }
+            ++failed;
+            EXPECT_EQ(Lines(text), 1) << at << text;
+            EXPECT_EQ(text.find("terminate"), std::string::npos) << at << text;
+            EXPECT_EQ(ReadFile(output), "keep me") << at << text;
+            // What ran short is the address space, not the machine's free memory.
+            EXPECT_NE(text.find("ulimit -v"), std::string::npos) << at << text;
+        }
+    }
+    EXPECT_GT(done, 0) << "no limit was enough";
+    EXPECT_GT(failed, 0) << "no limit was too small";
+}
+
+// Ctrl-C and SIGTERM end the program within a second at every stage: while a pipe that
+// stalls is read (130, 143) and while the largest radius that fits is searched for (a
+// cancel, not a failure naming a radius), OUTPUT untouched and nothing left beside it.
+TEST(PelidornTool, InterruptsAreAnsweredWhileReadingAndSearching) {
+    const std::string dir = Fresh("interrupts");
+    const std::string output = dir + "/out.png", err = TempDir() + "/interrupts_err.txt";
+    const std::string png = ReadFile(Write(Scene(FileFormat::Png, 3, false, 8, 64, 48), "interrupts_in.png"));
+    for (int sig : {SIGINT, SIGTERM}) {
+        const std::string fifo = TempDir() + "/interrupts.fifo";
+        std::remove(fifo.c_str());
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        // The writer gives the first bytes of a PNG and then stalls.
+        const pid_t writer = fork();
+        ASSERT_GE(writer, 0);
+        if (writer == 0) {
+            const int fd = open(fifo.c_str(), O_WRONLY);
+            if (fd >= 0 && write(fd, png.data(), 40) < 0) _exit(1);
+            sleep(60);
+            _exit(0);
+        }
+        WriteFile(output, "keep me");
+        const pid_t pid = StartTool({fifo, output, "RADI=0", "--quiet"}, err);
+        for (int i = 0; i < 2000 && !CatchesInterrupt(pid); ++i) usleep(5000);
+        usleep(300000);  // it is now waiting for the rest of the stream
+        kill(pid, sig);
+        const Ended e = WaitFor(pid, 10);
+        kill(writer, SIGKILL);
+        waitpid(writer, nullptr, 0);
+        const std::string text = ReadFile(err);
+        EXPECT_TRUE(e.exited) << strsignal(sig) << ": still reading after 10 s";
+        EXPECT_EQ(e.code, 128 + sig) << strsignal(sig) << ": " << text;
+        EXPECT_LT(e.seconds, 5.0) << strsignal(sig);
+        EXPECT_EQ(Lines(text), 1) << text;
+        EXPECT_EQ(ReadFile(output), "keep me");
+        EXPECT_EQ(HiddenFiles(dir), 0);
+    }
+    // The search for the largest radius that fits: a whole run first (it names a radius),
+    // then one interrupted halfway through its time, which the render's refusal takes little
+    // of.
+    const Image in = Scene(FileFormat::Png, 3, false, 8, 400, 300);
+    const std::string input = Write(in, "search_in.png");
+    const std::string depth = Write(UniformDepth(in, 64), "search_depth.png");
+    const std::vector<std::string> args = {input, output, "--selection", depth, "--memory", "2", "RADI=1000", "--quiet"};
+    WriteFile(output, "keep me");
+    const Ended whole = WaitFor(StartTool(args, err), 120);
+    ASSERT_TRUE(whole.exited);
+    ASSERT_EQ(whole.code, 1) << ReadFile(err);
+    ASSERT_NE(ReadFile(err).find("is the largest that fits"), std::string::npos) << ReadFile(err);
+    const pid_t pid = StartTool(args, err);
+    usleep(useconds_t(whole.seconds * 0.5e6));
+    kill(pid, SIGINT);
+    const Ended e = WaitFor(pid, 30);
+    const std::string text = ReadFile(err);
+    EXPECT_TRUE(e.exited);
+    EXPECT_EQ(e.code, 130) << text;
+    EXPECT_EQ(text.find("largest that fits"), std::string::npos) << text;
+    EXPECT_LT(e.seconds, std::max(5.0, whole.seconds)) << text;
+    EXPECT_EQ(ReadFile(output), "keep me");
+    EXPECT_EQ(HiddenFiles(dir), 0);
+}
+
+// The memory limit of the process's own cgroup, found through /proc/self/cgroup, and of each
+// parent up to the root: the one that leaves least binds (v2 memory.max/memory.current, v1
+// memory.limit_in_bytes/usage_in_bytes, "max" and v1's 2^63 are no limit).
+TEST(PelidornTool, CgroupMemoryLimitIsTheTightestOnTheWayToTheRoot) {
+    constexpr uint64_t MiB = uint64_t(1) << 20;
+    struct File {
+        const char* path;  // under the fake root
+        std::string text;
+    };
+    struct Case {
+        const char* name;
+        std::vector<File> files;
+        bool limited;
+        uint64_t limit, left;
+    };
+    const std::string noLimitV1 = "9223372036854771712\n";
+    const std::vector<Case> cases = {
+        {"v2, a parent is tighter",
+         {{"proc/self/cgroup", "0::/machine/job\n"},
+          {"sys/fs/cgroup/machine/job/memory.max", "max\n"},
+          {"sys/fs/cgroup/machine/job/memory.current", std::to_string(50 * MiB) + "\n"},
+          {"sys/fs/cgroup/machine/memory.max", std::to_string(700 * MiB) + "\n"},
+          {"sys/fs/cgroup/machine/memory.current", std::to_string(300 * MiB) + "\n"}},
+         true, 700 * MiB, 400 * MiB},
+        {"v2, the own cgroup is tighter",
+         {{"proc/self/cgroup", "0::/machine/job\n"},
+          {"sys/fs/cgroup/machine/job/memory.max", std::to_string(500 * MiB) + "\n"},
+          {"sys/fs/cgroup/machine/job/memory.current", std::to_string(450 * MiB) + "\n"},
+          {"sys/fs/cgroup/machine/memory.max", std::to_string(700 * MiB) + "\n"},
+          {"sys/fs/cgroup/machine/memory.current", std::to_string(460 * MiB) + "\n"}},
+         true, 500 * MiB, 50 * MiB},
+        {"v2, no limit anywhere",
+         {{"proc/self/cgroup", "0::/job\n"},
+          {"sys/fs/cgroup/job/memory.max", "max\n"},
+          {"sys/fs/cgroup/job/memory.current", "4096\n"}},
+         false, 0, 0},
+        {"v1 memory among other controllers, next to v2",
+         {{"proc/self/cgroup", "5:devices:/\n4:cpu,memory:/docker/abc\n0::/\n"},
+          {"sys/fs/cgroup/memory/docker/abc/memory.limit_in_bytes", std::to_string(1024 * MiB) + "\n"},
+          {"sys/fs/cgroup/memory/docker/abc/memory.usage_in_bytes", std::to_string(256 * MiB) + "\n"},
+          {"sys/fs/cgroup/memory/docker/memory.limit_in_bytes", noLimitV1},
+          {"sys/fs/cgroup/memory/docker/memory.usage_in_bytes", std::to_string(900 * MiB) + "\n"},
+          {"sys/fs/cgroup/memory/memory.limit_in_bytes", noLimitV1},
+          {"sys/fs/cgroup/memory/memory.usage_in_bytes", std::to_string(2048 * MiB) + "\n"}},
+         true, 1024 * MiB, 768 * MiB},
+        {"v1 used beyond its limit",
+         {{"proc/self/cgroup", "4:memory:/job\n"},
+          {"sys/fs/cgroup/memory/job/memory.limit_in_bytes", std::to_string(100 * MiB) + "\n"},
+          {"sys/fs/cgroup/memory/job/memory.usage_in_bytes", std::to_string(120 * MiB) + "\n"}},
+         true, 100 * MiB, 1},
+        {"the own folder is not visible: its parents still are",
+         {{"proc/self/cgroup", "0::/outer/inner\n"},
+          {"sys/fs/cgroup/memory.max", std::to_string(800 * MiB) + "\n"},
+          {"sys/fs/cgroup/memory.current", std::to_string(100 * MiB) + "\n"}},
+         true, 800 * MiB, 700 * MiB},
+        {"no cgroup file", {}, false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string root = Fresh("cgroup");
+        for (const File& f : c.files) {
+            const std::string path = root + "/" + f.path;
+            std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+            WriteFile(path, f.text);
+        }
+        uint64_t limit = 12345, left = 12345;
+        EXPECT_EQ(pelidorn::CgroupMemoryLimit(root + "/proc", root + "/sys", limit, left), c.limited) << c.name;
+        if (!c.limited) continue;
+        EXPECT_EQ(limit, c.limit) << c.name;
+        EXPECT_EQ(left, c.left) << c.name;
+        // With more memory free than the cgroup leaves, the cgroup is what binds.
+        WriteFile(root + "/proc/meminfo", "MemTotal: 67108864 kB\nMemAvailable: 33554432 kB\n");
+        struct rlimit as {};
+        if (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) continue;
+        const pelidorn::MemoryState state = pelidorn::ReadMemoryState(root + "/proc", root + "/sys");
+        EXPECT_EQ(state.available, c.left) << c.name;
+        EXPECT_EQ(int(state.bound), int(pelidorn::MemoryState::Bound::Cgroup)) << c.name;
+        EXPECT_NE(pelidorn::ShortageText(state).find("container"), std::string::npos) << c.name;
+    }
+}
+
+// --memory names its cap when refused, and an out-of-memory message under --memory names it.
+TEST(PelidornTool, MemoryOptionNamesItsCapAndItsLimit) {
+    const std::string input = Write(Scene(FileFormat::Png, 3, false, 8, 300, 200), "memopt_in.png");
+    const std::string output = TempDir() + "/memopt_out.png";
+    const ToolRun huge = Pelidorn(input + " " + output + " --memory 99999999999999");
+    EXPECT_EQ(huge.code, 2);
+    EXPECT_NE(huge.err.find("1099511627776"), std::string::npos) << huge.err;
+    const ToolRun most = Pelidorn(input + " " + output + " --memory 1099511627776 --quiet RADI=0");
+    EXPECT_EQ(most.code, 0) << most.err;
+    const ToolRun one = Pelidorn(input + " " + output + " --memory 1 --quiet RADI=20");
+    EXPECT_EQ(one.code, 1);
+    EXPECT_NE(one.err.find("needs more memory than --memory 1 allows"), std::string::npos) << one.err;
+    EXPECT_EQ(one.err.find("the machine could give"), std::string::npos) << one.err;
 }

@@ -50,11 +50,11 @@ bool SizeAllowed(uint64_t width, uint64_t height, uint64_t bytesPerPixel, uint64
                 std::to_string(bytes >> 20) + " MiB); at most " + std::to_string(limit >> 20) + " MiB are allowed";
         return false;
     }
-    const uint64_t available = AvailableMemory();
-    if (available && bytes > available) {
+    const MemoryState memory = ReadMemoryState();
+    if (memory.available && bytes > memory.available) {
         error = "the image is " + std::to_string(width) + "x" + std::to_string(height) + " pixels (" +
-                std::to_string(bytes >> 20) + " MiB); the machine has " + std::to_string(available >> 20) +
-                " MiB free";
+                std::to_string(bytes >> 20) + " MiB); " + ShortageText(memory) + " leaves " +
+                std::to_string(memory.available >> 20) + " MiB";
         return false;
     }
     return true;
@@ -90,47 +90,125 @@ namespace {
 
 // The first number in a small file (a cgroup's memory.max, memory.current); false when the
 // file is missing or holds no number ("max").
-bool ReadNumber(const char* path, uint64_t& value) {
-    FILE* f = std::fopen(path, "r");
+bool ReadNumber(const std::string& path, uint64_t& value) {
+    FILE* f = std::fopen(path.c_str(), "r");
     if (!f) return false;
     const bool ok = std::fscanf(f, "%" SCNu64, &value) == 1;
     std::fclose(f);
     return ok;
 }
 
+// The memory limit of one cgroup folder and what is left under it: v2 memory.max and
+// memory.current, or v1 memory.limit_in_bytes and memory.usage_in_bytes (where no limit
+// reads as about 2^63). Keeps the folder that leaves least in `limit`, `left`.
+void TakeCgroupLimit(const std::string& folder, bool v2, uint64_t& limit, uint64_t& left) {
+    uint64_t max = 0, used = 0;
+    if (!ReadNumber(folder + (v2 ? "/memory.max" : "/memory.limit_in_bytes"), max)) return;
+    if (!v2 && max >= (uint64_t(1) << 62)) return;
+    if (!ReadNumber(folder + (v2 ? "/memory.current" : "/memory.usage_in_bytes"), used)) return;
+    const uint64_t rest = max > used ? max - used : 1;
+    if (limit == 0 || rest < left) {
+        limit = max;
+        left = rest;
+    }
+}
+
+// The process's cgroup below `mount` and each of its parents up to the root: a parent's
+// limit binds the children as much as their own.
+void WalkCgroup(const std::string& mount, std::string path, bool v2, uint64_t& limit, uint64_t& left) {
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    for (;;) {
+        TakeCgroupLimit(mount + path, v2, limit, left);
+        if (path.empty()) return;
+        const size_t slash = path.find_last_of('/');
+        path = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+}
+
 }  // namespace
 
-uint64_t AvailableMemory() {
-    uint64_t kib = 0;
-    if (FILE* m = std::fopen("/proc/meminfo", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, m))
-            if (std::sscanf(line, "MemAvailable: %" SCNu64, &kib) == 1) break;
-        std::fclose(m);
+bool CgroupMemoryLimit(const std::string& procRoot, const std::string& sysRoot, uint64_t& limit, uint64_t& left) {
+    limit = left = 0;
+    FILE* f = std::fopen((procRoot + "/self/cgroup").c_str(), "r");
+    if (!f) return false;
+    // Lines "id:controllers:path": cgroup v2 is "0::path"; a v1 hierarchy names its
+    // controllers ("4:memory:/path", or "memory" among others joined by commas).
+    std::string v1Path, v2Path;
+    bool v1 = false, v2 = false;
+    char line[4096];
+    while (std::fgets(line, sizeof line, f)) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        const size_t a = text.find(':');
+        const size_t b = a == std::string::npos ? std::string::npos : text.find(':', a + 1);
+        if (b == std::string::npos) continue;
+        const std::string id = text.substr(0, a), controllers = text.substr(a + 1, b - a - 1), path = text.substr(b + 1);
+        if (id == "0" && controllers.empty()) {
+            v2 = true;
+            v2Path = path;
+        }
+        const std::string list = "," + controllers + ",";
+        if (list.find(",memory,") != std::string::npos) {
+            v1 = true;
+            v1Path = path;
+        }
     }
-    uint64_t available = kib * 1024;
-    const auto cap = [&](uint64_t limit) {
-        if (available == 0 || limit < available) available = limit;
+    std::fclose(f);
+    if (v1) WalkCgroup(sysRoot + "/fs/cgroup/memory", v1Path, false, limit, left);
+    if (v2) WalkCgroup(sysRoot + "/fs/cgroup", v2Path, true, limit, left);
+    return limit != 0;
+}
+
+MemoryState ReadMemoryState(const std::string& procRoot, const std::string& sysRoot) {
+    MemoryState m;
+    uint64_t kib = 0;
+    if (FILE* f = std::fopen((procRoot + "/meminfo").c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "MemAvailable: %" SCNu64, &kib) == 1) break;
+        std::fclose(f);
+    }
+    m.free = kib * 1024;
+    m.available = m.free;
+    if (m.free) m.bound = MemoryState::Bound::FreeMemory;
+    const auto take = [&](uint64_t left, MemoryState::Bound bound) {
+        if (m.available == 0 || left < m.available) {
+            m.available = left;
+            m.bound = bound;
+        }
     };
-    // A container's memory limit (cgroup v2, or v1 where no limit reads as about 2^63)
-    // leaves only its own headroom.
-    uint64_t limit = 0, used = 0;
-    if (ReadNumber("/sys/fs/cgroup/memory.max", limit) && ReadNumber("/sys/fs/cgroup/memory.current", used))
-        cap(limit > used ? limit - used : 1);
-    else if (ReadNumber("/sys/fs/cgroup/memory/memory.limit_in_bytes", limit) && limit < (uint64_t(1) << 62) &&
-             ReadNumber("/sys/fs/cgroup/memory/memory.usage_in_bytes", used))
-        cap(limit > used ? limit - used : 1);
+    // A container's memory limit (the process's own cgroup or a parent's) leaves only its
+    // own headroom.
+    if (CgroupMemoryLimit(procRoot, sysRoot, m.cgroupLimit, m.cgroupLeft)) take(m.cgroupLeft, MemoryState::Bound::Cgroup);
     // An address-space limit (ulimit -v) leaves what this process has not mapped yet.
     struct rlimit as {};
     if (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) {
         uint64_t pages = 0;
-        FILE* statm = std::fopen("/proc/self/statm", "r");
+        FILE* statm = std::fopen((procRoot + "/self/statm").c_str(), "r");
         const bool mapped = statm && std::fscanf(statm, "%" SCNu64, &pages) == 1;
         if (statm) std::fclose(statm);
-        const uint64_t size = mapped ? pages * uint64_t(sysconf(_SC_PAGESIZE)) : 0;
-        cap(uint64_t(as.rlim_cur) > size ? uint64_t(as.rlim_cur) - size : 1);
+        m.addressLimit = uint64_t(as.rlim_cur);
+        m.addressMapped = mapped ? pages * uint64_t(sysconf(_SC_PAGESIZE)) : 0;
+        m.addressLeft = m.addressLimit > m.addressMapped ? m.addressLimit - m.addressMapped : 1;
+        take(m.addressLeft, MemoryState::Bound::AddressSpace);
     }
-    return available;
+    return m;
+}
+
+uint64_t AvailableMemory() { return ReadMemoryState().available; }
+
+namespace {
+std::string MibText(uint64_t bytes) { return std::to_string((bytes + (1u << 20) - 1) >> 20) + " MiB"; }
+}  // namespace
+
+std::string ShortageText(const MemoryState& m) {
+    switch (m.bound) {
+        case MemoryState::Bound::AddressSpace:
+            return "the address space ulimit -v allows (" + std::to_string(m.addressLimit >> 10) + " KiB)";
+        case MemoryState::Bound::Cgroup: return "the memory the container's limit allows (" + MibText(m.cgroupLimit) + ")";
+        case MemoryState::Bound::FreeMemory: return "the machine's free memory (" + MibText(m.free) + ")";
+        default: return "memory";
+    }
 }
 
 bool FormatFromPath(const std::string& path, FileFormat& format) {
@@ -434,7 +512,14 @@ bool WriteImage(const std::string& path, const Image& image, std::string& error,
         error = std::string("cannot create: ") + std::strerror(errno);
         return false;
     }
-    bool ok = image.format == FileFormat::Jpeg ? codec::WriteJpeg(f, image, error, options) : codec::WritePng(f, image, error, options);
+    bool ok;
+    try {
+        ok = image.format == FileFormat::Jpeg ? codec::WriteJpeg(f, image, error, options)
+                                              : codec::WritePng(f, image, error, options);
+    } catch (...) {
+        std::fclose(f);
+        throw;
+    }
     if (std::fflush(f) != 0 || std::ferror(f)) {
         if (ok) error = std::string("write error: ") + std::strerror(errno);
         ok = false;

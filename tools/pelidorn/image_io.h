@@ -49,10 +49,32 @@ bool FormatFromPath(const std::string& path, FileFormat& format);
 const char* FormatName(FileFormat format);
 const char* FormatExtensions(FileFormat format);
 
-// What the machine can give this process without swapping, in bytes: MemAvailable, or less
-// where a container's memory limit (cgroup v2) or an address-space limit (ulimit -v) leaves
-// less; 0 when unknown.
+// What limits the memory this process can take: the machine's free memory (MemAvailable),
+// the memory limit of the process's cgroup or of a parent of it (v1 or v2, found through
+// /proc/self/cgroup), and an address-space limit (ulimit -v). Bytes; 0 where unknown or
+// unlimited.
+struct MemoryState {
+    enum class Bound { Unknown, FreeMemory, Cgroup, AddressSpace };
+    uint64_t available = 0;     // the least any of them leaves
+    Bound bound = Bound::Unknown;  // which one that is
+    uint64_t free = 0;
+    uint64_t cgroupLimit = 0, cgroupLeft = 0;  // the cgroup that leaves least
+    uint64_t addressLimit = 0, addressMapped = 0, addressLeft = 0;
+};
+// Reads them under the given roots of the proc and sys file systems (a test points them at
+// a tree of its own).
+MemoryState ReadMemoryState(const std::string& procRoot = "/proc", const std::string& sysRoot = "/sys");
+// The memory limit of this process's cgroup: the cgroup named in procRoot/self/cgroup and
+// each parent up to the root, under sysRoot/fs/cgroup (v2) or sysRoot/fs/cgroup/memory
+// (v1); the one that leaves least gives `limit` and `left` (what it has not used). False
+// when no cgroup on the way has a limit.
+bool CgroupMemoryLimit(const std::string& procRoot, const std::string& sysRoot, uint64_t& limit, uint64_t& left);
+// What the machine can give this process without swapping: ReadMemoryState().available.
 uint64_t AvailableMemory();
+// The limit that binds, in words, with its figure: "the address space ulimit -v allows
+// (600000 KiB)", "the memory the container's limit allows (700 MiB)", "the machine's free
+// memory (5120 MiB)".
+std::string ShortageText(const MemoryState& state);
 
 // The largest side the filter interface takes (its coordinates are 16-bit).
 constexpr int kMaxImageSide = 32767;
@@ -75,7 +97,8 @@ struct WriteOptions {
     int threads = 0;       // PNG compression threads; 0: one per core
     int pngBandRows = 0;   // rows a PNG band compresses at once; 0: about 4 MiB of rows
 };
-// Writes an image in image.format; false with a one-line reason in error.
+// Writes an image in image.format; false with a one-line reason in error. Memory that
+// cannot be had throws std::bad_alloc (the file is closed, not removed).
 bool WriteImage(const std::string& path, const Image& image, std::string& error,
                 const WriteOptions& options = WriteOptions());
 

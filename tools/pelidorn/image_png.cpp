@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
+#include <system_error>
 #include <thread>
 
 // libpng reports errors by longjmp. The only work after the jump builds the error text from
@@ -560,8 +562,9 @@ bool WritePng(FILE* f, const Image& image, std::string& error, const WriteOption
     auto deflateBand = [&](int b) {
         Band& band = out[size_t(b)];
         z_stream z{};
-        if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, BandStrategy(band.filtered.data(), band.filtered.size())) != Z_OK)
-            return;
+        const int init = deflateInit2(&z, 6, Z_DEFLATED, -15, 8, BandStrategy(band.filtered.data(), band.filtered.size()));
+        if (init == Z_MEM_ERROR) throw std::bad_alloc();
+        if (init != Z_OK) return;
         if (b > 0) {
             const std::vector<uint8_t>& before = out[size_t(b) - 1].filtered;
             const size_t take = std::min(kWindow, before.size());
@@ -575,20 +578,39 @@ bool WritePng(FILE* f, const Image& image, std::string& error, const WriteOption
         const int r = deflate(&z, b + 1 == bands ? Z_FINISH : Z_FULL_FLUSH);
         band.ok = (b + 1 == bands ? r == Z_STREAM_END : r == Z_OK) && z.avail_in == 0;
         band.compressed.resize(band.compressed.size() - z.avail_out);
+        band.compressed.shrink_to_fit();  // the bound is far above what most bands take
         deflateEnd(&z);
     };
+    // The bands are shared out among this thread and the helpers that could be started: a
+    // helper that cannot start (no memory or address space for its stack) leaves its share
+    // to the others. Memory a band cannot have fails the write as out of memory, once every
+    // thread has stopped.
+    std::atomic<bool> shortOfMemory{false};
     auto parallel = [&](const std::function<void(int)>& work) {
         std::atomic<int> next{0};
-        std::vector<std::thread> pool;
         auto run = [&] {
-            for (int b = next++; b < bands; b = next++) work(b);
+            try {
+                for (int b = next++; b < bands && !shortOfMemory; b = next++) work(b);
+            } catch (const std::bad_alloc&) {
+                shortOfMemory = true;
+            }
         };
-        for (int t = 1; t < std::min(threads, bands); ++t) pool.emplace_back(run);
+        std::vector<std::thread> pool;
+        for (int t = 1; t < std::min(threads, bands); ++t) {
+            try {
+                pool.emplace_back(run);
+            } catch (const std::system_error&) {
+                break;
+            } catch (const std::bad_alloc&) {
+                break;
+            }
+        }
         run();
         for (auto& t : pool) t.join();
     };
     parallel(filterBand);
-    parallel(deflateBand);
+    if (!shortOfMemory) parallel(deflateBand);
+    if (shortOfMemory) throw std::bad_alloc();
     uLong adler = 1;
     const uint8_t header[2] = {0x78, 0x9C};  // deflate, 32 KiB window, default level
     std::vector<uint8_t> first(header, header + 2);

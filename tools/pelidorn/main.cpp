@@ -21,10 +21,15 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,15 +48,19 @@ using namespace pelidorn;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// Interrupts (SIGINT, SIGTERM, SIGHUP): the first answers the host's abort procedure; a
-// second ends the program at once. While the temporary output file exists, any of them
-// removes it and ends the program: OUTPUT has not been touched.
+// Interrupts (SIGINT, SIGTERM, SIGHUP). During the render (and the trial runs that find the
+// largest radius that fits) the first answers the host's abort procedure, so that the
+// plug-in stops and frees what it took; at any other stage, and at a second one, the handler
+// itself ends the program: it removes the temporary output file if there is one, writes the
+// cancel line and exits (all async-signal-safe). OUTPUT has not been touched.
 std::atomic<int> interrupts{0};
 std::atomic<int> firstSignal{0};
+std::atomic<bool> rendering{false};  // the abort procedure answers the first interrupt
 char tempForSignal[4096];        // the temporary output file while it exists, else ""
 char cancelLine[4096 + 128];     // "pelidorn: cancelled ...\n", written by the handler
 std::atomic<size_t> cancelLineLength{0};
 std::string tempPath;            // the same, for the ordinary exit paths
+std::string stage;               // what the program is doing, for an out-of-memory message
 
 int CancelledCode() {
     const int sig = firstSignal.load();
@@ -62,16 +71,22 @@ extern "C" void OnInterrupt(int sig) {
     int expected = 0;
     firstSignal.compare_exchange_strong(expected, sig);
     const int before = interrupts.fetch_add(1);
-    if (tempForSignal[0]) {
-        unlink(tempForSignal);
-        const size_t n = cancelLineLength.load();
-        if (n && write(STDERR_FILENO, cancelLine, n) < 0) {}
-        _exit(CancelledCode());
-    }
-    if (before >= 1) {
-        std::signal(sig, SIG_DFL);
-        std::raise(sig);
-    }
+    if (rendering.load() && before == 0 && !tempForSignal[0]) return;
+    if (tempForSignal[0]) unlink(tempForSignal);
+    const size_t n = cancelLineLength.load();
+    if (n && write(STDERR_FILENO, cancelLine, n) < 0) {}
+    _exit(CancelledCode());
+}
+
+// The line the handler writes when it ends the program.
+void SetCancelLine(const std::string& line) {
+    sigset_t all, old;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &old);
+    const size_t n = std::min(line.size(), sizeof cancelLine);
+    std::memcpy(cancelLine, line.data(), n);
+    cancelLineLength = n;
+    sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 void RemoveTemp() {
@@ -89,6 +104,18 @@ void RemoveTemp() {
     RemoveTemp();
     std::fprintf(stderr, "pelidorn: %s\n", message.c_str());
     std::exit(code);
+}
+
+// The render is over: from here an interrupt ends the program at once, and one that came
+// during the render (or just after it) ends it now.
+void EndRendering() {
+    rendering = false;
+    if (interrupts.load() > 0) {
+        RemoveTemp();
+        const size_t n = cancelLineLength.load();
+        if (n && write(STDERR_FILENO, cancelLine, n) < 0) {}
+        std::exit(CancelledCode());
+    }
 }
 
 std::string KeyText(uint32_t key) { return ov::resources::FourCCText(key); }
@@ -121,8 +148,8 @@ void PrintHelp(const std::vector<ov::resources::TerminologyParameter>& keys) {
         "                     4 highlight selection, 5 highlight selection only, 6 info density,\n"
         "                     7 sharp zone.\n"
         "  --quality N        JPEG quality of OUTPUT, 1..100 (default 95)\n"
-        "  --memory MIB       the most memory the plug-in may take, in MiB (default: what the\n"
-        "                     machine, the container or ulimit -v leaves free)\n"
+        "  --memory MIB       the most memory the plug-in may take, in MiB, 1 to 2^40 (default:\n"
+        "                     what the machine, the container or ulimit -v leaves free)\n"
         "  --print-values     print the values the plug-in records (KEY=VALUE, one a line)\n"
         "  --module PATH      the plug-in module (default: pelidorn_plugin.so beside this program,\n"
         "                     or $PELIDORN_MODULE)\n"
@@ -177,13 +204,20 @@ public:
     explicit ProgressDisplay(bool enabled) : enabled_(enabled && isatty(STDERR_FILENO)) {
         if (!enabled_) return;
         start_ = std::chrono::steady_clock::now();
-        thread_ = std::thread([this] {
-            std::unique_lock<std::mutex> lock(mutex_);
-            while (!stop_) {
-                Draw();
-                wake_.wait_for(lock, std::chrono::milliseconds(200));
-            }
-        });
+        // The elapsed time is redrawn by a thread of its own; where none can be started (no
+        // memory or address space for its stack), the display is redrawn by the plug-in's
+        // progress calls alone.
+        try {
+            thread_ = std::thread([this] {
+                std::unique_lock<std::mutex> lock(mutex_);
+                while (!stop_) {
+                    Draw();
+                    wake_.wait_for(lock, std::chrono::milliseconds(200));
+                }
+            });
+        } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
+        }
     }
     ~ProgressDisplay() { Finish(); }
     void Update(int32_t done, int32_t total) {
@@ -199,7 +233,7 @@ public:
             stop_ = true;
         }
         wake_.notify_all();
-        thread_.join();
+        if (thread_.joinable()) thread_.join();
         std::fprintf(stderr, "\r\033[K");
         std::fflush(stderr);
         finished_ = true;
@@ -208,11 +242,14 @@ public:
 private:
     void Draw() {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        const int width = 30;
-        const int filled = int(fraction_ * width + 0.5);
-        std::string bar(size_t(filled), '#');
-        bar.append(size_t(width - filled), '.');
-        std::fprintf(stderr, "\rpelidorn: rendering [%s] %3d%%  %.1f s%s\033[K", bar.c_str(), int(fraction_ * 100 + 0.5),
+        // No memory is taken here: the display thread draws it too.
+        constexpr int width = 30;
+        const int filled = std::min(width, std::max(0, int(fraction_ * width + 0.5)));
+        char bar[width + 1];
+        std::memset(bar, '#', size_t(filled));
+        std::memset(bar + filled, '.', size_t(width - filled));
+        bar[width] = 0;
+        std::fprintf(stderr, "\rpelidorn: rendering [%s] %3d%%  %.1f s%s\033[K", bar, int(fraction_ * 100 + 0.5),
                      seconds, interrupts.load() ? "  (cancelling)" : "");
         std::fflush(stderr);
     }
@@ -348,6 +385,35 @@ void WarnOutOfRange(const std::vector<DescriptorItem>& values, bool depthList,
 
 
 
+// The memory the plug-in may take: what the machine, the container or ulimit -v leaves
+// (`state`), or less by the user's own --memory (`user`).
+struct Budget {
+    MemoryState state;
+    bool user = false;
+    uint64_t bytes = 0;
+};
+
+// "needs more memory than ... (a block of ... was refused ...)": what ran short when the
+// Buffer suite refused the largest block, and its figures.
+std::string ShortOfBudget(const RunResult& run, const Budget& budget) {
+    const std::string block = "a block of " + Mib(run.largestRefused) + " was refused" +
+                              (run.takenWhenRefused ? " with " + Mib(run.takenWhenRefused) + " already taken" : "");
+    if (budget.user && run.largestOverBudget)
+        return "needs more memory than --memory " + std::to_string(budget.bytes >> 20) + " allows (" + block + ")";
+    const MemoryState& m = budget.state;
+    switch (m.bound) {
+        case MemoryState::Bound::AddressSpace:
+            return "needs more address space than ulimit -v leaves (" + block + "; the limit is " +
+                   std::to_string(m.addressLimit >> 10) + " KiB, of which " + Mib(m.addressLeft) +
+                   " was unused before the render)";
+        case MemoryState::Bound::Cgroup:
+            return "needs more memory than the container's limit leaves (" + block + "; the limit is " +
+                   Mib(m.cgroupLimit) + ", of which " + Mib(m.cgroupLeft) + " was unused before the render)";
+        default:
+            return "needs more memory than the machine could give (" + block + "; " + Mib(m.free) + " was free)";
+    }
+}
+
 // Why the plug-in answered -108: a request of the Buffer suite the machine could not serve,
 // or (no request refused) a work area beyond what the plug-in can address at this radius;
 // then trial runs whose large memory requests are refused find the largest radius whose work
@@ -355,7 +421,7 @@ void WarnOutOfRange(const std::vector<DescriptorItem>& values, bool depthList,
 // outside 0..255 asks for a blur of up to its distance from the far end of the depth range
 // times the radius: that blur is named, and the focal point nearest the given one that fits.
 std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const std::vector<DescriptorItem>& values,
-                               const RunResult& run, const RunOptions& options) {
+                               const RunResult& run, const RunOptions& options, const Budget& budget) {
     const uint32_t radiusKey = ov::lens::Key("RADI"), focalKey = ov::lens::Key("FOPO");
     double radius = 5, focal = 255;
     for (const auto& w : run.written) {
@@ -390,9 +456,7 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
         // The work area is addressable but larger than the memory the machine could give:
         // trial runs with the same budget, each stopped as soon as its tiles start (its
         // buffers granted), find the largest radius that fits.
-        std::string text = "the work area at RADI=" + NumberText(radius) + image +
-                           " needs more memory than the machine could give (a block of " + Mib(run.largestRefused) +
-                           " was refused; " + Mib(options.bufferBudget) + " was free)";
+        std::string text = "the work area at RADI=" + NumberText(radius) + image + " " + ShortOfBudget(run, budget);
         bool started = false;
         RunOptions trial;
         trial.recorded = true;
@@ -413,6 +477,7 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     trial.recorded = true;
     trial.refuseBuffers = true;
     trial.grantBelow = uint64_t(1) << 20;
+    trial.abort = [] { return interrupts.load() > 0; };
     // Whether the plug-in gets as far as asking for its work area with `key` at `value`.
     auto fitsWith = [&](uint32_t key, double value) {
         for (auto& v : trialValues)
@@ -446,8 +511,8 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     slot(radiusKey);
     auto fits = [&](double radiusValue) { return fitsWith(radiusKey, radiusValue); };
     std::string text = "the work area at RADI=" + NumberText(radius) + image + " is larger than the plug-in can address";
-    // A radius below one pixel copies the image without a work area: the search starts at 0.1.
-    // A trial that fits at the given radius has found no limit to name.
+    // The search starts at 0.1 (every radius above 0 blurs, with a work area; 0 copies the
+    // image without one). A trial that fits at the given radius has found no limit to name.
     if (radius > 0.1 && fits(radius)) return text;
     return text + largestRadius(fits);
 }
@@ -457,11 +522,18 @@ int Run(int argc, char** argv) {
     // Ctrl-C, SIGTERM and SIGHUP from here on answer the host's abort procedure (see
     // OnInterrupt). A file-size limit makes a write fail (EFBIG) instead of ending the program
     // with the temporary file left behind.
+    SetCancelLine("pelidorn: cancelled\n");
     struct sigaction sa {};
     sa.sa_handler = OnInterrupt;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);
+#ifdef __GLIBC__
+    // Under an address-space limit (ulimit -v) every thread's own malloc arena would reserve
+    // 64 MiB of it: the threads share two instead.
+    struct rlimit as {};
+    if (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) mallopt(M_ARENA_MAX, 2);
+#endif
 
     const auto keys = ov::resources::ParseTerminology(ov::lens::PelidornTerminology().data(),
                                                       ov::lens::PelidornTerminology().size());
@@ -491,7 +563,7 @@ int Run(int argc, char** argv) {
             uint64_t mib = 0;
             auto r = std::from_chars(m.data(), m.data() + m.size(), mib);
             if (r.ec != std::errc() || r.ptr != m.data() + m.size() || mib < 1 || mib > (uint64_t(1) << 40))
-                Fail(kExitUsage, "--memory takes a number of MiB from 1 up, not '" + m + "'");
+                Fail(kExitUsage, "--memory takes a number of MiB from 1 to 1099511627776 (2^40), not '" + m + "'");
             memoryLimit = mib << 20;
         } else if (a == "--print-values") {
             printValues = true;
@@ -525,9 +597,11 @@ int Run(int argc, char** argv) {
         return kExitUsage;
     }
     const std::string inputPath = positional[0], outputPath = positional[1];
+    SetCancelLine("pelidorn: cancelled; " + outputPath + " left untouched\n");
 
     Image image;
     std::string error;
+    stage = "reading " + inputPath;
     if (!ReadImage(inputPath, image, error)) Fail(kExitFailed, inputPath + ": " + error);
     FileFormat outFormat;
     if (!FormatFromPath(outputPath, outFormat))
@@ -565,6 +639,7 @@ int Run(int argc, char** argv) {
 
     Image mask;
     if (!selectionPath.empty()) {
+        stage = "reading " + selectionPath;
         if (!ReadImage(selectionPath, mask, error)) Fail(kExitFailed, selectionPath + ": " + error);
         if (mask.colorChannels != 1 || mask.alpha || mask.bits != 8)
             Fail(kExitFailed, selectionPath + ": the selection must be an 8-bit gray image without alpha (it is " +
@@ -588,22 +663,22 @@ int Run(int argc, char** argv) {
         modulePath = env && *env ? env : ProgramDirectory() + "pelidorn_plugin.so";
     }
     LoadedModule module;
+    stage = "loading the plug-in";
     if (!LoadModule(modulePath, "ENTRYPOINT", module, error)) Fail(kExitFailed, error);
 
-    if (interrupts.load() > 0) {
-        std::fprintf(stderr, "pelidorn: cancelled by the user (-128); %s left untouched\n", outputPath.c_str());
-        return CancelledCode();
-    }
     RunOptions options;
     // The plug-in may take what the machine has free, or what --memory allows.
-    options.bufferBudget = AvailableMemory();
-    if (memoryLimit > 0 && (options.bufferBudget == 0 || memoryLimit < options.bufferBudget))
-        options.bufferBudget = memoryLimit;
+    Budget budget;
+    budget.state = ReadMemoryState();
+    budget.user = memoryLimit > 0 && (budget.state.available == 0 || memoryLimit < budget.state.available);
+    options.bufferBudget = budget.bytes = budget.user ? memoryLimit : budget.state.available;
     options.playback = values;
     options.recorded = !values.empty();
     ProgressDisplay display(!quiet);
     options.progress = [&](int32_t done, int32_t total) { display.Update(done, total); };
     options.abort = [] { return interrupts.load() > 0; };
+    stage = "rendering";
+    rendering = true;
     RunResult run = RunFilter(module.entry, document, options);
     display.Finish();
     // After the run: a list names the value the plug-in recorded.
@@ -614,25 +689,28 @@ int Run(int argc, char** argv) {
             for (const auto& w : run.written)
                 if (w.key == k.key) std::printf("%s\n", FormatDescriptorValue(w).c_str());
     }
+    if (run.hostOutOfMemory && (run.result != 0 || !run.error.empty()))
+        Fail(kExitFailed, "out of memory while rendering: " + ShortageText(ReadMemoryState()) + " ran short");
     if (!run.error.empty()) Fail(kExitFailed, run.error);
     if (run.result == userCanceledErr || interrupts.load() > 0) {
         std::fprintf(stderr, "pelidorn: cancelled by the user (-128); %s left untouched\n", outputPath.c_str());
         return CancelledCode();
     }
-    if (run.result == memFullErr) Fail(kExitFailed, "the filter failed: " + ResultText(run.result) + ": " +
-                                                        ExplainOutOfMemory(module.entry, document, values, run, options));
+    if (run.result == memFullErr) {
+        const std::string why = ExplainOutOfMemory(module.entry, document, values, run, options, budget);
+        // An interrupt stops the search for the largest radius that fits: a cancel, not an
+        // answer.
+        EndRendering();
+        Fail(kExitFailed, "the filter failed: " + ResultText(run.result) + ": " + why);
+    }
+    EndRendering();
     if (run.result != 0) Fail(kExitFailed, "the filter failed: " + ResultText(run.result));
 
     // Nothing is lost: write beside the output file, then rename into place. The new file
     // takes the old one's permission bits (and owner, where allowed).
     ImageFromDocument(document, image);
     std::string temp = TemporaryName(folder, target);
-    {
-        const std::string line = "pelidorn: cancelled; " + outputPath + " left untouched\n";
-        const size_t n = std::min(line.size(), sizeof cancelLine);
-        std::memcpy(cancelLine, line.data(), n);
-        cancelLineLength = n;
-    }
+    stage = "writing " + outputPath;
     sigset_t all, old;
     sigfillset(&all);
     sigprocmask(SIG_BLOCK, &all, &old);
@@ -653,11 +731,6 @@ int Run(int argc, char** argv) {
         fchmod(fd, 0666 & ~umaskBits);  // mkstemp made it 0600
     }
     close(fd);
-    if (interrupts.load() > 0) {
-        RemoveTemp();
-        std::fprintf(stderr, "pelidorn: cancelled by the user (-128); %s left untouched\n", outputPath.c_str());
-        return CancelledCode();
-    }
     WriteOptions writeOptions;
     writeOptions.jpegQuality = jpegQuality;
     if (!WriteImage(temp, image, error, writeOptions)) Fail(kExitFailed, outputPath + ": " + error);
@@ -687,7 +760,10 @@ int main(int argc, char** argv) {
     try {
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {
-        Fail(kExitFailed, "out of memory (the machine has " + Mib(AvailableMemory()) + " free)");
+        // Whatever was taken is given back by now: name the limit that binds.
+        const MemoryState state = ReadMemoryState();
+        Fail(kExitFailed, "out of memory while " + (stage.empty() ? std::string("starting") : stage) + ": " +
+                              ShortageText(state) + " ran short");
     } catch (const std::exception& e) {
         Fail(kExitFailed, std::string("unexpected failure: ") + e.what());
     } catch (...) {

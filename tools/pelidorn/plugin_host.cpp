@@ -55,14 +55,31 @@ struct Session {
     std::vector<uint8_t> output;            // the output document's pixels
 };
 
+// The host ran short of memory of its own; its procedure answers out of memory (an
+// exception must not pass through the plug-in's frames).
+void HostShortOfMemory() {
+    if (current && current->result) current->result->hostOutOfMemory = true;
+}
+
 Handle NewHandle(int32_t size) {
     if (size < 0) return nullptr;
     auto* h = new (std::nothrow) HostHandle{static_cast<char*>(std::calloc(size_t(size) + 1, 1)), size};
     if (!h || !h->data) {
+        if (h) std::free(h->data);
         delete h;
+        HostShortOfMemory();
         return nullptr;
     }
-    if (current) current->handles[h] = true;
+    if (current) {
+        try {
+            current->handles[h] = true;
+        } catch (const std::bad_alloc&) {
+            std::free(h->data);
+            delete h;
+            HostShortOfMemory();
+            return nullptr;
+        }
+    }
     return &h->data;
 }
 HostHandle* FromHandle(Handle h) { return reinterpret_cast<HostHandle*>(h); }
@@ -79,7 +96,10 @@ OSErr SetHandleSize(Handle h, int32_t size) {
     if (size < 0) return paramErr;
     HostHandle* r = FromHandle(h);
     char* p = static_cast<char*>(std::realloc(r->data, size_t(size) + 1));
-    if (!p) return memFullErr;
+    if (!p) {
+        HostShortOfMemory();
+        return memFullErr;
+    }
     if (size > r->size) std::memset(p + r->size, 0, size_t(size - r->size));
     r->data = p;
     r->size = size;
@@ -149,8 +169,17 @@ WriteToken* AsWrite(PIWriteDescriptor t) { return reinterpret_cast<WriteToken*>(
 
 PIReadDescriptor OpenRead(PIDescriptorHandle descriptor, DescriptorKeyIDArray) {
     auto* t = new (std::nothrow) ReadToken;
-    if (!t) return nullptr;
-    if (!DecodeDescriptor(descriptor, t->items)) t->items.clear();
+    if (!t) {
+        HostShortOfMemory();
+        return nullptr;
+    }
+    try {
+        if (!DecodeDescriptor(descriptor, t->items)) t->items.clear();
+    } catch (const std::bad_alloc&) {
+        delete t;
+        HostShortOfMemory();
+        return nullptr;
+    }
     return reinterpret_cast<PIReadDescriptor>(t);
 }
 OSErr CloseRead(PIReadDescriptor token) {
@@ -212,7 +241,11 @@ OSErr GetPinnedUnitFloat(PIReadDescriptor, const double*, const double*, Descrip
     return errAECoercionFail;
 }
 
-PIWriteDescriptor OpenWrite() { return reinterpret_cast<PIWriteDescriptor>(new (std::nothrow) WriteToken); }
+PIWriteDescriptor OpenWrite() {
+    auto* t = new (std::nothrow) WriteToken;
+    if (!t) HostShortOfMemory();
+    return reinterpret_cast<PIWriteDescriptor>(t);
+}
 OSErr CloseWrite(PIWriteDescriptor token, PIDescriptorHandle* descriptor) {
     WriteToken* t = AsWrite(token);
     if (!t) return paramErr;
@@ -230,7 +263,12 @@ OSErr Put(PIWriteDescriptor token, DescriptorItem item) {
             existing = item;  // a key written twice keeps its last value
             return noErr;
         }
-    t->items.push_back(item);
+    try {
+        t->items.push_back(item);
+    } catch (const std::bad_alloc&) {
+        HostShortOfMemory();
+        return memFullErr;
+    }
     return noErr;
 }
 OSErr PutInteger(PIWriteDescriptor token, DescriptorKeyID key, int32_t value) {
@@ -274,18 +312,28 @@ Ptr BufferNew(uint32_t* requested, uint32_t minimum) {
     if (!s || !requested) return nullptr;
     uint64_t size = *requested;
     const uint64_t budget = s->options->bufferBudget;
-    auto refuse = [&]() -> Ptr {
-        s->result->refusedBuffers++;
-        s->result->largestRefused = std::max<uint64_t>(s->result->largestRefused, *requested);
+    auto refuse = [&](bool overBudget) -> Ptr {
+        RunResult& r = *s->result;
+        r.refusedBuffers++;
+        if (*requested >= r.largestRefused) {
+            r.largestRefused = *requested;
+            r.largestOverBudget = overBudget;
+            r.takenWhenRefused = s->bufferBytes;
+        }
         return nullptr;
     };
-    if (s->options->refuseBuffers && size >= s->options->grantBelow) return refuse();
+    if (s->options->refuseBuffers && size >= s->options->grantBelow) return refuse(true);
     if (budget && s->bufferBytes + size > budget) size = minimum;
-    if (budget && s->bufferBytes + size > budget) return refuse();
+    if (budget && s->bufferBytes + size > budget) return refuse(true);
     void* p = std::malloc(size ? size_t(size) : 1);
-    if (!p) return refuse();
+    if (!p) return refuse(false);
+    try {
+        s->buffers[p] = uint32_t(size);
+    } catch (const std::bad_alloc&) {
+        std::free(p);
+        return refuse(false);
+    }
     *requested = uint32_t(size);
-    s->buffers[p] = uint32_t(size);
     s->bufferBytes += size;
     if (s->bufferBytes > s->result->peakBufferBytes) s->result->peakBufferBytes = s->bufferBytes;
     return static_cast<Ptr>(p);
@@ -339,6 +387,7 @@ SPErr ReleaseSuite(const char*, int32_t) {
 SPBoolean IsEqual(const char* a, const char* b) { return a && b && std::strcmp(a, b) == 0; }
 SPErr AllocateBlock(size_t size, void** block) {
     *block = std::malloc(size ? size : 1);
+    if (!*block) HostShortOfMemory();
     return *block ? 0 : memFullErr;
 }
 SPErr FreeBlock(void* block) {
@@ -347,6 +396,7 @@ SPErr FreeBlock(void* block) {
 }
 SPErr ReallocateBlock(void* block, size_t size, void** out) {
     *out = std::realloc(block, size ? size : 1);
+    if (!*out) HostShortOfMemory();
     return *out ? 0 : memFullErr;
 }
 SPErr Undefined() { return kSPSuiteNotFoundError; }
@@ -357,7 +407,11 @@ void Progress(int32_t done, int32_t total) {
     Session* s = current;
     if (!s) return;
     s->result->progressCalls++;
-    if (s->options->progress) s->options->progress(done, total);
+    try {
+        if (s->options->progress) s->options->progress(done, total);
+    } catch (const std::bad_alloc&) {
+        // The display goes without this update.
+    }
 }
 Boolean Abort() {
     Session* s = current;
@@ -389,7 +443,25 @@ void Commit(Session* s) {
     s->handedOut = Rect{};
 }
 
+OSErr AdvanceStateAreas();
+
 OSErr AdvanceState() {
+    try {
+        return AdvanceStateAreas();
+    } catch (const std::bad_alloc&) {
+        // No area could be made for the request: nothing is handed out.
+        Session* s = current;
+        if (s) {
+            HostShortOfMemory();
+            s->handedOut = Rect{};
+            FilterRecord& rec = *s->record;
+            rec.inData = rec.outData = rec.maskData = nullptr;
+        }
+        return memFullErr;
+    }
+}
+
+OSErr AdvanceStateAreas() {
     Session* s = current;
     if (!s) return paramErr;
     s->result->advanceStateCalls++;
@@ -546,8 +618,16 @@ RunResult RunFilter(EntryPointFn entry, HostDocument& document, const RunOptions
     s.doc = &document;
     s.options = &options;
     s.result = &result;
-    s.record.reset(new FilterRecord{});
-    s.output = document.pixels;
+    // The output document starts as a copy of the source; without memory for it (or for
+    // the record) the run fails before the plug-in is called.
+    try {
+        s.record.reset(new FilterRecord{});
+        s.output = document.pixels;
+    } catch (const std::bad_alloc&) {
+        result.hostOutOfMemory = true;
+        result.error = "out of memory for the output image";
+        return result;
+    }
     SetupSession(s);
     current = &s;
 
@@ -614,7 +694,11 @@ RunResult RunFilter(EntryPointFn entry, HostDocument& document, const RunOptions
     intptr_t data = 0;
     auto call = [&](int16_t selector) -> int16_t {
         int16_t r = 0;
-        result.selectorsCalled.push_back(selector);
+        try {
+            result.selectorsCalled.push_back(selector);
+        } catch (const std::bad_alloc&) {
+            // The list of selectors called is a record only: it goes without this one.
+        }
         entry(uint16_t(selector), &rec, &data, &r);
         Commit(&s);
         if (r != 0 && result.failedSelector < 0) {
@@ -631,7 +715,12 @@ RunResult RunFilter(EntryPointFn entry, HostDocument& document, const RunOptions
         const int16_t r = call(filterSelectorStart);
         // The descriptor the plug-in wrote back (also after a failed render).
         if (s.descriptorParameters.descriptor) {
-            result.wroteDescriptor = DecodeDescriptor(s.descriptorParameters.descriptor, result.written);
+            try {
+                result.wroteDescriptor = DecodeDescriptor(s.descriptorParameters.descriptor, result.written);
+            } catch (const std::bad_alloc&) {
+                result.hostOutOfMemory = true;
+                result.wroteDescriptor = false;
+            }
         }
         ok = r == 0;
     }

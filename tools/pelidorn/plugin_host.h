@@ -86,6 +86,11 @@ struct RunResult {
     uint64_t peakBufferBytes = 0;   // the most the Buffer suite had out at once
     int refusedBuffers = 0;         // Buffer-suite requests the host could not serve
     uint64_t largestRefused = 0;    // the largest of them (bytes)
+    bool largestOverBudget = false; // it was beyond bufferBudget (else the system refused it)
+    uint64_t takenWhenRefused = 0;  // what the Buffer suite had out when it was refused
+    // The host could not get memory of its own (an image area handed out, a handle, a block
+    // of the basic suite, its records): the procedure answered as out of memory.
+    bool hostOutOfMemory = false;
     int suitesAcquired = 0;
     int suitesReleased = 0;
     int advanceStateCalls = 0;
