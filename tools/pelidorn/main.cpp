@@ -434,14 +434,32 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
                            NumberText(focal) + " asks for at RADI=" + NumberText(radius) + image +
                            " is larger than the plug-in can address";
         const double inRange = focal > 255 ? 255 : 0;
-        if (fitsWith(focalKey, focal) || !fitsWith(focalKey, inRange)) return text;
-        double good = inRange, bad = focal;  // fits(good), !fits(bad)
-        while (std::fabs(bad - good) > 0.5 && interrupts.load() == 0) {
-            const double mid = (good + bad) / 2;
-            (fitsWith(focalKey, mid) ? good : bad) = mid;
+        if (fitsWith(focalKey, focal)) return text;
+        // The focal point named must render: addressable, and its tiles start within the
+        // memory this run may take (a trial stopped as soon as they do).
+        bool started = false;
+        RunOptions startTrial;
+        startTrial.recorded = true;
+        startTrial.bufferBudget = options.bufferBudget;
+        startTrial.progress = [&](int32_t done, int32_t) { started = started || done > 0; };
+        startTrial.abort = [&] { return started || interrupts.load() > 0; };
+        auto renders = [&](double value) {
+            if (!fitsWith(focalKey, value)) return false;
+            startTrial.playback = trialValues;  // fitsWith set the focal point
+            started = false;
+            const RunResult t = RunFilter(entry, document, startTrial);
+            return t.result == 0 || (t.result == userCanceledErr && started);
+        };
+        if (!renders(inRange)) return text;
+        // Whole focal points: the one named renders and the next beyond it does not.
+        const double step = focal > 255 ? 1 : -1;
+        double good = inRange, bad = focal > 255 ? std::ceil(focal) : std::floor(focal);  // renders(good), !renders(bad)
+        while (std::fabs(bad - good) > 1 && interrupts.load() == 0) {
+            const double mid = good + step * std::floor(std::fabs(bad - good) / 2);
+            (renders(mid) ? good : bad) = mid;
         }
-        return text + "; FOPO=" + NumberText(focal > 255 ? std::floor(good) : std::ceil(good)) + " is the " +
-               (focal > 255 ? "largest" : "smallest") + " that fits";
+        return text + "; FOPO=" + NumberText(good) + " is the " + (focal > 255 ? "largest" : "smallest") +
+               " that fits";
     }
     slot(radiusKey);
     auto fits = [&](double radiusValue) { return fitsWith(radiusKey, radiusValue); };
