@@ -1972,7 +1972,9 @@ TEST(PelidornTool, FocalPointNamedAsTheLastThatFitsRendersAndTheNextDoesNot) {
         const char* which;
         double beyond;  // the step past the named value
     };
-    for (const Case c : {Case{"10000000", "largest", 1.0}, Case{"-10000000", "smallest", -1.0}}) {
+    // Searches from different far values end on different last steps.
+    for (const Case c : {Case{"10000000", "largest", 1.0}, Case{"4321987", "largest", 1.0},
+                         Case{"-10000000", "smallest", -1.0}, Case{"-2345678.5", "smallest", -1.0}}) {
         SCOPED_TRACE(c.focal);
         const ToolRun r = Pelidorn(common + c.focal);
         EXPECT_EQ(r.code, 1) << r.err;
