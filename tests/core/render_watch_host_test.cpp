@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -71,6 +72,44 @@ TEST(RenderWatchHost, WorkOnTheHostsThreadMovesTheBarAndAnswersTheAbort) {
         host.PollWatch(true);
         EXPECT_EQ(seen, (std::vector<Progress>{{99, 100}}));
         EXPECT_EQ(host.EndWatch(), host.StatusOk());
+    });
+}
+
+// The watch's own answer is what every thread hears (a quit message during a preview is not
+// turned into "cancelled"), and a watch that throws stops the render as cancelled instead of
+// passing the exception into the pool's wait.
+TEST(RenderWatchHost, TheWatchsAnswerIsKeptAndAThrowingWatchCancels) {
+    WithDeadline(30, [] {
+        Host host;
+        host.threadCountSetting = 3;
+        host.watchIntervalMs = 0;
+        constexpr uint32_t kQuit = 0xFFFFFFFFu;
+        host.BeginWatch([](uint32_t, uint32_t) { return kQuit; });
+        EXPECT_EQ(host.ReportProgress(1, 4), kQuit);
+        std::thread([&] { EXPECT_EQ(host.ReportProgress(2, 4), kQuit); }).join();
+        EXPECT_EQ(host.EndWatch(), kQuit);
+
+        int calls = 0;
+        host.BeginWatch([&](uint32_t, uint32_t) -> uint32_t {
+            ++calls;
+            throw std::runtime_error("the host's progress procedure failed");
+        });
+        std::atomic<int> stopped{0};
+        const uint32_t status = host.ParallelRun(6, [&](uint32_t, uint32_t, uint32_t) {
+            // Each item reports until it hears the answer (bounded: a lost answer fails below).
+            for (int i = 0; i < 2000; ++i) {
+                if (host.ReportProgress(uint32_t(i), 2000) != host.StatusOk()) {
+                    ++stopped;
+                    return host.StatusCancelled();
+                }
+                pel::platform::SleepMilliseconds(1);
+            }
+            return host.StatusOk();
+        });
+        EXPECT_EQ(status, host.StatusCancelled());
+        EXPECT_GE(stopped.load(), 1);  // each thread stops at its first failure
+        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(host.EndWatch(), host.StatusCancelled());
     });
 }
 
