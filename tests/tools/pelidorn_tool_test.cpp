@@ -2068,3 +2068,35 @@ TEST(PelidornTool, RangeWarningsAtEachBoundFromBothSides) {
             << beyond.err;
     }
 }
+
+// The radius the out-of-memory message names is the last tenth that fits: it renders within
+// the same memory and the next tenth does not (a search that stopped between two tenths named
+// one a tenth or two short of the largest), under a few budgets.
+TEST(PelidornTool, RadiusNamedAsTheLargestIsTheLastTenthThatFits) {
+    const Image in = Scene(FileFormat::Png, 3, false, 8, 80, 60);
+    const std::string input = Write(in, "tenth_in.png");
+    const std::string sel = Write(UniformDepth(in, 64), "tenth_depth.png");
+    const std::string output = TempDir() + "/tenth_out.png";
+    for (const char* memory : {"2", "3", "5"}) {
+        SCOPED_TRACE(testing::Message() << "--memory " << memory);
+        const std::string common = input + " " + output + " --selection " + sel + " --memory " + memory + " --quiet RADI=";
+        const ToolRun r = Pelidorn(common + "1000");
+        EXPECT_EQ(r.code, 1) << r.err;
+        const size_t at = r.err.find("; RADI=");
+        const size_t end = r.err.find(" is the largest that fits");
+        ASSERT_NE(at, std::string::npos) << r.err;
+        ASSERT_NE(end, std::string::npos) << r.err;
+        const std::string named = r.err.substr(at + 7, end - at - 7);
+        const long tenths = std::lround(std::stod(named) * 10);
+        EXPECT_EQ(std::stod(named), tenths / 10.0) << named;
+        const ToolRun fits = Pelidorn(common + named);
+        EXPECT_EQ(fits.code, 0) << "RADI=" << named << ": " << fits.err;
+        std::remove(output.c_str());
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", (tenths + 1) / 10.0);
+        const ToolRun beyond = Pelidorn(common + text);
+        EXPECT_EQ(beyond.code, 1) << "RADI=" << text << ": " << beyond.err;
+        EXPECT_NE(beyond.err.find("out of memory (-108)"), std::string::npos) << beyond.err;
+        EXPECT_FALSE(FileExists(output));
+    }
+}

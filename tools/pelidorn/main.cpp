@@ -365,16 +365,16 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     const std::string image =
         " (a " + std::to_string(document.width) + "x" + std::to_string(document.height) + " image)";
     std::vector<DescriptorItem> trialValues = values;
-    // "; RADI=x is the largest that fits" for the largest radius from 0.1 below `radius` that
-    // `fits`, by bisection to 0.05; empty when not even 0.1 fits.
+    // "; RADI=x is the largest that fits" for the largest radius in tenths from 0.1 below
+    // `radius` that `fits` (the next tenth does not), by bisection; empty when not even 0.1 fits.
     auto largestRadius = [&](const std::function<bool(double)>& fits) -> std::string {
-        double low = 0.1, high = radius;  // fits(low), !fits(high)
-        if (radius <= low || !fits(low)) return "";
-        while (high - low > 0.05 && interrupts.load() == 0) {
-            const double mid = (low + high) / 2;
-            (fits(mid) ? low : high) = mid;
+        double low = 1, high = std::ceil(radius * 10);  // in tenths: fits(low), !fits(high)
+        if (radius <= 0.1 || !fits(0.1)) return "";
+        while (high - low > 1 && interrupts.load() == 0) {
+            const double mid = std::floor((low + high) / 2);
+            (fits(mid / 10) ? low : high) = mid;
         }
-        return "; RADI=" + NumberText(std::floor(low * 10) / 10) + " is the largest that fits";
+        return "; RADI=" + NumberText(low / 10) + " is the largest that fits";
     };
     // The value of `key` among the trial values (added when missing).
     auto slot = [&](uint32_t key) -> DescriptorItem* {
