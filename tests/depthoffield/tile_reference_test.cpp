@@ -409,6 +409,10 @@ const Case kCases[] = {
     {"info density on noise", 5.0, true, 6.0, 0.0, 0.0, 0.0, 4, 0.4, 4, true, true, 6},
     {"inverted depth on a curve", 6.0, false, 0.0, 0.0, 0.0, 0.0, 6, 0.0, 2, false, true, 1, true, 2.5},
     {"empty rows", 5.0, false, 0.0, 1.0, 0.05, -0.5, 6, 0.0, 2, false, false},
+    // A border brighter or darker than the iris's inside makes a kernel whose weight is not
+    // its coverage: the highlight blend follows the coverage.
+    {"highlights through a bright border", 6.0, false, 20.0, 0.5, 0.3, 0.0, 6, 0.0, 2, false, true},
+    {"highlights through a dark border with gamma", 6.0, true, 12.0, -0.6, 0.4, 0.3, 5, 0.2, 2, true, true},
 };
 
 TEST(TileReference, FloatFormatsAgree) {

@@ -124,3 +124,39 @@ TEST(RenderWatch, WatchedRenderEqualsThePlainRenderBitForBit) {
         }
     }
 }
+
+// The watch ends with its render: after a watched render the host aborted, the same filter
+// renders again unwatched (as a host's next call or a plain render does) to the plain bits,
+// without asking the host's progress or abort procedures and with its caller working; and a
+// second watched render is not answered by the first one's abort.
+TEST(RenderWatch, AnAbortedRenderLeavesNothingForTheNext) {
+    for (Engine engine : {Engine::OutOfFocus, Engine::DepthOfField}) {
+        SCOPED_TRACE(Name(engine));
+        Document plain(engine, 1);
+        ASSERT_EQ(plain.filter.Render(&plain.host.rec), 0);
+        const std::vector<uint8_t> expected = plain.host.out;
+
+        Document doc(engine, 3);
+        doc.filter.watchIntervalMs = 0;
+        abortRule = AbortRule{1, 0.0};
+        doc.host.rec.abortProc = AbortByRule;
+        ASSERT_EQ(doc.filter.RenderWatched(&doc.host.rec), int16_t(userCanceledErr));
+        const size_t asked = doc.host.progressCalls.size();
+        const int aborts = doc.host.abortCalls;
+        EXPECT_EQ(doc.filter.ReportProgress(1, 2), doc.filter.StatusOk());
+        std::fill(doc.host.out.begin(), doc.host.out.end(), uint8_t(0));
+        ASSERT_EQ(doc.filter.Render(&doc.host.rec), 0);
+        EXPECT_EQ(doc.host.out, expected) << "plain render after the aborted one";
+        EXPECT_FALSE(doc.filter.threadPool.CallerWaits());
+        EXPECT_EQ(doc.host.progressCalls.size(), asked);
+        EXPECT_EQ(doc.host.abortCalls, aborts);
+
+        // A host that no longer aborts: the next watched render completes.
+        doc.host.rec.abortProc = [] { return Boolean(0); };
+        std::fill(doc.host.out.begin(), doc.host.out.end(), uint8_t(0));
+        ASSERT_EQ(doc.filter.RenderWatched(&doc.host.rec), 0);
+        EXPECT_EQ(doc.host.out, expected) << "watched render after the aborted one";
+        EXPECT_GT(doc.host.progressCalls.size(), asked);
+        EXPECT_EQ(doc.host.bufferNews, doc.host.bufferDisposes);
+    }
+}

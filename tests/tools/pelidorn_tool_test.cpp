@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -319,7 +321,9 @@ static Image UniformDepth(const Image& in, uint8_t value) {
 
 // A focal point far outside 0..255 asks a depth-map blur for a margin no work area holds: the
 // plug-in refuses it before it works, and the message names the blur that focal point asks
-// for and the focal point nearest it that fits (not the radius, which is not the cause).
+// for and the focal point nearest it that fits (not the radius, which is not the cause). The
+// search for that focal point renders trials within the memory the run may take: a small
+// --memory keeps them quick.
 TEST(PelidornTool, FarFocalPointNamesItsBlurAndTheNearestThatFits) {
     const Image in = Scene(FileFormat::Png, 3, false, 8);
     const std::string input = Write(in, "far_in.png");
@@ -335,7 +339,7 @@ TEST(PelidornTool, FarFocalPointNamesItsBlurAndTheNearestThatFits) {
     for (const Case& c : cases) {
         const std::string output = TempDir() + "/far_out.png";
         const ToolRun r =
-            Pelidorn(input + " " + output + " --selection " + sel + " RADI=20 FOPO=" + c.focal + " --quiet");
+            Pelidorn(input + " " + output + " --selection " + sel + " --memory 16 RADI=20 FOPO=" + c.focal + " --quiet");
         EXPECT_EQ(r.code, 1) << r.err;
         EXPECT_FALSE(FileExists(output));
         EXPECT_NE(r.err.find("out of memory (-108): the work area for " + std::string(c.blur)), std::string::npos)
@@ -2588,4 +2592,148 @@ TEST(PelidornTool, MemoryOptionNamesItsCapAndItsLimit) {
     EXPECT_EQ(one.code, 1);
     EXPECT_NE(one.err.find("needs more memory than --memory 1 allows"), std::string::npos) << one.err;
     EXPECT_EQ(one.err.find("the machine could give"), std::string::npos) << one.err;
+
+// ---- the out-of-memory message's focal point, and the range warnings at their bounds ----------
+
+// The focal point the out-of-memory message names as the largest (or smallest) that fits does
+// render within the same memory, and the next whole value beyond it does not: the proof the
+// radius gets above, for a focal point far outside the depth range.
+TEST(PelidornTool, FocalPointNamedAsTheLastThatFitsRendersAndTheNextDoesNot) {
+    const Image in = Scene(FileFormat::Png, 3, false, 8);
+    const std::string input = Write(in, "focal_fit_in.png");
+    const std::string sel = Write(UniformDepth(in, 128), "focal_fit_depth.png");
+    const std::string output = TempDir() + "/focal_fit_out.png";
+    const std::string common = input + " " + output + " --selection " + sel + " --memory 2 --quiet RADI=20 FOPO=";
+    struct Case {
+        const char* focal;
+        const char* which;
+        double beyond;  // the step past the named value
+    };
+    // Searches from different far values end on different last steps.
+    for (const Case c : {Case{"10000000", "largest", 1.0}, Case{"4321987", "largest", 1.0},
+                         Case{"-10000000", "smallest", -1.0}, Case{"-2345678.5", "smallest", -1.0}}) {
+        SCOPED_TRACE(c.focal);
+        const ToolRun r = Pelidorn(common + c.focal);
+        EXPECT_EQ(r.code, 1) << r.err;
+        const size_t at = r.err.find("; FOPO=");
+        const size_t end = r.err.find(std::string(" is the ") + c.which + " that fits");
+        ASSERT_NE(at, std::string::npos) << r.err;
+        ASSERT_NE(end, std::string::npos) << r.err;
+        const std::string named = r.err.substr(at + 7, end - at - 7);
+        const double value = std::stod(named);
+        EXPECT_EQ(value, std::round(value)) << named;
+        EXPECT_GT(std::fabs(value), 255.0) << named;
+        const ToolRun fits = Pelidorn(common + named);
+        EXPECT_EQ(fits.code, 0) << "FOPO=" << named << ": " << fits.err;
+        EXPECT_TRUE(FileExists(output));
+        std::remove(output.c_str());
+        const std::string next = std::to_string(int64_t(value + c.beyond));
+        const ToolRun beyond = Pelidorn(common + next);
+        EXPECT_EQ(beyond.code, 1) << "FOPO=" << next << ": " << beyond.err;
+        EXPECT_NE(beyond.err.find("out of memory (-108)"), std::string::npos) << beyond.err;
+        EXPECT_FALSE(FileExists(output));
+    }
+}
+
+// The range warnings at each bound, from both sides: a value exactly at a bound is inside and
+// gets no warning; the nearest value beyond it (the next double for a number, away from zero
+// the smallest normal one; the next whole number for an integer or a list item) is outside and
+// is named with the dialog's range. Numbers with hard and soft bounds, the radius field's cap,
+// an integer, the outside colour, and lists short and long (the view list grows with a depth
+// map).
+TEST(PelidornTool, RangeWarningsAtEachBoundFromBothSides) {
+    Image scene = Scene(FileFormat::Png, 1, false, 8, 12, 9);
+    const std::string input = Write(scene, "bounds.png");
+    const std::string depthMap = Write(UniformDepth(scene, 100), "bounds_depth.png");
+    const std::string output = TempDir() + "/bounds_out.png";
+    struct Bound {
+        const char* key;
+        double bound;
+        int side;           // -1: a lower bound, +1: an upper bound
+        bool integer;       // integer and list values step by 1
+        bool depthMap;
+        const char* range;  // as the warning names it
+        const char* extra;  // other values the run needs
+    };
+    const Bound bounds[] = {
+        {"RADI", 0, -1, false, false, "0..1000", ""},
+        {"RADI", 1000, +1, false, false, "0..1000", ""},
+        {"FOPO", 0, -1, false, true, "0..255", ""},
+        {"FOPO", 255, +1, false, true, "0..255", ""},
+        {"IRAS", -0.75, -1, false, false, "-0.75..0.75", ""},
+        {"IRAS", 0.75, +1, false, false, "-0.75..0.75", ""},
+        {"SELS", 3, +1, false, false, "0..3", ""},
+        {"OUCB", 0, -1, false, false, "0..1", "OUIM=4 "},
+        {"OUCR", 1, +1, false, false, "0..1", "OUIM=4 "},
+        {"IRFA", 3, -1, true, false, "3..15", ""},
+        {"IRFA", 15, +1, true, false, "3..15", ""},
+        {"SHOW", 1, -1, true, false, "1..4", ""},
+        {"SHOW", 4, +1, true, false, "1..4", ""},
+        {"SHOW", 7, +1, true, true, "1..7", ""},
+        {"SEIS", 2, +1, true, true, "1..2", ""},
+        {"OUIM", 1, -1, true, false, "1..4", ""},
+        {"OUIM", 4, +1, true, false, "1..4", ""},
+    };
+    auto text = [](double v) {
+        char t[64];
+        *std::to_chars(t, t + sizeof t - 1, v).ptr = 0;
+        return std::string(t);
+    };
+    for (const Bound& b : bounds) {
+        const std::string where = std::string(b.key) + (b.side < 0 ? " at its lower bound " : " at its upper bound ") +
+                                  text(b.bound);
+        SCOPED_TRACE(where);
+        double outside;
+        if (b.integer) {
+            outside = b.bound + b.side;
+        } else if (b.bound == 0) {
+            outside = b.side * std::numeric_limits<double>::min();
+        } else {
+            outside = std::nextafter(b.bound, b.side * std::numeric_limits<double>::infinity());
+        }
+        const std::string selection = b.depthMap ? " --selection " + depthMap : "";
+        const std::string run = input + " " + output + selection + " --quiet " + b.extra + b.key + "=";
+        const ToolRun at = Pelidorn(run + text(b.bound));
+        EXPECT_EQ(at.code, 0) << at.err;
+        EXPECT_EQ(at.err, "");
+        const std::string given = std::string(b.key) + "=" + text(outside);
+        const ToolRun beyond = Pelidorn(run + text(outside));
+        EXPECT_EQ(beyond.code, 0) << beyond.err;
+        EXPECT_EQ(std::count(beyond.err.begin(), beyond.err.end(), '\n'), 1) << beyond.err;
+        EXPECT_NE(beyond.err.find("pelidorn: warning: " + given + " is outside the dialog's range (" + b.range + ")"),
+                  std::string::npos)
+            << beyond.err;
+    }
+}
+
+// The radius the out-of-memory message names is the last tenth that fits: it renders within
+// the same memory and the next tenth does not (a search that stopped between two tenths named
+// one a tenth or two short of the largest), under a few budgets.
+TEST(PelidornTool, RadiusNamedAsTheLargestIsTheLastTenthThatFits) {
+    const Image in = Scene(FileFormat::Png, 3, false, 8, 80, 60);
+    const std::string input = Write(in, "tenth_in.png");
+    const std::string sel = Write(UniformDepth(in, 64), "tenth_depth.png");
+    const std::string output = TempDir() + "/tenth_out.png";
+    for (const char* memory : {"2", "3", "5"}) {
+        SCOPED_TRACE(testing::Message() << "--memory " << memory);
+        const std::string common = input + " " + output + " --selection " + sel + " --memory " + memory + " --quiet RADI=";
+        const ToolRun r = Pelidorn(common + "1000");
+        EXPECT_EQ(r.code, 1) << r.err;
+        const size_t at = r.err.find("; RADI=");
+        const size_t end = r.err.find(" is the largest that fits");
+        ASSERT_NE(at, std::string::npos) << r.err;
+        ASSERT_NE(end, std::string::npos) << r.err;
+        const std::string named = r.err.substr(at + 7, end - at - 7);
+        const long tenths = std::lround(std::stod(named) * 10);
+        EXPECT_EQ(std::stod(named), tenths / 10.0) << named;
+        const ToolRun fits = Pelidorn(common + named);
+        EXPECT_EQ(fits.code, 0) << "RADI=" << named << ": " << fits.err;
+        std::remove(output.c_str());
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", (tenths + 1) / 10.0);
+        const ToolRun beyond = Pelidorn(common + text);
+        EXPECT_EQ(beyond.code, 1) << "RADI=" << text << ": " << beyond.err;
+        EXPECT_NE(beyond.err.find("out of memory (-108)"), std::string::npos) << beyond.err;
+        EXPECT_FALSE(FileExists(output));
+    }
 }

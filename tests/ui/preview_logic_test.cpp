@@ -2,6 +2,7 @@
 // fields, placement, registry data and the last used values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -317,6 +318,24 @@ TEST(DrawToPreview, RefusesWithoutBufferDataOrKnownMode) {
   out.record.outData = nullptr;
   EXPECT_FALSE(DrawToPreviewBuffer(out.record, b.data(), 32, 4, false));
   EXPECT_EQ(b[0], 9);
+}
+
+// A bitmap with fewer rows than the output is refused before anything is written, with the
+// rows in either order (bottom-up would write its first row past the bitmap's end); one of
+// exactly the output's height is drawn, and its last row is the image's.
+TEST(DrawToPreview, RefusesABufferShorterThanTheImage) {
+  Output out(4, 4, 3, 8, 3, false);
+  std::fill(out.data.begin(), out.data.end(), uint8_t(200));
+  for (bool hostDisplay : {false, true}) {
+    SCOPED_TRACE(hostDisplay ? "top-down" : "bottom-up");
+    // Three rows of the bitmap, then a guard row that no call may touch.
+    std::vector<uint8_t> b(32 * 3 * 4, 9);
+    EXPECT_FALSE(DrawToPreviewBuffer(out.record, b.data(), 32, 3, hostDisplay));
+    EXPECT_EQ(std::count(b.begin(), b.end(), uint8_t(9)), std::ptrdiff_t(b.size()));
+    ASSERT_TRUE(DrawToPreviewBuffer(out.record, b.data(), 32, 4, hostDisplay));
+    EXPECT_EQ(b[32 * 3 * 3], 200);
+    EXPECT_EQ(b[32 * 3 * 3 + 4 * 3 - 1], 200);
+  }
 }
 
 TEST(PreviewPoint, CentredAndPannedImages) {

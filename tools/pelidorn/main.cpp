@@ -431,16 +431,16 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     const std::string image =
         " (a " + std::to_string(document.width) + "x" + std::to_string(document.height) + " image)";
     std::vector<DescriptorItem> trialValues = values;
-    // "; RADI=x is the largest that fits" for the largest radius from 0.1 below `radius` that
-    // `fits`, by bisection to 0.05; empty when not even 0.1 fits.
+    // "; RADI=x is the largest that fits" for the largest radius in tenths from 0.1 below
+    // `radius` that `fits` (the next tenth does not), by bisection; empty when not even 0.1 fits.
     auto largestRadius = [&](const std::function<bool(double)>& fits) -> std::string {
-        double low = 0.1, high = radius;  // fits(low), !fits(high)
-        if (radius <= low || !fits(low)) return "";
-        while (high - low > 0.05 && interrupts.load() == 0) {
-            const double mid = (low + high) / 2;
-            (fits(mid) ? low : high) = mid;
+        double low = 1, high = std::ceil(radius * 10);  // in tenths: fits(low), !fits(high)
+        if (radius <= 0.1 || !fits(0.1)) return "";
+        while (high - low > 1 && interrupts.load() == 0) {
+            const double mid = std::floor((low + high) / 2);
+            (fits(mid / 10) ? low : high) = mid;
         }
-        return "; RADI=" + NumberText(std::floor(low * 10) / 10) + " is the largest that fits";
+        return "; RADI=" + NumberText(low / 10) + " is the largest that fits";
     };
     // The value of `key` among the trial values (added when missing).
     auto slot = [&](uint32_t key) -> DescriptorItem* {
@@ -499,14 +499,32 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
                            NumberText(focal) + " asks for at RADI=" + NumberText(radius) + image +
                            " is larger than the plug-in can address";
         const double inRange = focal > 255 ? 255 : 0;
-        if (fitsWith(focalKey, focal) || !fitsWith(focalKey, inRange)) return text;
-        double good = inRange, bad = focal;  // fits(good), !fits(bad)
-        while (std::fabs(bad - good) > 0.5 && interrupts.load() == 0) {
-            const double mid = (good + bad) / 2;
-            (fitsWith(focalKey, mid) ? good : bad) = mid;
+        if (fitsWith(focalKey, focal)) return text;
+        // The focal point named must render: addressable, and its tiles start within the
+        // memory this run may take (a trial stopped as soon as they do).
+        bool started = false;
+        RunOptions startTrial;
+        startTrial.recorded = true;
+        startTrial.bufferBudget = options.bufferBudget;
+        startTrial.progress = [&](int32_t done, int32_t) { started = started || done > 0; };
+        startTrial.abort = [&] { return started || interrupts.load() > 0; };
+        auto renders = [&](double value) {
+            if (!fitsWith(focalKey, value)) return false;
+            startTrial.playback = trialValues;  // fitsWith set the focal point
+            started = false;
+            const RunResult t = RunFilter(entry, document, startTrial);
+            return t.result == 0 || (t.result == userCanceledErr && started);
+        };
+        if (!renders(inRange)) return text;
+        // Whole focal points: the one named renders and the next beyond it does not.
+        const double step = focal > 255 ? 1 : -1;
+        double good = inRange, bad = focal > 255 ? std::ceil(focal) : std::floor(focal);  // renders(good), !renders(bad)
+        while (std::fabs(bad - good) > 1 && interrupts.load() == 0) {
+            const double mid = good + step * std::floor(std::fabs(bad - good) / 2);
+            (renders(mid) ? good : bad) = mid;
         }
-        return text + "; FOPO=" + NumberText(focal > 255 ? std::floor(good) : std::ceil(good)) + " is the " +
-               (focal > 255 ? "largest" : "smallest") + " that fits";
+        return text + "; FOPO=" + NumberText(good) + " is the " + (focal > 255 ? "largest" : "smallest") +
+               " that fits";
     }
     slot(radiusKey);
     auto fits = [&](double radiusValue) { return fitsWith(radiusKey, radiusValue); };
