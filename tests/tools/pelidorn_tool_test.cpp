@@ -2592,6 +2592,7 @@ TEST(PelidornTool, MemoryOptionNamesItsCapAndItsLimit) {
     EXPECT_EQ(one.code, 1);
     EXPECT_NE(one.err.find("needs more memory than --memory 1 allows"), std::string::npos) << one.err;
     EXPECT_EQ(one.err.find("the machine could give"), std::string::npos) << one.err;
+}
 
 // ---- the out-of-memory message's focal point, and the range warnings at their bounds ----------
 
