@@ -131,8 +131,10 @@ void fillDepthTables(float* decode, float* encode, float* curve, double depth_cu
 double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const float* curve,
                         int32_t mode, bool invert, double low, double high);
 
-// The bytes of a tile renderer's source record besides its two sets of P-byte channels.
-inline constexpr uint64_t kRecordBaseBytes = 20;
+// The bytes of a tile renderer's source record for work pixels of P bytes: its gathered
+// hole colour and weight in double precision, its colour in floats, and 13 bytes besides,
+// rounded up to 8.
+inline constexpr uint64_t sourceRecordBytes(uint64_t p) { return (3 * p + 21 + 7) / 8 * 8; }
 
 // The work buffers of one render worker (one buffer slot): the first three for the C core
 // pixels of the largest tile (only the core is composed and written out), the others for its
@@ -142,7 +144,7 @@ struct ChunkBuffers {
     float* highlight_keep;    // C floats
     float* coverage_excess;   // C floats
     uint8_t* min_index;       // N bytes
-    void* records;            // N records of kRecordBaseBytes + 2 P bytes
+    void* records;            // N records of sourceRecordBytes(P) bytes
     uint32_t* list_heads;     // N list links (record indices)
     uint32_t* record_links;   // N links: each source record's next record in its list
 };

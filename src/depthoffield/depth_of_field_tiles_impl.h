@@ -35,9 +35,10 @@
 // float. Integer formats clamp every working channel to 0..MAX; with alpha or gamma correction
 // they round at output (+0.5 before the truncation, colour divided by alpha first), without
 // either they truncate colour, so an in-focus pixel (the one-pixel kernel) comes back as it
-// went in; float formats clamp only alpha. Non-finite float samples read as 0 and samples
-// (alpha too) above 16 count as 16, as on the out-of-focus road, and those below -16 as -16,
-// so no sum overflows or drowns its neighbours in rounding residue; a float output that would not be
+// went in; float formats clamp only alpha. Non-finite float samples (not-a-number and both
+// infinities) read as 0; finite samples (alpha too) pass as they are up to the largest
+// half-float, 65504, and beyond it count as +-65504 (a colour premultiplied by an alpha above 1
+// likewise), so no sum overflows or drowns its neighbours in rounding residue; a float output that would not be
 // finite (a colour over a vanishing alpha) is divided in double precision instead, and what is
 // still not finite is written as 0. The decode-table index is clamped to 0..32767
 // (not-a-number to 0). Pixel offsets
@@ -92,13 +93,17 @@ static_assert(sizeof(SpanRecord) == 12, "a span record is 12 bytes");
 // The record of a padded position from pass 4 on, in the same memory; N floats per working
 // pixel (colours, then alpha where the format has it). Pass 5 touches every field of a record
 // at each of its kernel changes, and the live records of a padded row outgrow the caches at
-// large radii, so the record is kept small: 20 + 2 P bytes (44 for RGB). Its list link lives
-// apart, in record_links (4 bytes a record): a list walk chases the small link array and
-// fetches the records several steps ahead instead of waiting on each record in turn.
+// large radii, so the record is kept small: 3 P + 21 bytes rounded up to 8 (64 for RGB). The
+// gathered hole sums are doubles: each gather step adds a difference of two row-long running
+// sums, and in single precision the rounding of those sums (large wherever a bright HDR
+// source lies earlier in the row) would be left in the hole fill far beyond the source's
+// reach. Its list link lives apart, in record_links (4 bytes a record): a list walk chases
+// the small link array and fetches the records several steps ahead instead of waiting on
+// each record in turn.
 template <int N>
 struct SourceRecord {
-    float gather[N];        // hole-fill colour gathered through the kernel
-    float gather_weight;    // its weight
+    double gather[N];       // hole-fill colour gathered through the kernel
+    double gather_weight;   // its weight
     int32_t current;        // index of the next kernel change record to apply
     float color[N];         // premultiplied (and linear) colour, alpha last
     float highlight;        // highlight weight 0..1 (highlight variant only)
@@ -106,10 +111,10 @@ struct SourceRecord {
     uint16_t y;             // padded row
     uint8_t blur_index;     // 0..255
 };
-static_assert(sizeof(SourceRecord<1>) == kRecordBaseBytes + 2 * 4, "record slot of 20 + 2 P bytes");
-static_assert(sizeof(SourceRecord<2>) == kRecordBaseBytes + 2 * 8, "record slot of 20 + 2 P bytes");
-static_assert(sizeof(SourceRecord<3>) == kRecordBaseBytes + 2 * 12, "record slot of 20 + 2 P bytes");
-static_assert(sizeof(SourceRecord<4>) == kRecordBaseBytes + 2 * 16, "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<1>) == sourceRecordBytes(4), "record slot of 3 P + 21 bytes, 8-aligned");
+static_assert(sizeof(SourceRecord<2>) == sourceRecordBytes(8), "record slot of 3 P + 21 bytes, 8-aligned");
+static_assert(sizeof(SourceRecord<3>) == sourceRecordBytes(12), "record slot of 3 P + 21 bytes, 8-aligned");
+static_assert(sizeof(SourceRecord<4>) == sourceRecordBytes(16), "record slot of 3 P + 21 bytes, 8-aligned");
 static_assert(sizeof(SpanRecord) <= sizeof(SourceRecord<1>), "span records share the record array");
 
 // The tile's place in the grid and its padded frame.
@@ -172,11 +177,12 @@ struct Format {
         if constexpr (kInteger) return double(v);
         else return std::isfinite(v) ? double(v) : 0.0;
     }
-    // The largest float sample magnitude the blur takes as it is (16 times white; linearised,
-    // about 390), the out-of-focus road's ceiling.
-    static constexpr double kFloatCeiling = 16.0;
-    static double capFloat(double v) {
-        return v > kFloatCeiling ? kFloatCeiling : (v < -kFloatCeiling ? -kFloatCeiling : v);
+    // The largest float sample magnitude the blur takes as it is: the largest half-float, the
+    // range HDR files hold. Only absurd values (1e10, 1e30) lie beyond it; they count as the
+    // bound, so that no sum overflows or drowns its neighbours in rounding residue.
+    static constexpr double kFloatBound = 65504.0;
+    static double boundFloat(double v) {
+        return v > kFloatBound ? kFloatBound : (v < -kFloatBound ? -kFloatBound : v);
     }
     // 0..MAX; not-a-number and negative values give 0.
     static double clampChannel(double v) { return !(v >= 0.0) ? 0.0 : (v > kMax ? kMax : v); }
@@ -573,12 +579,15 @@ private:
                 if ((insideX || modeX < 4) && (insideY || modeY < 4)) {
                     const Pixel& p = *f.source.pixel(xs, ys);
                     for (int i = 0; i < N; ++i) s[i] = Fmt::sample(p.v[i]);
+                    if constexpr (!Fmt::kInteger)
+                        for (int i = 0; i < N; ++i) s[i] = Fmt::boundFloat(s[i]);
                     if (premultiply) {
                         const double a = s[Fmt::kA] * Fmt::kInvMax;
                         for (int c = 0; c < C; ++c) s[c] *= a;
+                        // Only an alpha above 1 can carry a colour beyond the bound.
+                        if constexpr (!Fmt::kInteger)
+                            for (int c = 0; c < C; ++c) s[c] = Fmt::boundFloat(s[c]);
                     }
-                    if constexpr (!Fmt::kInteger)
-                        for (int i = 0; i < N; ++i) s[i] = Fmt::capFloat(s[i]);
                 } else {
                     for (int i = 0; i < N; ++i) s[i] = outside[i];
                 }
@@ -591,9 +600,9 @@ private:
                 Record* R = rec(at(px, py));
                 for (int i = 0; i < N; ++i) {
                     R->color[i] = float(s[i]);
-                    R->gather[i] = 0.0f;
+                    R->gather[i] = 0.0;
                 }
-                R->gather_weight = 0.0f;
+                R->gather_weight = 0.0;
                 if constexpr (Highlights) R->highlight = float(highlightWeight(settings, xs, ys));
                 const uint8_t b = blurIndexAt(f, xs, ys);
                 R->blur_index = b;
@@ -713,7 +722,7 @@ private:
                 if (uint32_t(d) > top) top = uint32_t(d);
             }
             double color[N];  // exact: a float widened once instead of at every change
-            float g[kLS];
+            double g[kLS];
             PEL_DOF_UNROLL
             for (int i = 0; i < N; ++i) {
                 color[i] = double(r->color[i]);
@@ -776,9 +785,9 @@ private:
         topIndex = top;
     }
 
-    static void gatherInto(float* g, double w, const double* hs) {
+    static void gatherInto(double* g, double w, const double* hs) {
         PEL_DOF_UNROLL
-        for (int i = 0; i < kLS; ++i) g[i] = float(double(g[i]) + w * hs[i]);
+        for (int i = 0; i < kLS; ++i) g[i] += w * hs[i];
     }
 
     static void prefetch(const void* p) {
@@ -907,7 +916,7 @@ private:
         const Record* R = rec(i);
         const double e = double(excess[ci]);
         float hc[N];
-        for (int c = 0; c < N; ++c) hc[c] = R->gather[c];
+        for (int c = 0; c < N; ++c) hc[c] = float(R->gather[c]);
         const double gw = double(R->gather_weight);
         if (gw > 0.0001) {
             const double inv = 1.0 / gw;

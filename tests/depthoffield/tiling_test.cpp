@@ -58,7 +58,7 @@ struct Recorder {
                     c.highlight_keep[core - 1] = 1.0f;
                     c.coverage_excess[core - 1] = 1.0f;
                     c.min_index[n - 1] = 1;
-                    static_cast<unsigned char*>(c.records)[n * (20 + 2 * Filter::P) - 1] = 1;
+                    static_cast<unsigned char*>(c.records)[n * ov::sourceRecordBytes(Filter::P) - 1] = 1;
                     c.list_heads[n - 1] = 0;
                     c.record_links[n - 1] = 0;
                 }
@@ -284,9 +284,9 @@ TEST(TileGrid, LargeImagesSplitInsteadOfWrapping) {
         const uint64_t core = uint64_t(t.right - t.left) * uint64_t(t.bottom - t.top);
         ASSERT_EQ(asked.size(), 1u + 7u * uint32_t(c.threads));
         // RGBA: 16-byte work pixels, a composite, keep and excess value per core pixel,
-        // a minimum-index byte, 52-byte records (20 + 2 x 16), 4-byte list heads and links per
-        // padded pixel.
-        const uint64_t expect[7] = {core * 16, core * 4, core * 4, n, n * 52, n * 4, n * 4};
+        // a minimum-index byte, 72-byte records (hole sums of 5 doubles, 4 colour floats and
+        // 13 bytes besides, rounded up to 8), 4-byte list heads and links per padded pixel.
+        const uint64_t expect[7] = {core * 16, core * 4, core * 4, n, n * 72, n * 4, n * 4};
         for (size_t i = 0; i < 7; ++i) EXPECT_EQ(asked[1 + i], expect[i]) << i;
     }
 }
