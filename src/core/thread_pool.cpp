@@ -6,9 +6,10 @@
 // lock. A worker resets its own `start` before it sets `done`, so it never misses or repeats a
 // run. Each thread writes only its own status; the run answers the lowest-numbered failure.
 //
-// Mended fault: a thread whose job failed drew one more item number before it stopped, and
-// that item never ran (the loop tested the status only after the draw); it now
-// stops before the draw, so every other item is run by some thread.
+// Work loop: a thread draws the next item number, then looks at its own status; a thread
+// whose job failed therefore draws one more number, which it does not run, and no other
+// thread runs it either: items that no thread ran because of a failure are not run again
+// (the run fails either way).
 //
 // Mended fault: a run started from inside a job of this pool, on a worker or on thread 0
 // (detected by a thread-local chain of the pools whose job the thread is running), runs all
@@ -166,10 +167,8 @@ void ThreadPool::WorkLoop(ThreadData& t) {
         nextItem = item + 1;
     }
     while (item < jobCount) {
-        t.status = job(static_cast<uint32_t>(item), static_cast<uint32_t>(jobCount), jobThread);
-        // Stop before drawing another number: a number drawn and not run would be an item
-        // that no thread runs (item 1, when item 0 fails before any worker has drawn).
         if (t.status != kStatusOk) return;
+        t.status = job(static_cast<uint32_t>(item), static_cast<uint32_t>(jobCount), jobThread);
         pel::platform::CriticalSectionGuard guard(indexLock);
         item = nextItem;
         nextItem = item + 1;

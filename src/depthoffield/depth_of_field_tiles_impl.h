@@ -31,11 +31,12 @@
 // total = those of the whole grid (6 times the sum of the tiles' padded heights), so the
 // host's progress bar rises steadily while the tiles run side by side.
 //
-// Numbers: per-row tables and per-pixel sums are doubles, everything kept per pixel is a
-// float. Integer formats clamp every working channel to 0..MAX; with alpha or gamma correction
+// Numbers: per-row tables, per-pixel sums and the gathered hole sums are doubles, everything
+// else kept per pixel is a float. Integer formats clamp every working channel to 0..MAX; with alpha or gamma correction
 // they round at output (+0.5 before the truncation, colour divided by alpha first), without
 // either they truncate colour, so an in-focus pixel (the one-pixel kernel) comes back as it
-// went in; float formats clamp only alpha. Non-finite float samples (not-a-number and both
+// went in (with gamma correction 16-bit pixels within 11 levels, the tables' quantisation);
+// float formats clamp only alpha. Non-finite float samples (not-a-number and both
 // infinities) read as 0; finite samples (alpha too) pass as they are up to the largest
 // half-float, 65504, and beyond it count as +-65504 (a colour premultiplied by an alpha above 1
 // likewise), so no sum overflows or drowns its neighbours in rounding residue; a float output that would not be
@@ -950,9 +951,13 @@ private:
                 }
             }
             // With alpha or the encode, colour is divided by the unrounded alpha and every
-            // channel rounded to nearest, so an opaque or in-focus pixel keeps its value (the
-            // truncation would lose a level to the division's and the table's rounding). Without
-            // either, the sum of an in-focus pixel is exact and colour is truncated toward zero.
+            // channel rounded to nearest (the truncation would lose a level to the division's
+            // and the table's rounding). An in-focus 8-bit pixel then keeps its value (an opaque
+            // one with alpha); in 16-bit formats with the encode the decode and encode tables,
+            // whose 32768 steps are coarser than the 16-bit levels where the curves are steep,
+            // move it by up to 11 of 32768 levels (measured on random pixels, largest just above
+            // the decode knee). Without either, the sum of an
+            // in-focus pixel is exact and colour is truncated toward zero, so it keeps its value.
             if constexpr (Fmt::kAlpha) {
                 if (!f.destination.premultiplied && out[Fmt::kA] > 0.0f) {
                     const float m = float(Fmt::kMax) / out[Fmt::kA];
@@ -1046,11 +1051,11 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_chunk(int32_t tile, uint32_t thr
                                                       uint32_t slot) {
     const uint32_t t = uint32_t(tile);
     LogTrace("tread index: ", t, " - entering render_chunk (thread_index (", t,
-             "), thread_iterations (", thread_iterations, "), slot (", slot, ")\n");
+             "), thread_iterations (", thread_iterations, "), threadID (", slot, ")\n");
     dof_tiles::ChunkRenderer<DepthOfFieldFilter<Img, Depth>, Highlights> chunk(*this, tile, slot);
     const uint32_t status = chunk.run();
     LogTrace("tread index: ", t, " - return (", status, ") thread_index (", t,
-             "), thread_iterations (", thread_iterations, "), slot (", slot, ")\n");
+             "), thread_iterations (", thread_iterations, "), threadID (", slot, ")\n");
     return status;
 }
 

@@ -366,11 +366,13 @@ TEST(ThreadPool, ConcurrentRunsFromTwoCallersAreSerialised) {
     });
 }
 
-// A failed item costs only itself: the thread that failed stops without drawing another
-// number, so the other working threads run every other item, once. Item 0 fails at once,
-// before the workers have started; on both pool shapes (the caller works, or waits beside
-// its workers), with at least two working threads (a lone thread stops at its failure).
-TEST(ThreadPool, FailedItemDoesNotDropTheNextItem) {
+// A thread whose job fails draws one more item number before it looks at its status, and
+// stops without running it; no other thread runs that item: exactly one item besides the
+// failed one is lost, every other item runs once, and the run answers the failure. Item 0
+// fails at once; every other item waits until it has failed and then a little (so that the
+// failed thread draws its number while items are left), on both pool shapes (the caller
+// works, or waits beside its workers) with two and eight working threads.
+TEST(ThreadPool, FailedThreadDrawsOneMoreItemThatNoThreadRuns) {
     struct Row {
         int32_t threads;
         bool callerWaits;
@@ -380,15 +382,28 @@ TEST(ThreadPool, FailedItemDoesNotDropTheNextItem) {
         WithDeadline(60, [&] {
             ov::ThreadPool pool;
             pool.Init(row.threads, row.callerWaits);
-            for (int round = 0; round < 20; ++round) {
-                constexpr uint32_t kItems = 64;
-                std::vector<std::atomic<int>> runs(kItems);
-                const uint32_t status = pool.Run(kItems, [&](uint32_t i, uint32_t, uint32_t) {
+            for (int round = 0; round < 3; ++round) {
+                const uint32_t items = 24u * uint32_t(row.threads);
+                std::vector<std::atomic<int>> runs(items);
+                std::atomic<bool> failed{false};
+                const uint32_t status = pool.Run(items, [&](uint32_t i, uint32_t, uint32_t) {
                     runs[i]++;
-                    return i == 0 ? 7u : ov::kStatusOk;
+                    if (i == 0) {
+                        failed = true;
+                        return 7u;
+                    }
+                    while (!failed) pel::platform::SleepMilliseconds(1);
+                    pel::platform::SleepMilliseconds(2);
+                    return ov::kStatusOk;
                 });
                 EXPECT_EQ(status, 7u);
-                for (uint32_t i = 0; i < kItems; ++i) ASSERT_EQ(runs[i].load(), 1) << "item " << i;
+                uint32_t lost = 0;
+                for (uint32_t i = 0; i < items; ++i) {
+                    ASSERT_LE(runs[i].load(), 1) << "item " << i;
+                    if (runs[i].load() == 0) ++lost;
+                }
+                EXPECT_EQ(runs[0].load(), 1);
+                EXPECT_EQ(lost, 1u);
             }
         });
     }
