@@ -11,8 +11,9 @@
 // Tiled blur: cpus = GetThreadCount(999999); the margin is max_blur_extent; TileSet2D::init
 // over the destination for tileGridSlots of the image (not the processor count: tile seams
 // round differently, and the result must not depend on the machine); init_memory(slots), with
-// slots = min(cpus, tiles), is retried after each TileSet2D::increase until the per-worker
-// ChunkBuffers fit (StatusOutOfMemory when the grid cannot be split further); then
+// slots = min(cpus, tiles), is retried with fewer slots on the same grid (down to one) and
+// only then after a TileSet2D::increase, until the per-worker ChunkBuffers fit
+// (StatusOutOfMemory when the grid cannot be split further); then
 // ParallelRun(slots, render_callback<highlights>) and free_memory(slots). Every tile is taken
 // exactly once through take_tile() (next_tile under tile_lock); every worker takes a buffer
 // slot through take_slot() when it starts (any pool thread may run any worker, so the slot,
@@ -231,6 +232,7 @@ public:
     int32_t next_tile;
     int32_t next_slot = 0;
     int32_t buffer_slots = 0;  // ChunkBuffers records held: min(pool threads, tiles)
+    int32_t granted_slots = 0;  // records the last init_memory was granted before a refusal
     std::atomic<uint64_t> rows_reported{0};  // padded rows done by all tiles (progress only)
 
     // When set, the tiled blur runs this job instead of render_callback (a test seam for
