@@ -17,6 +17,7 @@
 #include "core/thread_pool.h"
 
 #include <algorithm>
+#include <new>
 
 #include "core/logger.h"
 
@@ -87,10 +88,22 @@ void ThreadPool::Init(int32_t count, bool waits) {
     Shutdown();
     callerWaits = waits;
     threadCount = 1;
-    threads.resize(static_cast<size_t>(std::max(wanted, 1)));
+    // Memory for the thread records that cannot be had means fewer threads, as a thread that
+    // cannot be started does: only the records made are kept (the caller's at least).
+    int32_t made = 0;
+    try {
+        threads.resize(static_cast<size_t>(std::max(wanted, 1)));
+    } catch (const std::bad_alloc&) {
+        threads.clear();
+    }
     const uint32_t callerId = pel::platform::CurrentThreadId();
-    for (int32_t i = 0; i < wanted; ++i) {
-        auto t = std::make_shared<ThreadData>();
+    for (int32_t i = 0; i < wanted && i < static_cast<int32_t>(threads.size()); ++i) {
+        std::shared_ptr<ThreadData> t;
+        try {
+            t = std::make_shared<ThreadData>();
+        } catch (const std::bad_alloc&) {
+            break;
+        }
         t->start.Reset();
         t->done.Reset();
         t->exited.Reset();
@@ -99,8 +112,10 @@ void ThreadPool::Init(int32_t count, bool waits) {
         t->pool = this;
         t->threadId = i == 0 ? callerId : 0;
         threads[static_cast<size_t>(i)] = std::move(t);
+        made = i + 1;
     }
-    for (int32_t i = 1; i < wanted; ++i) {
+    threads.resize(static_cast<size_t>(made));
+    for (int32_t i = 1; i < made; ++i) {
         ThreadData* t = threads[static_cast<size_t>(i)].get();
         uint32_t id = 0;
         handles[i] = pel::platform::StartThread(&ThreadPool::WorkerProc, t, &id);

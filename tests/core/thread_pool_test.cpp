@@ -458,3 +458,33 @@ TEST(ThreadPool, WaitingCallerPollsWhileTheWorkersRun) {
         EXPECT_GE(polls.load(), 1);
     });
 }
+
+// A thread that cannot be started (no room for its stack) means fewer threads: the pool keeps
+// the caller and the workers it got, runs every item once on them, and a later Init with the
+// same count tries again (and gets them all once threads can be started).
+TEST(ThreadPool, ThreadsThatCannotStartMeanFewerThreads) {
+    WithDeadline(60, [] {
+        struct Lift {
+            ~Lift() { pel::platform::LimitThreadStartsForTesting(-1); }
+        } lift;
+        for (const bool waits : {false, true}) {
+            ov::ThreadPool pool;
+            pel::platform::LimitThreadStartsForTesting(2);
+            pool.Init(8, waits);
+            pel::platform::LimitThreadStartsForTesting(-1);
+            EXPECT_EQ(pool.ThreadCount(), 3) << waits;
+            std::vector<std::atomic<int>> runs(200);
+            std::atomic<uint32_t> maxId{0};
+            EXPECT_EQ(pool.Run(200, [&](uint32_t i, uint32_t, uint32_t id) {
+                runs[i]++;
+                uint32_t m = maxId.load();
+                while (id > m && !maxId.compare_exchange_weak(m, id)) {}
+                return ov::kStatusOk;
+            }), ov::kStatusOk);
+            for (uint32_t i = 0; i < 200; ++i) ASSERT_EQ(runs[i].load(), 1) << i;
+            EXPECT_LE(maxId.load(), 2u);
+            pool.Init(8, waits);
+            EXPECT_EQ(pool.ThreadCount(), waits ? 9 : 8);
+        }
+    });
+}

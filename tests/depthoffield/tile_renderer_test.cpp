@@ -149,6 +149,26 @@ TEST(TileInFocus, SixteenBitError) {
 
 // ---- threads and grids --------------------------------------------------------------------
 
+
+// Threads that cannot be started leave the pool with fewer threads; the render runs on those
+// and gives the bits of one thread.
+TEST(TileThreads, ThreadsThatCannotStartGiveTheSameBits) {
+    struct Lift {
+        ~Lift() { pel::platform::LimitThreadStartsForTesting(-1); }
+    } lift;
+    Rig<ImgHostRGBA_U8> one(160, 120, 1), few(160, 120, 8);
+    for (auto* rig : {&one, &few}) {
+        fillRandom(rig->source, 21, 0.3);
+        fillDepthScene(rig->depth, 4);
+        rig->params.blur_radius = 3.0;
+    }
+    ASSERT_EQ(one.render(), kStatusOk);
+    pel::platform::LimitThreadStartsForTesting(2);
+    ASSERT_EQ(few.render(), kStatusOk);
+    pel::platform::LimitThreadStartsForTesting(-1);
+    EXPECT_EQ(few.host.threadPool.ThreadCount(), 3);
+    EXPECT_TRUE(few.destination.samePixels(one.destination));
+}
 // A fixed grid renders the same bits on 1, 2 and 8 threads (tiles land on different workers'
 // buffers, which the host fills with a pattern: nothing of an earlier tile may be read), also
 // when there are buffers for fewer workers than run: a worker without a slot does no work.
