@@ -6,9 +6,10 @@
 // lock. A worker resets its own `start` before it sets `done`, so it never misses or repeats a
 // run. Each thread writes only its own status; the run answers the lowest-numbered failure.
 //
-// Mended fault: a thread whose job failed drew one more item number before it stopped, and
-// that item never ran (the loop tested the status only after the draw); it now
-// stops before the draw, so every other item is run by some thread.
+// Work loop: a thread draws the next item number, then looks at its own status; a thread
+// whose job failed therefore draws one more number, which it does not run, and no other
+// thread runs it either: items that no thread ran because of a failure are not run again
+// (the run fails either way).
 //
 // Mended fault: a run started from inside a job of this pool, on a worker or on thread 0
 // (detected by a thread-local chain of the pools whose job the thread is running), runs all
@@ -16,6 +17,7 @@
 #include "core/thread_pool.h"
 
 #include <algorithm>
+#include <new>
 
 #include "core/logger.h"
 
@@ -86,10 +88,22 @@ void ThreadPool::Init(int32_t count, bool waits) {
     Shutdown();
     callerWaits = waits;
     threadCount = 1;
-    threads.resize(static_cast<size_t>(std::max(wanted, 1)));
+    // Memory for the thread records that cannot be had means fewer threads, as a thread that
+    // cannot be started does: only the records made are kept (the caller's at least).
+    int32_t made = 0;
+    try {
+        threads.resize(static_cast<size_t>(std::max(wanted, 1)));
+    } catch (const std::bad_alloc&) {
+        threads.clear();
+    }
     const uint32_t callerId = pel::platform::CurrentThreadId();
-    for (int32_t i = 0; i < wanted; ++i) {
-        auto t = std::make_shared<ThreadData>();
+    for (int32_t i = 0; i < wanted && i < static_cast<int32_t>(threads.size()); ++i) {
+        std::shared_ptr<ThreadData> t;
+        try {
+            t = std::make_shared<ThreadData>();
+        } catch (const std::bad_alloc&) {
+            break;
+        }
         t->start.Reset();
         t->done.Reset();
         t->exited.Reset();
@@ -98,8 +112,10 @@ void ThreadPool::Init(int32_t count, bool waits) {
         t->pool = this;
         t->threadId = i == 0 ? callerId : 0;
         threads[static_cast<size_t>(i)] = std::move(t);
+        made = i + 1;
     }
-    for (int32_t i = 1; i < wanted; ++i) {
+    threads.resize(static_cast<size_t>(made));
+    for (int32_t i = 1; i < made; ++i) {
         ThreadData* t = threads[static_cast<size_t>(i)].get();
         uint32_t id = 0;
         handles[i] = pel::platform::StartThread(&ThreadPool::WorkerProc, t, &id);
@@ -166,10 +182,8 @@ void ThreadPool::WorkLoop(ThreadData& t) {
         nextItem = item + 1;
     }
     while (item < jobCount) {
-        t.status = job(static_cast<uint32_t>(item), static_cast<uint32_t>(jobCount), jobThread);
-        // Stop before drawing another number: a number drawn and not run would be an item
-        // that no thread runs (item 1, when item 0 fails before any worker has drawn).
         if (t.status != kStatusOk) return;
+        t.status = job(static_cast<uint32_t>(item), static_cast<uint32_t>(jobCount), jobThread);
         pel::platform::CriticalSectionGuard guard(indexLock);
         item = nextItem;
         nextItem = item + 1;

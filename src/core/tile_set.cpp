@@ -83,6 +83,16 @@ int32_t TileSet2D::increase() {
         ++rows;
         result = 1;
     }
+    // The last column (row) takes the rest of the division, so a grid whose tiles are 4 wide
+    // can still have a much wider last column (28 in 6 columns: five of 4, the last 8); go on to the
+    // finest grid, 4-pixel tiles and a rest of at most 7, before giving up.
+    if (!result && cols < width / 4) {
+        ++cols;
+        result = 1;
+    } else if (!result && rows < height / 4) {
+        ++rows;
+        result = 1;
+    }
     if (result) LogTrace("cols: ", cols, " rows: ", rows, "\n");
     return result;
 }

@@ -11,8 +11,9 @@
 // Tiled blur: cpus = GetThreadCount(999999); the margin is max_blur_extent; TileSet2D::init
 // over the destination for tileGridSlots of the image (not the processor count: tile seams
 // round differently, and the result must not depend on the machine); init_memory(slots), with
-// slots = min(cpus, tiles), is retried after each TileSet2D::increase until the per-worker
-// ChunkBuffers fit (StatusOutOfMemory when the grid cannot be split further); then
+// slots = min(cpus, tiles), is retried with fewer slots on the same grid (down to one) and
+// only then after a TileSet2D::increase, until the per-worker ChunkBuffers fit
+// (StatusOutOfMemory when the grid cannot be split further); then
 // ParallelRun(slots, render_callback<highlights>) and free_memory(slots). Every tile is taken
 // exactly once through take_tile() (next_tile under tile_lock); every worker takes a buffer
 // slot through take_slot() when it starts (any pool thread may run any worker, so the slot,
@@ -131,8 +132,10 @@ void fillDepthTables(float* decode, float* encode, float* curve, double depth_cu
 double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const float* curve,
                         int32_t mode, bool invert, double low, double high);
 
-// The bytes of a tile renderer's source record besides its two sets of P-byte channels.
-inline constexpr uint64_t kRecordBaseBytes = 20;
+// The bytes of a tile renderer's source record for work pixels of P bytes: its gathered
+// hole colour and weight in double precision, its colour in floats, and 13 bytes besides,
+// rounded up to 8.
+inline constexpr uint64_t sourceRecordBytes(uint64_t p) { return (3 * p + 21 + 7) / 8 * 8; }
 
 // The work buffers of one render worker (one buffer slot): the first three for the C core
 // pixels of the largest tile (only the core is composed and written out), the others for its
@@ -142,7 +145,7 @@ struct ChunkBuffers {
     float* highlight_keep;    // C floats
     float* coverage_excess;   // C floats
     uint8_t* min_index;       // N bytes
-    void* records;            // N records of kRecordBaseBytes + 2 P bytes
+    void* records;            // N records of sourceRecordBytes(P) bytes
     uint32_t* list_heads;     // N list links (record indices)
     uint32_t* record_links;   // N links: each source record's next record in its list
 };
@@ -229,6 +232,7 @@ public:
     int32_t next_tile;
     int32_t next_slot = 0;
     int32_t buffer_slots = 0;  // ChunkBuffers records held: min(pool threads, tiles)
+    int32_t granted_slots = 0;  // records the last init_memory was granted before a refusal
     std::atomic<uint64_t> rows_reported{0};  // padded rows done by all tiles (progress only)
 
     // When set, the tiled blur runs this job instead of render_callback (a test seam for

@@ -133,7 +133,7 @@ bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t 
 }
 
 ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t c, uint64_t p) {
-    return ChunkBufferBytes{{c * p, c * 4, c * 4, n, n * (kRecordBaseBytes + 2 * p), n * 4, n * 4}};
+    return ChunkBufferBytes{{c * p, c * 4, c * 4, n, n * sourceRecordBytes(p), n * 4, n * 4}};
 }
 
 }  // namespace ov

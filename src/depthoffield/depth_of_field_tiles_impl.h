@@ -31,13 +31,15 @@
 // total = those of the whole grid (6 times the sum of the tiles' padded heights), so the
 // host's progress bar rises steadily while the tiles run side by side.
 //
-// Numbers: per-row tables and per-pixel sums are doubles, everything kept per pixel is a
-// float. Integer formats clamp every working channel to 0..MAX; with alpha or gamma correction
+// Numbers: per-row tables, per-pixel sums and the gathered hole sums are doubles, everything
+// else kept per pixel is a float. Integer formats clamp every working channel to 0..MAX; with alpha or gamma correction
 // they round at output (+0.5 before the truncation, colour divided by alpha first), without
 // either they truncate colour, so an in-focus pixel (the one-pixel kernel) comes back as it
-// went in; float formats clamp only alpha. Non-finite float samples read as 0 and samples
-// (alpha too) above 16 count as 16, as on the out-of-focus road, and those below -16 as -16,
-// so no sum overflows or drowns its neighbours in rounding residue; a float output that would not be
+// went in (with gamma correction 16-bit pixels within 11 levels, the tables' quantisation);
+// float formats clamp only alpha. Non-finite float samples (not-a-number and both
+// infinities) read as 0; finite samples (alpha too) pass as they are up to the largest
+// half-float, 65504, and beyond it count as +-65504 (a colour premultiplied by an alpha above 1
+// likewise), so no sum overflows or drowns its neighbours in rounding residue; a float output that would not be
 // finite (a colour over a vanishing alpha) is divided in double precision instead, and what is
 // still not finite is written as 0. The decode-table index is clamped to 0..32767
 // (not-a-number to 0). Pixel offsets
@@ -92,13 +94,17 @@ static_assert(sizeof(SpanRecord) == 12, "a span record is 12 bytes");
 // The record of a padded position from pass 4 on, in the same memory; N floats per working
 // pixel (colours, then alpha where the format has it). Pass 5 touches every field of a record
 // at each of its kernel changes, and the live records of a padded row outgrow the caches at
-// large radii, so the record is kept small: 20 + 2 P bytes (44 for RGB). Its list link lives
-// apart, in record_links (4 bytes a record): a list walk chases the small link array and
-// fetches the records several steps ahead instead of waiting on each record in turn.
+// large radii, so the record is kept small: 3 P + 21 bytes rounded up to 8 (64 for RGB). The
+// gathered hole sums are doubles: each gather step adds a difference of two row-long running
+// sums, and in single precision the rounding of those sums (large wherever a bright HDR
+// source lies earlier in the row) would be left in the hole fill far beyond the source's
+// reach. Its list link lives apart, in record_links (4 bytes a record): a list walk chases
+// the small link array and fetches the records several steps ahead instead of waiting on
+// each record in turn.
 template <int N>
 struct SourceRecord {
-    float gather[N];        // hole-fill colour gathered through the kernel
-    float gather_weight;    // its weight
+    double gather[N];       // hole-fill colour gathered through the kernel
+    double gather_weight;   // its weight
     int32_t current;        // index of the next kernel change record to apply
     float color[N];         // premultiplied (and linear) colour, alpha last
     float highlight;        // highlight weight 0..1 (highlight variant only)
@@ -106,10 +112,10 @@ struct SourceRecord {
     uint16_t y;             // padded row
     uint8_t blur_index;     // 0..255
 };
-static_assert(sizeof(SourceRecord<1>) == kRecordBaseBytes + 2 * 4, "record slot of 20 + 2 P bytes");
-static_assert(sizeof(SourceRecord<2>) == kRecordBaseBytes + 2 * 8, "record slot of 20 + 2 P bytes");
-static_assert(sizeof(SourceRecord<3>) == kRecordBaseBytes + 2 * 12, "record slot of 20 + 2 P bytes");
-static_assert(sizeof(SourceRecord<4>) == kRecordBaseBytes + 2 * 16, "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<1>) == sourceRecordBytes(4), "record slot of 3 P + 21 bytes, 8-aligned");
+static_assert(sizeof(SourceRecord<2>) == sourceRecordBytes(8), "record slot of 3 P + 21 bytes, 8-aligned");
+static_assert(sizeof(SourceRecord<3>) == sourceRecordBytes(12), "record slot of 3 P + 21 bytes, 8-aligned");
+static_assert(sizeof(SourceRecord<4>) == sourceRecordBytes(16), "record slot of 3 P + 21 bytes, 8-aligned");
 static_assert(sizeof(SpanRecord) <= sizeof(SourceRecord<1>), "span records share the record array");
 
 // The tile's place in the grid and its padded frame.
@@ -172,11 +178,12 @@ struct Format {
         if constexpr (kInteger) return double(v);
         else return std::isfinite(v) ? double(v) : 0.0;
     }
-    // The largest float sample magnitude the blur takes as it is (16 times white; linearised,
-    // about 390), the out-of-focus road's ceiling.
-    static constexpr double kFloatCeiling = 16.0;
-    static double capFloat(double v) {
-        return v > kFloatCeiling ? kFloatCeiling : (v < -kFloatCeiling ? -kFloatCeiling : v);
+    // The largest float sample magnitude the blur takes as it is: the largest half-float, the
+    // range HDR files hold. Only absurd values (1e10, 1e30) lie beyond it; they count as the
+    // bound, so that no sum overflows or drowns its neighbours in rounding residue.
+    static constexpr double kFloatBound = 65504.0;
+    static double boundFloat(double v) {
+        return v > kFloatBound ? kFloatBound : (v < -kFloatBound ? -kFloatBound : v);
     }
     // 0..MAX; not-a-number and negative values give 0.
     static double clampChannel(double v) { return !(v >= 0.0) ? 0.0 : (v > kMax ? kMax : v); }
@@ -573,12 +580,15 @@ private:
                 if ((insideX || modeX < 4) && (insideY || modeY < 4)) {
                     const Pixel& p = *f.source.pixel(xs, ys);
                     for (int i = 0; i < N; ++i) s[i] = Fmt::sample(p.v[i]);
+                    if constexpr (!Fmt::kInteger)
+                        for (int i = 0; i < N; ++i) s[i] = Fmt::boundFloat(s[i]);
                     if (premultiply) {
                         const double a = s[Fmt::kA] * Fmt::kInvMax;
                         for (int c = 0; c < C; ++c) s[c] *= a;
+                        // Only an alpha above 1 can carry a colour beyond the bound.
+                        if constexpr (!Fmt::kInteger)
+                            for (int c = 0; c < C; ++c) s[c] = Fmt::boundFloat(s[c]);
                     }
-                    if constexpr (!Fmt::kInteger)
-                        for (int i = 0; i < N; ++i) s[i] = Fmt::capFloat(s[i]);
                 } else {
                     for (int i = 0; i < N; ++i) s[i] = outside[i];
                 }
@@ -591,9 +601,9 @@ private:
                 Record* R = rec(at(px, py));
                 for (int i = 0; i < N; ++i) {
                     R->color[i] = float(s[i]);
-                    R->gather[i] = 0.0f;
+                    R->gather[i] = 0.0;
                 }
-                R->gather_weight = 0.0f;
+                R->gather_weight = 0.0;
                 if constexpr (Highlights) R->highlight = float(highlightWeight(settings, xs, ys));
                 const uint8_t b = blurIndexAt(f, xs, ys);
                 R->blur_index = b;
@@ -713,7 +723,7 @@ private:
                 if (uint32_t(d) > top) top = uint32_t(d);
             }
             double color[N];  // exact: a float widened once instead of at every change
-            float g[kLS];
+            double g[kLS];
             PEL_DOF_UNROLL
             for (int i = 0; i < N; ++i) {
                 color[i] = double(r->color[i]);
@@ -776,9 +786,9 @@ private:
         topIndex = top;
     }
 
-    static void gatherInto(float* g, double w, const double* hs) {
+    static void gatherInto(double* g, double w, const double* hs) {
         PEL_DOF_UNROLL
-        for (int i = 0; i < kLS; ++i) g[i] = float(double(g[i]) + w * hs[i]);
+        for (int i = 0; i < kLS; ++i) g[i] += w * hs[i];
     }
 
     static void prefetch(const void* p) {
@@ -907,7 +917,7 @@ private:
         const Record* R = rec(i);
         const double e = double(excess[ci]);
         float hc[N];
-        for (int c = 0; c < N; ++c) hc[c] = R->gather[c];
+        for (int c = 0; c < N; ++c) hc[c] = float(R->gather[c]);
         const double gw = double(R->gather_weight);
         if (gw > 0.0001) {
             const double inv = 1.0 / gw;
@@ -941,9 +951,13 @@ private:
                 }
             }
             // With alpha or the encode, colour is divided by the unrounded alpha and every
-            // channel rounded to nearest, so an opaque or in-focus pixel keeps its value (the
-            // truncation would lose a level to the division's and the table's rounding). Without
-            // either, the sum of an in-focus pixel is exact and colour is truncated toward zero.
+            // channel rounded to nearest (the truncation would lose a level to the division's
+            // and the table's rounding). An in-focus 8-bit pixel then keeps its value (an opaque
+            // one with alpha); in 16-bit formats with the encode the decode and encode tables,
+            // whose 32768 steps are coarser than the 16-bit levels where the curves are steep,
+            // move it by up to 11 of 32768 levels (measured on random pixels, largest just above
+            // the decode knee). Without either, the sum of an
+            // in-focus pixel is exact and colour is truncated toward zero, so it keeps its value.
             if constexpr (Fmt::kAlpha) {
                 if (!f.destination.premultiplied && out[Fmt::kA] > 0.0f) {
                     const float m = float(Fmt::kMax) / out[Fmt::kA];
@@ -1037,11 +1051,11 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_chunk(int32_t tile, uint32_t thr
                                                       uint32_t slot) {
     const uint32_t t = uint32_t(tile);
     LogTrace("tread index: ", t, " - entering render_chunk (thread_index (", t,
-             "), thread_iterations (", thread_iterations, "), slot (", slot, ")\n");
+             "), thread_iterations (", thread_iterations, "), threadID (", slot, ")\n");
     dof_tiles::ChunkRenderer<DepthOfFieldFilter<Img, Depth>, Highlights> chunk(*this, tile, slot);
     const uint32_t status = chunk.run();
     LogTrace("tread index: ", t, " - return (", status, ") thread_index (", t,
-             "), thread_iterations (", thread_iterations, "), slot (", slot, ")\n");
+             "), thread_iterations (", thread_iterations, "), threadID (", slot, ")\n");
     return status;
 }
 

@@ -25,6 +25,14 @@ using ThreadProc = uint32_t (*)(void* arg);    // the value returned is the exit
 // Starts a thread at once (default stack size). Stores its id (never 0) in *threadId when
 // given. Returns null on failure (LastError() then tells why).
 ThreadHandle StartThread(ThreadProc proc, void* arg, uint32_t* threadId);
+// Test seam: after `starts` more successful StartThread calls every further one fails, as when
+// the system has no room for another thread (stack, address space); a negative count lifts
+// the limit. Process-wide; only tests set it.
+void LimitThreadStartsForTesting(int32_t starts);
+namespace detail {
+// Whether StartThread may start one more thread under the test limit (counts it when so).
+bool TakeThreadStart();
+}  // namespace detail
 // Waits until the thread has ended or the time (ms) is up.
 WaitResult WaitThread(ThreadHandle thread, uint32_t milliseconds);
 // Releases the handle. A thread that has not ended yet goes on running, detached.

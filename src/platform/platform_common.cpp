@@ -1,9 +1,25 @@
 // pel_platform: the parts that are the same on every platform.
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cstdlib>
 
 namespace pel::platform {
+
+namespace {
+std::atomic<int32_t> g_threadStartsLeft{-1};  // negative: no limit
+}
+
+void LimitThreadStartsForTesting(int32_t starts) { g_threadStartsLeft = starts < 0 ? -1 : starts; }
+
+bool detail::TakeThreadStart() {
+    int32_t left = g_threadStartsLeft.load();
+    while (left >= 0) {
+        if (left == 0) return false;
+        if (g_threadStartsLeft.compare_exchange_weak(left, left - 1)) return true;
+    }
+    return true;
+}
 
 bool EnvironmentVariable(const char* name, std::string* value) {
     const char* v = std::getenv(name);

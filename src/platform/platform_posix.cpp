@@ -71,6 +71,10 @@ struct ThreadImpl {
 };
 
 ThreadHandle StartThread(ThreadProc proc, void* arg, uint32_t* threadId) {
+    if (!detail::TakeThreadStart()) {
+        SetLastError(EAGAIN);
+        return nullptr;
+    }
     auto* impl = new (std::nothrow) ThreadImpl;
     if (!impl) {
         SetLastError(ENOMEM);

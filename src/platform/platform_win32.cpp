@@ -31,6 +31,10 @@ void* g_module = nullptr;
 // ---- threads ------------------------------------------------------------------------------
 
 ThreadHandle StartThread(ThreadProc proc, void* arg, uint32_t* threadId) {
+    if (!detail::TakeThreadStart()) {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     auto* start = new (std::nothrow) ThreadStart{proc, arg};
     if (!start) {
         ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);

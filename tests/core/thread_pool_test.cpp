@@ -366,11 +366,13 @@ TEST(ThreadPool, ConcurrentRunsFromTwoCallersAreSerialised) {
     });
 }
 
-// A failed item costs only itself: the thread that failed stops without drawing another
-// number, so the other working threads run every other item, once. Item 0 fails at once,
-// before the workers have started; on both pool shapes (the caller works, or waits beside
-// its workers), with at least two working threads (a lone thread stops at its failure).
-TEST(ThreadPool, FailedItemDoesNotDropTheNextItem) {
+// A thread whose job fails draws one more item number before it looks at its status, and
+// stops without running it; no other thread runs that item: exactly one item besides the
+// failed one is lost, every other item runs once, and the run answers the failure. Item 0
+// fails at once; every other item waits until it has failed and then a little (so that the
+// failed thread draws its number while items are left), on both pool shapes (the caller
+// works, or waits beside its workers) with two and eight working threads.
+TEST(ThreadPool, FailedThreadDrawsOneMoreItemThatNoThreadRuns) {
     struct Row {
         int32_t threads;
         bool callerWaits;
@@ -380,15 +382,29 @@ TEST(ThreadPool, FailedItemDoesNotDropTheNextItem) {
         WithDeadline(60, [&] {
             ov::ThreadPool pool;
             pool.Init(row.threads, row.callerWaits);
-            for (int round = 0; round < 20; ++round) {
-                constexpr uint32_t kItems = 64;
-                std::vector<std::atomic<int>> runs(kItems);
-                const uint32_t status = pool.Run(kItems, [&](uint32_t i, uint32_t, uint32_t) {
+            for (int round = 0; round < 2; ++round) {
+                // The other threads need about 100 ms to use up the items after the failure.
+                const uint32_t items = 32u * uint32_t(row.threads);
+                std::vector<std::atomic<int>> runs(items);
+                std::atomic<bool> failed{false};
+                const uint32_t status = pool.Run(items, [&](uint32_t i, uint32_t, uint32_t) {
                     runs[i]++;
-                    return i == 0 ? 7u : ov::kStatusOk;
+                    if (i == 0) {
+                        failed = true;
+                        return 7u;
+                    }
+                    while (!failed) pel::platform::SleepMilliseconds(1);
+                    pel::platform::SleepMilliseconds(3);
+                    return ov::kStatusOk;
                 });
                 EXPECT_EQ(status, 7u);
-                for (uint32_t i = 0; i < kItems; ++i) ASSERT_EQ(runs[i].load(), 1) << "item " << i;
+                uint32_t lost = 0;
+                for (uint32_t i = 0; i < items; ++i) {
+                    ASSERT_LE(runs[i].load(), 1) << "item " << i;
+                    if (runs[i].load() == 0) ++lost;
+                }
+                EXPECT_EQ(runs[0].load(), 1);
+                EXPECT_EQ(lost, 1u);
             }
         });
     }
@@ -441,5 +457,35 @@ TEST(ThreadPool, WaitingCallerPollsWhileTheWorkersRun) {
         ASSERT_FALSE(ids.empty());
         EXPECT_LE(*ids.rbegin(), 1u);
         EXPECT_GE(polls.load(), 1);
+    });
+}
+
+// A thread that cannot be started (no room for its stack) means fewer threads: the pool keeps
+// the caller and the workers it got, runs every item once on them, and a later Init with the
+// same count tries again (and gets them all once threads can be started).
+TEST(ThreadPool, ThreadsThatCannotStartMeanFewerThreads) {
+    WithDeadline(60, [] {
+        struct Lift {
+            ~Lift() { pel::platform::LimitThreadStartsForTesting(-1); }
+        } lift;
+        for (const bool waits : {false, true}) {
+            ov::ThreadPool pool;
+            pel::platform::LimitThreadStartsForTesting(2);
+            pool.Init(8, waits);
+            pel::platform::LimitThreadStartsForTesting(-1);
+            EXPECT_EQ(pool.ThreadCount(), 3) << waits;
+            std::vector<std::atomic<int>> runs(200);
+            std::atomic<uint32_t> maxId{0};
+            EXPECT_EQ(pool.Run(200, [&](uint32_t i, uint32_t, uint32_t id) {
+                runs[i]++;
+                uint32_t m = maxId.load();
+                while (id > m && !maxId.compare_exchange_weak(m, id)) {}
+                return ov::kStatusOk;
+            }), ov::kStatusOk);
+            for (uint32_t i = 0; i < 200; ++i) ASSERT_EQ(runs[i].load(), 1) << i;
+            EXPECT_LE(maxId.load(), 2u);
+            pool.Init(8, waits);
+            EXPECT_EQ(pool.ThreadCount(), waits ? 9 : 8);
+        }
     });
 }

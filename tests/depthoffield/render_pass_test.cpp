@@ -98,6 +98,20 @@ TEST(RenderPassLog, TiledBlurLines) {
     EXPECT_NE(home.Log().find(pel_test::InFile("    highlights=1\n")), std::string::npos);
 }
 
+// Each tile's entry and exit lines name the work item's buffers as its threadID.
+TEST(RenderPassLog, TileEntryAndExitLines) {
+    pel_test::TempHome home(true);
+    TestHost host(1);
+    Rig<ov::ImgHostRGBA_U8> rig(host, 8, 6, defaultParams(1.0));
+    ASSERT_EQ(rig.filter.render(0, 1), 0u);
+    ASSERT_EQ(rig.filter.tiles.rows * rig.filter.tiles.cols, 1);
+    const std::string log = home.Log();
+    for (const char* line :
+         {"tread index: 0 - entering render_chunk (thread_index (0), thread_iterations (1), threadID (0)\n",
+          "tread index: 0 - return (0) thread_index (0), thread_iterations (1), threadID (0)\n"})
+        EXPECT_NE(log.find(pel_test::InFile(line)), std::string::npos) << line << "\n" << log;
+}
+
 // Every allocation failing in turn, and every progress report refused in turn: the status is
 // out of memory (or cancelled), except where a refused chunk buffer is retried on a finer
 // grid, and no block is left.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -58,7 +59,7 @@ struct Recorder {
                     c.highlight_keep[core - 1] = 1.0f;
                     c.coverage_excess[core - 1] = 1.0f;
                     c.min_index[n - 1] = 1;
-                    static_cast<unsigned char*>(c.records)[n * (20 + 2 * Filter::P) - 1] = 1;
+                    static_cast<unsigned char*>(c.records)[n * ov::sourceRecordBytes(Filter::P) - 1] = 1;
                     c.list_heads[n - 1] = 0;
                     c.record_links[n - 1] = 0;
                 }
@@ -284,9 +285,9 @@ TEST(TileGrid, LargeImagesSplitInsteadOfWrapping) {
         const uint64_t core = uint64_t(t.right - t.left) * uint64_t(t.bottom - t.top);
         ASSERT_EQ(asked.size(), 1u + 7u * uint32_t(c.threads));
         // RGBA: 16-byte work pixels, a composite, keep and excess value per core pixel,
-        // a minimum-index byte, 52-byte records (20 + 2 x 16), 4-byte list heads and links per
-        // padded pixel.
-        const uint64_t expect[7] = {core * 16, core * 4, core * 4, n, n * 52, n * 4, n * 4};
+        // a minimum-index byte, 72-byte records (hole sums of 5 doubles, 4 colour floats and
+        // 13 bytes besides, rounded up to 8), 4-byte list heads and links per padded pixel.
+        const uint64_t expect[7] = {core * 16, core * 4, core * 4, n, n * 72, n * 4, n * 4};
         for (size_t i = 0; i < 7; ++i) EXPECT_EQ(asked[1 + i], expect[i]) << i;
     }
 }
@@ -319,4 +320,149 @@ TEST(TileGrid, ProgressCountsTheRowsOfAllTilesTogether) {
         }
         EXPECT_EQ(largest, total);
     }
+}
+
+namespace {
+
+// A host with a memory budget: it counts the bytes it holds and refuses a block that would
+// take them beyond `budget`; `peak` is the most it held at once.
+class BudgetHost : public TestHost {
+public:
+    explicit BudgetHost(int32_t threads) : TestHost(threads) {
+        allocateHook = [this](uint32_t size) -> void* {
+            std::lock_guard<std::mutex> lock(budgetLock);
+            if (held + size > budget) return nullptr;
+            void* p = std::malloc(size == 0 ? 1 : size);
+            if (!p) return nullptr;
+            blocks[p] = size;
+            held += size;
+            peak = std::max(peak, held);
+            return p;
+        };
+        freeHook = [this](void* p) {
+            if (!p) return;
+            std::lock_guard<std::mutex> lock(budgetLock);
+            auto it = blocks.find(p);
+            if (it == blocks.end()) return;
+            held -= it->second;
+            blocks.erase(it);
+            std::free(p);
+        };
+    }
+    ~BudgetHost() override {
+        for (auto& [p, size] : blocks) std::free(p);
+    }
+    uint64_t budget = UINT64_MAX, held = 0, peak = 0;
+    std::mutex budgetLock;
+    std::map<void*, uint64_t> blocks;
+};
+
+// The bytes of one worker's buffers on the filter's current grid.
+uint64_t workerBytes(const Filter& f) {
+    const ov::Rectangle t = f.tiles.largest_tile();
+    const ov::Rectangle& o = f.tiles.overflow;
+    const int64_t pw = t.right - t.left + 2 * int64_t(o.right), ph = t.bottom - t.top + 2 * int64_t(o.bottom);
+    const uint64_t core = uint64_t(t.right - t.left) * uint64_t(t.bottom - t.top);
+    uint64_t sum = 0;
+    for (uint64_t b : ov::chunkBufferBytes(uint64_t(pw) * uint64_t(ph), core, Filter::P).bytes) sum += b;
+    return sum;
+}
+
+void fillDepthRamp(DepthMap& d) {
+    for (uint32_t y = 0; y < d.height; ++y)
+        for (uint32_t x = 0; x < d.width; ++x) d.at(x, y) = uint8_t((x * 255 / d.width + y * 3) % 256);
+}
+
+}  // namespace
+
+// Under a budget that holds the buffers of only k of the 8 workers, the render runs k workers
+// on the grid it would have had anyway: the grid is not refined, the picture is the
+// unconstrained one bit for bit, and the budget is never passed.
+TEST(TileGrid, TightBudgetRunsFewerWorkersOnTheSameGrid) {
+    constexpr uint32_t W = 520, H = 260;
+    BudgetHost free(8);
+    Rig<ov::ImgHostRGBA_U8> wide(free, W, H, defaultParams(2.0));
+    fillDepthRamp(wide.depth);
+    ASSERT_EQ(wide.filter.render(0, 1), 0u);
+    const int32_t rows = wide.filter.tiles.rows, cols = wide.filter.tiles.cols;
+    ASSERT_GE(rows * cols, 8);
+    const uint64_t worker = workerBytes(wide.filter);
+    // What the render holds besides the workers' buffers (tables, kernels, the record array).
+    const uint64_t base = free.peak - 8 * worker;
+    for (int32_t k : {1, 3, 7}) {
+        SCOPED_TRACE(testing::Message() << k << " workers fit");
+        BudgetHost tight(8);
+        tight.budget = base + uint64_t(k) * worker + worker / 2;
+        Rig<ov::ImgHostRGBA_U8> rig(tight, W, H, defaultParams(2.0));
+        fillDepthRamp(rig.depth);
+        ASSERT_EQ(rig.filter.render(0, 1), 0u);
+        EXPECT_EQ(rig.filter.tiles.rows, rows);
+        EXPECT_EQ(rig.filter.tiles.cols, cols);
+        EXPECT_LE(tight.peak, tight.budget);
+        EXPECT_EQ(tight.held, 0u);
+        EXPECT_TRUE(rig.dst.samePixels(wide.dst));
+    }
+}
+
+// The progress total of the tiled blur is the number of padded rows the tiles really report:
+// each tile counts its own rows and its margin above and below. The count the filter keeps
+// ends exactly at the total, and on one thread no report before the last reaches it, so a
+// host's bar is not full while tiles are still running.
+TEST(TileGrid, ProgressTotalIsTheRowsReallyDone) {
+    for (int32_t threads : {1, 4}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        TestHost host(threads);
+        ProgressLog log;
+        log.attach(host);
+        Rig<ov::ImgHostRGB_U8> rig(host, 300, 200, defaultParams(6));
+        fillDepthRamp(rig.depth);
+        ASSERT_EQ(rig.filter.render(0, 1), 0u);
+        ASSERT_GT(rig.filter.tiles.rows, 1);
+        ASSERT_GT(rig.filter.tiles.overflow.bottom, 0);
+        const auto& reports = log.reports;
+        const uint32_t total = reports.back().second;
+        EXPECT_EQ(uint64_t(total), rig.filter.rows_reported.load());
+        if (threads == 1) {
+            size_t first = reports.size();
+            while (first > 0 && reports[first - 1].second == total) --first;
+            size_t full = 0;
+            for (size_t i = first; i < reports.size(); ++i) full += reports[i].first >= total ? 1 : 0;
+            EXPECT_EQ(reports.back().first, total);
+            EXPECT_EQ(full, 1u) << "the bar was full before the last row was done";
+        }
+    }
+}
+
+// An image wide against a large radius, which only the finest grid (4-pixel tiles, the last
+// column taking the rest) can hold within 32-bit buffer sizes, is rendered, not refused as
+// out of memory: at 1004 x 8 and a margin of 3859, tiles at most 6 wide fit, and the columns
+// must go on being split after the tiles are 4 wide (4 x 250 + a rest of 4; at 250 columns
+// the division gives 4 and the last column 8 wide). The host only pretends to grant the
+// large blocks the stand-in job never touches.
+TEST(TileGrid, WideImageOnTheFinestGridIsRendered) {
+    TestHost host(2);
+    Filter f(&host);
+    constexpr uint32_t W = 1004, H = 8;
+    f.destination = ov::ImgHostRGBA_U8(nullptr, W, H, 0, 0, 0, false, 1.0, 1.0, 1.0, true, 4);
+    f.params = defaultParams(3858.0);
+    unsigned rx = 0, ry = 0;
+    ov::max_blur_extent(f.params, 1.0, rx, ry);
+    ASSERT_EQ(rx, 3859u);
+    ASSERT_TRUE(ov::tiledWorkAreaFits(f.params, 1.0, W, H, Filter::P));
+    std::vector<ov::ChunkBuffers> records(64);
+    host.freeHook = [](void*) {};
+    host.allocateHook = [&](uint32_t size) -> void* {
+        if (size % sizeof(ov::ChunkBuffers) == 0 && size <= 64 * sizeof(ov::ChunkBuffers)) return records.data();
+        return reinterpret_cast<void*>(uintptr_t(0x1000));  // never dereferenced
+    };
+    std::atomic<int> runs{0};
+    f.tile_job = [&](uint32_t, uint32_t, uint32_t) -> uint32_t {
+        ++runs;
+        return 0;
+    };
+    f.next_tile = 0;
+    ASSERT_EQ(f.render_tiled(), 0u);
+    EXPECT_GE(runs.load(), 1);
+    const ov::Rectangle t = f.tiles.largest_tile();
+    EXPECT_LE(t.right - t.left, 6);
 }

@@ -645,8 +645,13 @@ TEST(RegistryData, SizeCheckedTypeNot) {
       {kRegString, {'1', '2', '3', 0}, true, 0x00333231},
       {kRegNone, {0, 1, 0, 0}, true, 256},
       {kRegDword, {1, 0, 0, 0, 0, 0, 0, 0}, false, 7},
-      {kRegDword, {1, 0}, false, 7},
-      {kRegDword, {}, false, 7},
+      {kRegDword, {1, 0, 0, 0, 0}, false, 7},
+      // Shorter than the buffer: read into a zeroed buffer, so a 2-byte value gives its two
+      // bytes (a sign bit in them is not extended) and an empty one 0.
+      {kRegDword, {0x34, 0x12}, true, 0x1234},
+      {kRegDword, {0xFF, 0xFF}, true, 0xFFFF},
+      {kRegBinary, {0x80}, true, 0x80},
+      {kRegDword, {}, true, 0},
   };
   for (const DwordCase& c : dwords) {
     int32_t v = 7;
@@ -677,8 +682,17 @@ TEST(RegistryData, SizeCheckedTypeNot) {
   EXPECT_EQ(s, "%T%");
   uint8_t b = 9;
   EXPECT_FALSE(DecodeBinary(Data(kRegBinary, {1, 2}), 1, &b));
-  EXPECT_FALSE(DecodeBinary(Data(kRegBinary, {}), 1, &b));
   EXPECT_EQ(b, 9);
+  EXPECT_TRUE(DecodeBinary(Data(kRegBinary, {}), 1, &b)); // an empty value reads as 0
+  EXPECT_EQ(b, 0);
+  double d = 7.0;
+  EXPECT_FALSE(DecodeBinary(Data(kRegBinary, std::vector<uint8_t>(9, 0x40)), 8, &d));
+  EXPECT_EQ(d, 7.0);
+  // Four bytes of a double's eight: the low half, the high half zero.
+  EXPECT_TRUE(DecodeBinary(Data(kRegBinary, {0, 0, 0, 0x40}), 8, &d));
+  uint64_t bits = 0;
+  std::memcpy(&bits, &d, 8);
+  EXPECT_EQ(bits, 0x40000000ull);
   EXPECT_TRUE(DecodeBinary(Data(kRegDword, {5}), 1, &b)); // the live-preview byte as stored
   EXPECT_EQ(b, 5);
   EXPECT_TRUE(DecodeBinary(Data(kRegBinary, {0}), 1, &b));
@@ -753,7 +767,9 @@ TEST(LastUsed, EachKindRoundTripsThroughItsPublishedLayout) {
   facets.SetValue(5);
   EXPECT_TRUE(ApplyLastUsed(facets, lookup));
   EXPECT_EQ(facets.GetValue(), -7);
-  // Wrong size, a missing component, a selection beyond the list: ignored.
+  // A value longer than its buffer, a missing component, a selection beyond the list:
+  // ignored. A value shorter than its buffer reads into a zeroed buffer (-7 without its
+  // high byte is 0x00FFFFF9).
   store["Radius"].bytes.push_back(0);
   store["IrisFacets"].bytes.pop_back();
   store.erase("ColorOutside_green");
@@ -761,11 +777,11 @@ TEST(LastUsed, EachKindRoundTripsThroughItsPublishedLayout) {
   radius.SetValue(3);
   colour.SetColor(1, 0, 0);
   EXPECT_FALSE(ApplyLastUsed(radius, lookup));
-  EXPECT_FALSE(ApplyLastUsed(facets, lookup));
+  EXPECT_TRUE(ApplyLastUsed(facets, lookup));
   EXPECT_FALSE(ApplyLastUsed(colour, lookup));
   ApplyLastUsed(show, lookup);
   EXPECT_EQ(radius.GetValue(), 3);
-  EXPECT_EQ(facets.GetValue(), -7);
+  EXPECT_EQ(facets.GetValue(), 0x00FFFFF9);
   colour.GetColor(r, g, b);
   EXPECT_EQ(r, 1);
   EXPECT_EQ(g, 0);
