@@ -48,6 +48,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <type_traits>
 
 #include "core/ostrovanne_filter.h"
 #include "core/render_context.h"
@@ -133,9 +134,11 @@ double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const fl
                         int32_t mode, bool invert, double low, double high);
 
 // The bytes of a tile renderer's source record for work pixels of P bytes: its gathered
-// hole colour and weight in double precision, its colour in floats, and 13 bytes besides,
-// rounded up to 8.
-inline constexpr uint64_t sourceRecordBytes(uint64_t p) { return (3 * p + 21 + 7) / 8 * 8; }
+// hole colour and weight (in double precision where `wideGather`: the float formats), its
+// colour in floats, and 13 bytes besides, rounded up to the alignment of the gathered sums.
+inline constexpr uint64_t sourceRecordBytes(uint64_t p, bool wideGather) {
+    return wideGather ? (3 * p + 21 + 7) / 8 * 8 : 20 + 2 * p;
+}
 
 // The work buffers of one render worker (one buffer slot): the first three for the C core
 // pixels of the largest tile (only the core is composed and written out), the others for its
@@ -145,7 +148,7 @@ struct ChunkBuffers {
     float* highlight_keep;    // C floats
     float* coverage_excess;   // C floats
     uint8_t* min_index;       // N bytes
-    void* records;            // N records of sourceRecordBytes(P) bytes
+    void* records;            // N records of sourceRecordBytes(P, wide gather) bytes
     uint32_t* list_heads;     // N list links (record indices)
     uint32_t* record_links;   // N links: each source record's next record in its list
 };
@@ -155,14 +158,15 @@ struct ChunkBuffers {
 struct ChunkBufferBytes {
     uint64_t bytes[7];
 };
-ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t c, uint64_t p);
+ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t c, uint64_t p, bool wideGather);
 
 // Whether the tiled blur of a width x height image with work pixels of P bytes can hold its
 // margin at all: the padded tile of the finest grid (tile sides of 4 pixels, or the image's
 // where smaller) within kMaxPaddedTileSide, and each of its buffers within 32-bit sizes. When
 // not, no grid can render it, and the set-up refuses before it builds anything. Radii must be
 // usable.
-bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t width, uint32_t height, uint64_t p);
+bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t width, uint32_t height, uint64_t p,
+                       bool wideGather);
 
 // Img: one of the 18 host views; Depth: the 8-bit gray depth map.
 template <class Img, class Depth = ImgDepth8>
@@ -173,6 +177,8 @@ public:
     using WorkPixel = WorkPixelOf<Pixel, 0, 1>;
     static constexpr uint32_t P = sizeof(WorkPixel);
     static_assert(P == 4 * Pixel::base_count, "a work pixel is one float per colour and alpha");
+    // Float samples gather their hole colour in double precision (see the tile renderer).
+    static constexpr bool kWideGather = std::is_floating_point_v<typename Pixel::sample_type>;
 
     explicit DepthOfFieldFilter(OstrovanneHost* host_);
     ~DepthOfFieldFilter() override;

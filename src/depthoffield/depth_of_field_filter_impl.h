@@ -137,7 +137,7 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_all() {
         const bool tiled = (params.view == 1 || params.view == 6) &&
                            !(params.blur_radius == 0.0 && params.radius_table == nullptr);
         if (size.rounded > kMaxKernelStoreBytes) status = host->StatusOutOfMemory();
-        else if (tiled && !tiledWorkAreaFits(params, scale, destination.width, destination.height, P))
+        else if (tiled && !tiledWorkAreaFits(params, scale, destination.width, destination.height, P, kWideGather))
             status = host->StatusOutOfMemory();
         else {
             kernel_store = host->AllocateMemory(uint32_t(size.rounded));
@@ -319,7 +319,7 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_memory(int32_t cpus) {
     const int64_t pw = int64_t(t.right) - t.left + 2 * padX;
     const int64_t ph = int64_t(t.bottom) - t.top + 2 * padY;
     const uint64_t core = uint64_t(int64_t(t.right) - t.left) * uint64_t(int64_t(t.bottom) - t.top);
-    const ChunkBufferBytes bytes = chunkBufferBytes(uint64_t(pw) * uint64_t(ph), std::max<uint64_t>(core, 1), P);
+    const ChunkBufferBytes bytes = chunkBufferBytes(uint64_t(pw) * uint64_t(ph), std::max<uint64_t>(core, 1), P, kWideGather);
     // A padded tile the renderer cannot address, or a buffer beyond the host's 32-bit sizes,
     // is refused like a failed allocation, so the grid is refined.
     bool fits = cpus >= 1 && pw <= kMaxPaddedTileSide && ph <= kMaxPaddedTileSide;

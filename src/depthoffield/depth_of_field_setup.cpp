@@ -120,20 +120,21 @@ double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const fl
     return double(curve[int32_t(t * 32767.0)]);
 }
 
-bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t width, uint32_t height, uint64_t p) {
+bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t width, uint32_t height, uint64_t p,
+                       bool wideGather) {
     unsigned rx = 0, ry = 0;
     max_blur_extent(params, scale, rx, ry);
     const uint64_t pw = std::min<uint64_t>(width, 4) + 2 * uint64_t(rx);
     const uint64_t ph = std::min<uint64_t>(height, 4) + 2 * uint64_t(ry);
     if (pw > uint64_t(kMaxPaddedTileSide) || ph > uint64_t(kMaxPaddedTileSide)) return false;
     const uint64_t core = std::min<uint64_t>(width, 4) * std::min<uint64_t>(height, 4);
-    for (uint64_t b : chunkBufferBytes(pw * ph, core, p).bytes)
+    for (uint64_t b : chunkBufferBytes(pw * ph, core, p, wideGather).bytes)
         if (b > UINT32_MAX) return false;
     return true;
 }
 
-ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t c, uint64_t p) {
-    return ChunkBufferBytes{{c * p, c * 4, c * 4, n, n * sourceRecordBytes(p), n * 4, n * 4}};
+ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t c, uint64_t p, bool wideGather) {
+    return ChunkBufferBytes{{c * p, c * 4, c * 4, n, n * sourceRecordBytes(p, wideGather), n * 4, n * 4}};
 }
 
 }  // namespace ov

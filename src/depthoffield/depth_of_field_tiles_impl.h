@@ -31,8 +31,8 @@
 // total = those of the whole grid (6 times the sum of the tiles' padded heights), so the
 // host's progress bar rises steadily while the tiles run side by side.
 //
-// Numbers: per-row tables, per-pixel sums and the gathered hole sums are doubles, everything
-// else kept per pixel is a float. Integer formats clamp every working channel to 0..MAX; with alpha or gamma correction
+// Numbers: per-row tables and per-pixel sums are doubles, and so are the gathered hole sums of
+// the float formats; everything else kept per pixel is a float. Integer formats clamp every working channel to 0..MAX; with alpha or gamma correction
 // they round at output (+0.5 before the truncation, colour divided by alpha first), without
 // either they truncate colour, so an in-focus pixel (the one-pixel kernel) comes back as it
 // went in (with gamma correction 16-bit pixels within 11 levels, the tables' quantisation);
@@ -94,17 +94,19 @@ static_assert(sizeof(SpanRecord) == 12, "a span record is 12 bytes");
 // The record of a padded position from pass 4 on, in the same memory; N floats per working
 // pixel (colours, then alpha where the format has it). Pass 5 touches every field of a record
 // at each of its kernel changes, and the live records of a padded row outgrow the caches at
-// large radii, so the record is kept small: 3 P + 21 bytes rounded up to 8 (64 for RGB). The
-// gathered hole sums are doubles: each gather step adds a difference of two row-long running
-// sums, and in single precision the rounding of those sums (large wherever a bright HDR
-// source lies earlier in the row) would be left in the hole fill far beyond the source's
-// reach. Its list link lives apart, in record_links (4 bytes a record): a list walk chases
-// the small link array and fetches the records several steps ahead instead of waiting on
-// each record in turn.
-template <int N>
+// large radii, so the record is kept small: 20 + 2 P bytes (44 for RGB) with gathered hole
+// sums G of float. The float formats gather in double precision (G double, 3 P + 21 bytes
+// rounded up to 8): each gather step adds a difference of two row-long running sums, and in
+// single precision the rounding of those sums (large wherever a bright HDR source lies
+// earlier in the row) would be left in the hole fill far beyond the source's reach; integer
+// samples are at most 32768, where single precision keeps that rounding below a level.
+// Its list link lives apart, in record_links (4 bytes a record): a list walk chases the small
+// link array and fetches the records several steps ahead instead of waiting on each record
+// in turn.
+template <int N, class G>
 struct SourceRecord {
-    double gather[N];       // hole-fill colour gathered through the kernel
-    double gather_weight;   // its weight
+    G gather[N];            // hole-fill colour gathered through the kernel
+    G gather_weight;        // its weight
     int32_t current;        // index of the next kernel change record to apply
     float color[N];         // premultiplied (and linear) colour, alpha last
     float highlight;        // highlight weight 0..1 (highlight variant only)
@@ -112,11 +114,15 @@ struct SourceRecord {
     uint16_t y;             // padded row
     uint8_t blur_index;     // 0..255
 };
-static_assert(sizeof(SourceRecord<1>) == sourceRecordBytes(4), "record slot of 3 P + 21 bytes, 8-aligned");
-static_assert(sizeof(SourceRecord<2>) == sourceRecordBytes(8), "record slot of 3 P + 21 bytes, 8-aligned");
-static_assert(sizeof(SourceRecord<3>) == sourceRecordBytes(12), "record slot of 3 P + 21 bytes, 8-aligned");
-static_assert(sizeof(SourceRecord<4>) == sourceRecordBytes(16), "record slot of 3 P + 21 bytes, 8-aligned");
-static_assert(sizeof(SpanRecord) <= sizeof(SourceRecord<1>), "span records share the record array");
+static_assert(sizeof(SourceRecord<1, float>) == sourceRecordBytes(4, false), "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<2, float>) == sourceRecordBytes(8, false), "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<3, float>) == sourceRecordBytes(12, false), "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<4, float>) == sourceRecordBytes(16, false), "record slot of 20 + 2 P bytes");
+static_assert(sizeof(SourceRecord<1, double>) == sourceRecordBytes(4, true), "record slot of 3 P + 21 bytes, 8-aligned");
+static_assert(sizeof(SourceRecord<2, double>) == sourceRecordBytes(8, true), "record slot of 3 P + 21 bytes, 8-aligned");
+static_assert(sizeof(SourceRecord<3, double>) == sourceRecordBytes(12, true), "record slot of 3 P + 21 bytes, 8-aligned");
+static_assert(sizeof(SourceRecord<4, double>) == sourceRecordBytes(16, true), "record slot of 3 P + 21 bytes, 8-aligned");
+static_assert(sizeof(SpanRecord) <= sizeof(SourceRecord<1, float>), "span records share the record array");
 
 // The tile's place in the grid and its padded frame.
 struct TileFrame {
@@ -235,7 +241,9 @@ public:
     using T = typename Fmt::T;
     static constexpr int N = Fmt::N;
     static constexpr int C = Fmt::C;
-    using Record = SourceRecord<N>;
+    using G = std::conditional_t<Fmt::kInteger, float, double>;  // hole sums, as the filter sizes them
+    using Record = SourceRecord<N, G>;
+    static_assert(sizeof(Record) == sourceRecordBytes(4 * N, F::kWideGather), "the filter sizes these records");
 
     ChunkRenderer(F& filter, int32_t tile, uint32_t slot)
         : f(filter), fr(tileFrame(filter.tiles, tile)) {
@@ -601,9 +609,9 @@ private:
                 Record* R = rec(at(px, py));
                 for (int i = 0; i < N; ++i) {
                     R->color[i] = float(s[i]);
-                    R->gather[i] = 0.0;
+                    R->gather[i] = G(0);
                 }
-                R->gather_weight = 0.0;
+                R->gather_weight = G(0);
                 if constexpr (Highlights) R->highlight = float(highlightWeight(settings, xs, ys));
                 const uint8_t b = blurIndexAt(f, xs, ys);
                 R->blur_index = b;
@@ -723,7 +731,7 @@ private:
                 if (uint32_t(d) > top) top = uint32_t(d);
             }
             double color[N];  // exact: a float widened once instead of at every change
-            double g[kLS];
+            G g[kLS];
             PEL_DOF_UNROLL
             for (int i = 0; i < N; ++i) {
                 color[i] = double(r->color[i]);
@@ -786,9 +794,9 @@ private:
         topIndex = top;
     }
 
-    static void gatherInto(double* g, double w, const double* hs) {
+    static void gatherInto(G* g, double w, const double* hs) {
         PEL_DOF_UNROLL
-        for (int i = 0; i < kLS; ++i) g[i] += w * hs[i];
+        for (int i = 0; i < kLS; ++i) g[i] = G(double(g[i]) + w * hs[i]);
     }
 
     static void prefetch(const void* p) {
