@@ -452,25 +452,28 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
         trialValues.push_back(item);
         return &trialValues.back();
     };
-    if (run.refusedBuffers > 0) {
-        // The work area is addressable but larger than the memory the machine could give:
-        // trial runs with the same budget, each stopped as soon as its tiles start (its
-        // buffers granted), find the largest radius that fits.
-        std::string text = "the work area at RADI=" + NumberText(radius) + image + " " + ShortOfBudget(run, budget);
+    // Whether the trial values render within this run's memory: a trial with the same budget,
+    // stopped as soon as its tiles start (its buffers granted).
+    auto startsWithinBudget = [&] {
         bool started = false;
         RunOptions trial;
         trial.recorded = true;
         trial.bufferBudget = options.bufferBudget;
+        trial.playback = trialValues;
         trial.progress = [&](int32_t done, int32_t) { started = started || done > 0; };
         trial.abort = [&] { return started || interrupts.load() > 0; };
+        const RunResult t = RunFilter(entry, document, trial);
+        return t.result == 0 || (t.result == userCanceledErr && started);
+    };
+    if (run.refusedBuffers > 0) {
+        // The work area is addressable but larger than the memory the machine could give:
+        // trials with the same budget find the largest radius that fits.
+        std::string text = "the work area at RADI=" + NumberText(radius) + image + " " + ShortOfBudget(run, budget);
         DescriptorItem* const r = slot(radiusKey);
         return text + largestRadius([&](double value) {
                    r->type = typeFloat;
                    r->number = value;
-                   trial.playback = trialValues;
-                   started = false;
-                   const RunResult t = RunFilter(entry, document, trial);
-                   return t.result == 0 || (t.result == userCanceledErr && started);
+                   return startsWithinBudget();
                });
     }
     RunOptions trial;
@@ -500,21 +503,9 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
                            " is larger than the plug-in can address";
         const double inRange = focal > 255 ? 255 : 0;
         if (fitsWith(focalKey, focal)) return text;
-        // The focal point named must render: addressable, and its tiles start within the
-        // memory this run may take (a trial stopped as soon as they do).
-        bool started = false;
-        RunOptions startTrial;
-        startTrial.recorded = true;
-        startTrial.bufferBudget = options.bufferBudget;
-        startTrial.progress = [&](int32_t done, int32_t) { started = started || done > 0; };
-        startTrial.abort = [&] { return started || interrupts.load() > 0; };
-        auto renders = [&](double value) {
-            if (!fitsWith(focalKey, value)) return false;
-            startTrial.playback = trialValues;  // fitsWith set the focal point
-            started = false;
-            const RunResult t = RunFilter(entry, document, startTrial);
-            return t.result == 0 || (t.result == userCanceledErr && started);
-        };
+        // The focal point named must render: addressable (fitsWith sets it among the trial
+        // values), and its tiles start within the memory this run may take.
+        auto renders = [&](double value) { return fitsWith(focalKey, value) && startsWithinBudget(); };
         if (!renders(inRange)) return text;
         // Whole focal points: the one named renders and the next beyond it does not.
         const double step = focal > 255 ? 1 : -1;
