@@ -2715,7 +2715,7 @@ TEST(PelidornTool, RadiusNamedAsTheLargestIsTheLastTenthThatFits) {
     const std::string input = Write(in, "tenth_in.png");
     const std::string sel = Write(UniformDepth(in, 64), "tenth_depth.png");
     const std::string output = TempDir() + "/tenth_out.png";
-    for (const char* memory : {"2", "3", "5"}) {
+    for (const char* memory : {"1", "2"}) {
         SCOPED_TRACE(testing::Message() << "--memory " << memory);
         const std::string common = input + " " + output + " --selection " + sel + " --memory " + memory + " --quiet RADI=";
         const ToolRun r = Pelidorn(common + "1000");
