@@ -2019,17 +2019,25 @@ std::string CodedJpeg(const std::string& path, int width, int height, int compon
 
 namespace {
 
+// A TIFF opened for writing through libtiff with the fields every test file sets; null when it
+// cannot be made.
+TIFF* NewTiff(const std::string& path, int width, int height, int bits, int samples, uint16_t photometric) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    if (!t) return nullptr;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(bits));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(samples));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
+    return t;
+}
+
 // A TIFF in YCbCr through libtiff: JPEG-compressed from RGB samples (libtiff converts them, as
 // `tiffcp -c jpeg` does), or, given `raw`, one strip of stored data units as the file holds them.
 void WriteYCbCrTiff(const std::string& path, int width, int height, uint16_t compression, int bits,
                     const std::vector<uint8_t>& rgb, const std::string& raw = "", uint16_t rowsPerStrip = 16) {
-    TIFF* t = TIFFOpen(path.c_str(), "w");
+    TIFF* t = NewTiff(path, width, height, bits, 3, PHOTOMETRIC_YCBCR);
     ASSERT_TRUE(t);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(width));
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(height));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(bits));
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
     TIFFSetField(t, TIFFTAG_COMPRESSION, compression);
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, uint32_t(raw.empty() ? rowsPerStrip : height));
@@ -2101,13 +2109,8 @@ TEST(PelidornTool, YCbCrTiffReadsAsRgb) {
     }
     // The same Y, Cb, Cr in planes of their own, JPEG-compressed without subsampling.
     {
-        TIFF* t = TIFFOpen((dir + "/planes.tif").c_str(), "w");
+        TIFF* t = NewTiff(dir + "/planes.tif", 16, 16, 8, 3, PHOTOMETRIC_YCBCR);
         ASSERT_TRUE(t);
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(16));
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(16));
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
         TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_JPEG));
         TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_SEPARATE));
         TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(1), uint16_t(1));
@@ -2130,13 +2133,8 @@ TEST(PelidornTool, YCbCrTiffReadsAsRgb) {
     EXPECT_FALSE(pelidorn::ReadImage(dir + "/sixteen.tif", im, error));
     EXPECT_NE(error.find("YCbCr"), std::string::npos) << error;
     {
-        TIFF* t = TIFFOpen((dir + "/palette.tif").c_str(), "w");
+        TIFF* t = NewTiff(dir + "/palette.tif", 4, 4, 8, 1, PHOTOMETRIC_PALETTE);
         ASSERT_TRUE(t);
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(4));
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(4));
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(1));
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_PALETTE));
         std::vector<uint16_t> map(256, 0);
         TIFFSetField(t, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
         std::vector<uint8_t> line(4, 1);
