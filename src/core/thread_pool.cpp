@@ -89,7 +89,8 @@ void ThreadPool::Init(int32_t count, bool waits) {
     callerWaits = waits;
     threadCount = 1;
     // Memory for the thread records that cannot be had means fewer threads, as a thread that
-    // cannot be started does: only the records made are kept (the caller's at least).
+    // cannot be started does: only the records made are kept. When not even the caller's
+    // record can be had, the pool holds none and every run takes the inline path.
     int32_t made = 0;
     try {
         threads.resize(static_cast<size_t>(std::max(wanted, 1)));

@@ -41,8 +41,10 @@ struct TileSet2D {
     void init(int32_t width_, int32_t height_, const Rectangle& overflow_, int32_t cpus_);
     // Tile t's rectangle (without the overflow).
     Rectangle tile(int32_t t) const;
-    // Splits the longer tile side once: 1 when a row or column was added, 0 when the tile
-    // side to split is 4 pixels or less (nothing changes).
+    // Splits the longer tile side once while it is over 4 pixels; then adds columns (rows)
+    // until there are width / 4 (height / 4) of them. 1 when a row or column was added, 0 on
+    // the finest grid (4-pixel tiles, the last column and row taking a rest of up to 7 pixels),
+    // where nothing changes.
     int32_t increase();
     // The first tile of largest area (tile 0 when every area is 0).
     Rectangle largest_tile() const;

@@ -11,9 +11,9 @@
 // Tiled blur: cpus = GetThreadCount(999999); the margin is max_blur_extent; TileSet2D::init
 // over the destination for tileGridSlots of the image (not the processor count: tile seams
 // round differently, and the result must not depend on the machine); init_memory(slots), with
-// slots = min(cpus, tiles), is retried with fewer slots on the same grid (down to one) and
-// only then after a TileSet2D::increase, until the per-worker ChunkBuffers fit
-// (StatusOutOfMemory when the grid cannot be split further); then
+// slots = min(cpus, tiles), is retried after each TileSet2D::increase, with the slots of the
+// refined grid, until the per-worker ChunkBuffers fit (StatusOutOfMemory when the grid cannot
+// be split further); then
 // ParallelRun(slots, render_callback<highlights>) and free_memory(slots). Every tile is taken
 // exactly once through take_tile() (next_tile under tile_lock); every worker takes a buffer
 // slot through take_slot() when it starts (any pool thread may run any worker, so the slot,
@@ -128,8 +128,9 @@ void fillDepthTables(float* decode, float* encode, float* curve, double depth_cu
 
 // The depth-curve value (0..1) of depth-map pixel (x, y): the byte (mode 1 or 3; 255 for
 // mode 2, 0 otherwise) / 255, through the window [low, high] (swapped bounds flip invert),
-// inverted when asked, clamped, then curve[trunc(t * 32767)]. Outside the map or without
-// data the byte counts as 0.
+// inverted when asked, clamped, then the entry at or above it, curve[ceil(t * 32767)], so
+// that on the straight curve byte d is level d. Outside the map or without data the byte
+// counts as 0.
 double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const float* curve,
                         int32_t mode, bool invert, double low, double high);
 
@@ -161,10 +162,12 @@ struct ChunkBufferBytes {
 ChunkBufferBytes chunkBufferBytes(uint64_t n, uint64_t c, uint64_t p, bool wideGather);
 
 // Whether the tiled blur of a width x height image with work pixels of P bytes can hold its
-// margin at all: the padded tile of the finest grid (tile sides of 4 pixels, or the image's
-// where smaller) within kMaxPaddedTileSide, and each of its buffers within 32-bit sizes. When
-// not, no grid can render it, and the set-up refuses before it builds anything. Radii must be
-// usable.
+// margin at all: a tile of 4 x 4 pixels (or the image's side where smaller), the smallest any
+// grid has, padded, within kMaxPaddedTileSide, and each of its buffers within 32-bit sizes.
+// When not, no grid can render it, and the set-up refuses before it builds anything. A pass
+// does not promise that the finest grid fits: its last column (row) takes the rest of the
+// division and can be up to 7 pixels wide, so the grid refinement may still refuse. Radii
+// must be usable.
 bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t width, uint32_t height, uint64_t p,
                        bool wideGather);
 
@@ -238,7 +241,6 @@ public:
     int32_t next_tile;
     int32_t next_slot = 0;
     int32_t buffer_slots = 0;  // ChunkBuffers records held: min(pool threads, tiles)
-    int32_t granted_slots = 0;  // records the last init_memory was granted before a refusal
     std::atomic<uint64_t> rows_reported{0};  // padded rows done by all tiles (progress only)
 
     // When set, the tiled blur runs this job instead of render_callback (a test seam for

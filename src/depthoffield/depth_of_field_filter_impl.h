@@ -271,26 +271,19 @@ uint32_t DepthOfFieldFilter<Img, Depth>::render_tiled() {
     const Rectangle overflow{-int32_t(rx), int32_t(rx), -int32_t(ry), int32_t(ry)};
     tiles.init(int32_t(destination.width), int32_t(destination.height), overflow,
                tileGridSlots(destination.width, destination.height, rx, ry));
-    // Buffers only for the workers that can have a tile: min(cpus, tiles) slots. When the
-    // host refuses them, fewer workers on the same grid come first (each worker's buffers are
-    // what the memory pays for, and the tiles, hence the bits, stay the same); the grid is
-    // refined only when even one worker's buffers are refused, and then again with as many
-    // workers as can have a tile. Small tiles cost their margins over and over, so a finer
-    // grid under a tight budget would take far longer than the same grid on fewer threads.
+    // Buffers only for the workers that can have a tile: min(cpus, tiles) slots. Every refusal
+    // refines the grid once and asks again for the workers the refined grid can keep busy, so
+    // a tight budget is met with smaller tiles on all threads (cheaper than fewer threads on
+    // large tiles unless the margin is a large share of the tile).
     const auto slotsOf = [&] { return std::min(cpus, tiles.rows * tiles.cols); };
     int32_t slots = slotsOf();
     uint32_t status = init_memory(slots);
     while (status != host->StatusOk()) {
-        if (slots > 1) {
-            // The records granted before the refusal show how many workers fit; try that many.
-            slots = std::max(1, std::min(slots - 1, granted_slots));
-        } else {
-            if (!tiles.increase()) {
-                status = host->StatusOutOfMemory();
-                break;
-            }
-            slots = slotsOf();
+        if (!tiles.increase()) {
+            status = host->StatusOutOfMemory();
+            break;
         }
+        slots = slotsOf();
         status = init_memory(slots);
     }
     if (status != host->StatusOk()) return status;
@@ -329,7 +322,6 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_memory(int32_t cpus) {
         chunk_buffers = static_cast<ChunkBuffers*>(host->AllocateMemory(uint32_t(cpus) * sizeof(ChunkBuffers)));
         if (!chunk_buffers) status = host->StatusOutOfMemory();
     }
-    granted_slots = 0;
     if (status == host->StatusOk()) {
         for (int32_t i = 0; i < cpus; ++i) chunk_buffers[i] = ChunkBuffers{};
         for (int32_t i = 0; i < cpus; ++i) {
@@ -347,7 +339,6 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_memory(int32_t cpus) {
                 free_memory(cpus);
                 break;
             }
-            granted_slots = i + 1;
         }
     }
     if (status == host->StatusOk()) {

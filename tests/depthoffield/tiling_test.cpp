@@ -5,13 +5,16 @@
 // each buffer its padded tile needs (so an undersized buffer shows under the sanitizers).
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "../core/core_test_support.h"
 #include "depthoffield/depth_of_field_filter.h"
 #include "dof_test_support.h"
 
@@ -373,34 +376,108 @@ void fillDepthRamp(DepthMap& d) {
         for (uint32_t x = 0; x < d.width; ++x) d.at(x, y) = uint8_t((x * 255 / d.width + y * 3) % 256);
 }
 
+// The tiled blur's attempts as its trace lines show them: each init_memory with its worker
+// count and result, each grid refinement with the grid it made, and the thread count.
+struct Attempt {
+    int32_t workers;
+    bool granted;
+    int32_t tiles;  // of the grid the attempt was made on
+};
+struct TiledBlurTrace {
+    std::vector<Attempt> attempts;
+    int32_t refinements = 0;
+    int32_t threadCount = -1;
+    bool refinedOnlyAfterRefusal = true;  // every refinement follows a refused attempt
+    bool oneRefinementPerRetry = true;    // and is followed by exactly one attempt
+};
+
+TiledBlurTrace ReadTiledBlurTrace(const std::string& log, int32_t firstTiles) {
+    TiledBlurTrace trace;
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < log.size();) {
+        size_t end = log.find('\n', at);
+        if (end == std::string::npos) end = log.size();
+        std::string line = log.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        at = end + 1;
+    }
+    const auto indent = [](const std::string& l) { return l.find_first_not_of(' '); };
+    int32_t tiles = firstTiles;
+    int32_t pendingRefinements = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& l = lines[i];
+        const size_t in = indent(l);
+        if (in == std::string::npos) continue;
+        const std::string text = l.substr(in);
+        if (text.rfind("init_memory (cpus: ", 0) == 0) {
+            Attempt a{std::atoi(text.c_str() + 19), false, tiles};
+            for (size_t j = i + 1; j < lines.size(); ++j)
+                if (indent(lines[j]) == in + 4 && lines[j].compare(in + 4, 8, "return (") == 0) {
+                    a.granted = lines[j].substr(in + 4) == "return (0)";
+                    break;
+                }
+            if (!trace.attempts.empty() && pendingRefinements != 1) trace.oneRefinementPerRetry = false;
+            pendingRefinements = 0;
+            trace.attempts.push_back(a);
+        } else if (text == "TileSet2D::increase ()") {
+            if (trace.attempts.empty() || trace.attempts.back().granted) trace.refinedOnlyAfterRefusal = false;
+            ++trace.refinements;
+            ++pendingRefinements;
+            if (i + 1 < lines.size()) {
+                int cols = 0, rows = 0;
+                if (std::sscanf(lines[i + 1].c_str() + indent(lines[i + 1]), "cols: %d rows: %d", &cols, &rows) == 2)
+                    tiles = cols * rows;
+            }
+        } else if (text.rfind("thread count  = ", 0) == 0) {
+            trace.threadCount = std::atoi(text.c_str() + 16);
+        }
+    }
+    return trace;
+}
+
 }  // namespace
 
-// Under a budget that holds the buffers of only k of the 8 workers, the render runs k workers
-// on the grid it would have had anyway: the grid is not refined, the picture is the
-// unconstrained one bit for bit, and the budget is never passed.
-TEST(TileGrid, TightBudgetRunsFewerWorkersOnTheSameGrid) {
+// Under a budget that holds the buffers of only k of the 8 workers of the first grid, every
+// refused init_memory is followed by one refinement of the grid and a new init_memory for as
+// many workers as the refined grid has tiles (at most 8), until the buffers fit; the run then
+// has min(8, tiles of the final grid) work items. The budget is never passed and nothing is
+// left held.
+TEST(TileGrid, TightBudgetRefinesTheGridAfterEveryRefusal) {
     constexpr uint32_t W = 520, H = 260;
     BudgetHost free(8);
     Rig<ov::ImgHostRGBA_U8> wide(free, W, H, defaultParams(2.0));
     fillDepthRamp(wide.depth);
     ASSERT_EQ(wide.filter.render(0, 1), 0u);
-    const int32_t rows = wide.filter.tiles.rows, cols = wide.filter.tiles.cols;
-    ASSERT_GE(rows * cols, 8);
+    const int32_t firstTiles = wide.filter.tiles.rows * wide.filter.tiles.cols;
+    ASSERT_GE(firstTiles, 8);
     const uint64_t worker = workerBytes(wide.filter);
     // What the render holds besides the workers' buffers (tables, kernels, the record array).
     const uint64_t base = free.peak - 8 * worker;
     for (int32_t k : {1, 3, 7}) {
         SCOPED_TRACE(testing::Message() << k << " workers fit");
+        pel_test::TempHome home(true);
         BudgetHost tight(8);
         tight.budget = base + uint64_t(k) * worker + worker / 2;
         Rig<ov::ImgHostRGBA_U8> rig(tight, W, H, defaultParams(2.0));
         fillDepthRamp(rig.depth);
         ASSERT_EQ(rig.filter.render(0, 1), 0u);
-        EXPECT_EQ(rig.filter.tiles.rows, rows);
-        EXPECT_EQ(rig.filter.tiles.cols, cols);
+        const int32_t finalTiles = rig.filter.tiles.rows * rig.filter.tiles.cols;
+        EXPECT_GT(finalTiles, firstTiles);
+        const TiledBlurTrace trace = ReadTiledBlurTrace(home.Log(), firstTiles);
+        ASSERT_GE(trace.attempts.size(), 2u) << home.Log();
+        EXPECT_EQ(trace.refinements, int32_t(trace.attempts.size()) - 1);
+        EXPECT_TRUE(trace.refinedOnlyAfterRefusal);
+        EXPECT_TRUE(trace.oneRefinementPerRetry);
+        for (size_t i = 0; i < trace.attempts.size(); ++i) {
+            const Attempt& a = trace.attempts[i];
+            EXPECT_EQ(a.workers, std::min(8, a.tiles)) << "attempt " << i;
+            EXPECT_EQ(a.granted, i + 1 == trace.attempts.size()) << "attempt " << i;
+        }
+        EXPECT_EQ(trace.attempts.back().tiles, finalTiles);
+        EXPECT_EQ(trace.threadCount, std::min(8, finalTiles));
         EXPECT_LE(tight.peak, tight.budget);
         EXPECT_EQ(tight.held, 0u);
-        EXPECT_TRUE(rig.dst.samePixels(wide.dst));
     }
 }
 
