@@ -117,7 +117,13 @@ double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const fl
     if (invert) t = 1.0 - t;
     if (!(t > 0.0)) t = 0.0;
     else if (t > 1.0) t = 1.0;
-    return double(curve[int32_t(t * 32767.0)]);
+    // The entry at or above t (the index rounded up, but for a rounding error's worth): the
+    // callers truncate value * 255 to a level, and on the straight curve the entry below a
+    // byte's d / 255 lies a fraction of a level under d, so every byte from 1 to 254 would
+    // fall to level d - 1 and the focal point d would not be sharp over depth d. The bytes'
+    // t * 32767 lie at least 1/255 above a whole number unless they are whole.
+    const double at = std::ceil(t * 32767.0 - 1e-6);
+    return double(curve[at > 0.0 ? (at < 32767.0 ? int32_t(at) : 32767) : 0]);
 }
 
 bool tiledWorkAreaFits(const DepthOfFieldParams& params, double scale, uint32_t width, uint32_t height, uint64_t p,

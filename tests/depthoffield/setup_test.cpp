@@ -67,7 +67,8 @@ TEST(DepthTables, CurveExponent) {
 }
 
 TEST(DepthCurveSampling, WindowInvertModesAndOutside) {
-    // A curve whose entry i holds i, so a sample reads back the index it chose.
+    // A curve whose entry i holds i, so a sample reads back the index it chose: the entry at
+    // or above t * 32767 (byte 128: 16447.76 gives 16448).
     std::vector<float> index(ov::kDepthTableSize);
     for (int i = 0; i < ov::kDepthTableSize; ++i) index[i] = float(i);
     DepthMap map(4, 2);
@@ -90,10 +91,10 @@ TEST(DepthCurveSampling, WindowInvertModesAndOutside) {
     };
     const Case cases[] = {
         {"byte 0", &depth, 0, 0, 1, false, 0.0, 1.0, 0},
-        {"byte 128", &depth, 1, 0, 1, false, 0.0, 1.0, 16447},
+        {"byte 128", &depth, 1, 0, 1, false, 0.0, 1.0, 16448},
         {"byte 255", &depth, 2, 0, 1, false, 0.0, 1.0, 32767},
         {"inverted", &depth, 2, 0, 1, true, 0.0, 1.0, 0},
-        {"mode 3 reads the byte", &depth, 1, 0, 3, false, 0.0, 1.0, 16447},
+        {"mode 3 reads the byte", &depth, 1, 0, 3, false, 0.0, 1.0, 16448},
         {"mode 2 is 255", &depth, 0, 0, 2, false, 0.0, 1.0, 32767},
         {"mode 0 is 0", &depth, 2, 0, 0, false, 0.0, 1.0, 0},
         {"mode 4 is 0", &depth, 2, 0, 4, false, 0.0, 1.0, 0},
@@ -103,12 +104,12 @@ TEST(DepthCurveSampling, WindowInvertModesAndOutside) {
         {"negative row", &depth, 0, uint32_t(-1), 2, false, 0.0, 1.0, 0},
         {"empty window below", &depth, 1, 1, 1, false, 0.5, 0.5, 0},
         {"empty window above", &depth, 1, 0, 1, false, 0.5, 0.5, 32767},
-        {"window", &depth, 1, 0, 1, false, 0.25, 0.75, 16511},
+        {"window", &depth, 1, 0, 1, false, 0.25, 0.75, 16512},
         // A window given high to low is the same window, inverted.
         {"swapped, at 0.2", &depth, 0, 1, 1, false, 0.8, 0.2, 32767},
         {"swapped, at 0.8", &depth, 3, 0, 1, false, 0.8, 0.2, 0},
-        {"swapped, at 0.5", &depth, 1, 0, 1, false, 0.8, 0.2, 16276},
-        {"swapped and inverted", &depth, 1, 0, 1, true, 0.8, 0.2, 16490},
+        {"swapped, at 0.5", &depth, 1, 0, 1, false, 0.8, 0.2, 16277},
+        {"swapped and inverted", &depth, 1, 0, 1, true, 0.8, 0.2, 16491},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ov::sampleDepthCurve(*c.view, c.x, c.y, index.data(), c.mode, c.invert, c.low, c.high), c.expected)
@@ -120,6 +121,19 @@ TEST(DepthCurveSampling, WindowInvertModesAndOutside) {
         EXPECT_EQ(ov::sampleDepthCurve(v, 0, 0, index.data(), 1, false, 0.7, 0.3),
                   ov::sampleDepthCurve(v, 0, 0, index.data(), 1, true, 0.3, 0.7))
             << b;
+    }
+}
+
+// On the straight curve (depth curve 1) every byte d is depth level d, trunc(value * 255),
+// and inverted level 255 - d: the level the focal point names is the byte that stays sharp.
+TEST(DepthCurveSampling, StraightCurveGivesEveryByteItsOwnLevel) {
+    std::vector<float> decode(ov::kDepthTableSize), encode(ov::kDepthTableSize), curve(ov::kDepthTableSize);
+    ov::fillDepthTables(decode.data(), encode.data(), curve.data(), 1.0, 255.0);
+    for (uint32_t b = 0; b < 256; ++b) {
+        DepthMap one(1, 1, uint8_t(b));
+        const ov::ImgDepth8 v = one.view();
+        EXPECT_EQ(int(ov::sampleDepthCurve(v, 0, 0, curve.data(), 1, false, 0.0, 1.0) * 255.0), int(b));
+        EXPECT_EQ(int(ov::sampleDepthCurve(v, 0, 0, curve.data(), 1, true, 0.0, 1.0) * 255.0), int(255 - b));
     }
 }
 

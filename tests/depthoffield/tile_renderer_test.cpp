@@ -147,6 +147,41 @@ TEST(TileInFocus, SixteenBitError) {
     allInFocus<ImgHostRGB_U16>(true, 0.0, 11.0);
 }
 
+// A depth map of one value d with the focal point at d is in focus: byte d is depth level d,
+// whose kernel is one pixel (the curve table's entry just below d / 255 would make it level
+// d - 1 for every d from 1 to 254, blurred by one level's radius, 2 pixels here). Gamma off:
+// exact; gamma on: within the transfer tables' round trip (see above).
+template <class View>
+double worstAtFocus(int d, bool gamma) {
+    using P = typename View::pixel_type;
+    Rig<View> rig(33, 21, 2);
+    fillRandom(rig.source, 5);
+    std::fill(rig.depth.bytes.begin(), rig.depth.bytes.end(), uint8_t(d));
+    rig.params.blur_radius = 255.0;
+    rig.params.focal_point = double(d);
+    rig.params.gamma_correction = gamma ? 1 : 0;
+    EXPECT_EQ(rig.render(), kStatusOk);
+    double worst = 0.0;
+    for (uint32_t y = 0; y < 21; ++y)
+        for (uint32_t x = 0; x < 33; ++x)
+            for (int i = 0; i < P::base_count; ++i)
+                worst = std::max(worst, std::fabs(double(rig.destination.at(x, y).v[i]) -
+                                                  double(rig.source.at(x, y).v[i])));
+    return worst;
+}
+
+TEST(TileInFocus, DepthEqualToTheFocalPointIsSharp) {
+    for (int d : {0, 1, 64, 128, 254, 255}) {
+        SCOPED_TRACE(testing::Message() << "depth and focal point " << d);
+        for (bool gamma : {false, true}) {
+            EXPECT_EQ(worstAtFocus<ImgHostRGB_U8>(d, gamma), 0.0) << "gamma " << gamma;
+            EXPECT_EQ(worstAtFocus<ImgHostGray_U8>(d, gamma), 0.0) << "gamma " << gamma;
+            EXPECT_LE(worstAtFocus<ImgHostRGB_U16>(d, gamma), gamma ? 11.0 : 0.0) << "gamma " << gamma;
+            EXPECT_LE(worstAtFocus<ImgHostRGB_F1>(d, gamma), gamma ? 3e-4 : 3e-7) << "gamma " << gamma;
+        }
+    }
+}
+
 // ---- threads and grids --------------------------------------------------------------------
 
 

@@ -53,21 +53,22 @@ TEST(DepthMapPlacement, OriginsShiftTheMapInBothDirections) {
 }
 
 // The sharp zone judges a pixel at the level the blur gives it: the curve value times 255,
-// truncated. Byte 128 reads curve entry 16447, 0.50194 (level 127.99, so 127); with curve
-// exponent 2 it reads 0.25195 (level 64.25, so 64). Radius 51: r = 0.2 |level - focal| + 1,
-// sharp while r <= 1.5, that is within 2.5 levels of the focal point.
+// truncated. Byte 128 reads curve entry 16448, 0.50197 (level 128.002, so 128: on the straight
+// curve a byte is its own level); with curve exponent 2 it reads 0.25197 (level 64.25, so
+// 64). Radius 51: r = 0.2 |level - focal| + 1, sharp while r <= 1.5, that is within 2.5
+// levels of the focal point.
 TEST(DepthViewsRouting, SharpZoneReadsTheTruncatedLevel) {
     struct Case {
         double curve, focal;
         bool sharp;
     };
     const Case cases[] = {
-        {1.0, 124.6, true},   // 2.4 from 127 (3.4 from 128)
-        {1.0, 129.6, false},  // 2.6 from 127 (1.6 from 128)
-        {1.0, 127.0, true},
+        {1.0, 125.6, true},   // 2.4 from 128
+        {1.0, 130.6, false},  // 2.6 from 128
+        {1.0, 128.0, true},
         {2.0, 61.6, true},    // 2.4 from 64
         {2.0, 66.6, false},   // 2.6 from 64
-        {2.0, 124.6, false},  // the curve moves the pixel away from level 127
+        {2.0, 125.6, false},  // the curve moves the pixel away from level 128
     };
     for (const Case& c : cases) {
         TestHost host;

@@ -40,9 +40,9 @@ TYPED_TEST(DepthViews, DepthBuffer) {
     const uint8_t bytes[4] = {128, 255, 64, 0};
     for (uint32_t x = 0; x < 4; ++x) rig.depth.at(x, 0) = rig.depth.at(x, 1) = bytes[x];
     rig.filter.depth_map.originX = 1;
-    // Table values (floats) of the expected entries: byte 128 -> entry 16447, 64 -> 8223.
+    // Table values (floats) of the expected entries: byte 128 -> entry 16448, 64 -> 8224.
     auto entry = [](int i) { return double(float(i * 3.051850947599719e-05)); };
-    const double want[4] = {0.0, entry(16447), 1.0, entry(8223)};
+    const double want[4] = {0.0, entry(16448), 1.0, entry(8224)};
     ASSERT_EQ(rig.filter.render(0, 1), 0u);
     for (uint32_t y = 0; y < 2; ++y)
         for (uint32_t x = 0; x < 4; ++x) {
@@ -52,7 +52,7 @@ TYPED_TEST(DepthViews, DepthBuffer) {
             EXPECT_EQ(alphaOf(px), P::max_value);
         }
     if constexpr (std::is_same_v<typename P::sample_type, unsigned short>) {
-        EXPECT_EQ(rig.dst.at(1, 0).v[0], 16447);  // byte 128 in 16-bit
+        EXPECT_EQ(rig.dst.at(1, 0).v[0], 16448);  // byte 128 in 16-bit
         EXPECT_EQ(rig.dst.at(2, 0).v[0], 32768);
     }
     // Without depth data: one gray, curve[0] (0) or, inverted, curve[32767] (MAX).
