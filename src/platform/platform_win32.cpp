@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace pel::platform {
 
@@ -242,18 +243,17 @@ bool RegistryKey::CreateForWriting(const std::string& path) {
 }
 
 bool RegistryKey::Read(const char* name, uint32_t& type, std::vector<uint8_t>& bytes, size_t maxBytes) const {
-    if (!handle_) return false;
-    DWORD t = 0, size = 0;
-    if (::RegQueryValueExA(static_cast<HKEY>(handle_), name, nullptr, &t, nullptr, &size) != ERROR_SUCCESS)
+    if (!handle_ || maxBytes > 0xffffffffu) return false;
+    // One query into a zeroed buffer of the caller's size: a value that does not fit answers
+    // ERROR_MORE_DATA. (Asking for the size first is no help: for a string the ANSI query may
+    // answer with the size of the stored UTF-16 text, twice what it reads.)
+    std::vector<uint8_t> buffer(maxBytes ? maxBytes : 1, 0);
+    DWORD t = 0, got = DWORD(maxBytes);
+    if (::RegQueryValueExA(static_cast<HKEY>(handle_), name, nullptr, &t, buffer.data(), &got) != ERROR_SUCCESS ||
+        got > maxBytes)
         return false;
-    if (size > maxBytes) return false;
-    bytes.assign(size, 0);
-    DWORD got = size;
-    if (::RegQueryValueExA(static_cast<HKEY>(handle_), name, nullptr, &t, size ? bytes.data() : nullptr, &got) !=
-            ERROR_SUCCESS ||
-        got > size)
-        return false;
-    bytes.resize(got);
+    buffer.resize(got);
+    bytes = std::move(buffer);
     type = t;
     return true;
 }

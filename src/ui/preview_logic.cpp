@@ -335,6 +335,7 @@ bool IsGreySwatchMode(int16_t imageMode) { return imageMode == 1 || imageMode ==
 bool DecodeDword(const RegistryData& data, int32_t& value) {
   uint8_t b[4] = {};
   if (!DecodeBinary(data, 4, b)) return false;
+  if (data.bytes.empty()) return true;
   uint32_t u = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
   value = int32_t(u);
   return true;
@@ -350,8 +351,9 @@ bool DecodeString(const RegistryData& data, size_t capacity, std::string& value)
 
 bool DecodeBinary(const RegistryData& data, size_t size, void* out) {
   if (data.bytes.size() > size) return false;
+  if (data.bytes.empty()) return true;
   std::memset(out, 0, size);
-  if (!data.bytes.empty()) std::memcpy(out, data.bytes.data(), data.bytes.size());
+  std::memcpy(out, data.bytes.data(), data.bytes.size());
   return true;
 }
 

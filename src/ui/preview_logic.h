@@ -165,14 +165,16 @@ struct RegistryData {
   std::vector<uint8_t> bytes;
 };
 // A value of up to 4 bytes as a little-endian signed 32-bit number read into a zeroed buffer
-// (a 2-byte value gives those two bytes); longer values are refused. The type it was stored
+// (a 2-byte value gives those two bytes); longer values are refused. An empty value is read
+// but leaves `value` as it was, as a query that writes nothing does. The type it was stored
 // with is not checked.
 bool DecodeDword(const RegistryData& data, int32_t& value);
 // A string value cut at its first NUL; refused when it does not fit `capacity` bytes with
 // its terminator.
 bool DecodeString(const RegistryData& data, size_t capacity, std::string& value);
 // A value of up to `size` bytes, read into `size` bytes that start zeroed (a shorter value
-// leaves the rest 0); a longer value is refused and leaves `out` alone.
+// leaves the rest 0); a longer value is refused and leaves `out` alone, and an empty one is
+// read and leaves it alone too (the caller's starting value stands).
 bool DecodeBinary(const RegistryData& data, size_t size, void* out);
 
 // Last used values: one or more named binary values per saved parameter (Float 8-byte
@@ -186,7 +188,7 @@ std::vector<NamedValue> EncodeLastUsed(const pfParameter& parameter);
 // Applies the stored values of one parameter through its setters; `lookup` answers the raw
 // data of a value name (false when absent). A Position or RGB changes only when all of its
 // values are present and well formed; a value longer than its buffer is ignored, a shorter
-// one reads into a buffer that starts zeroed.
+// one reads into a buffer that starts zeroed (an empty one reads 0).
 // Answers whether something was set.
 bool ApplyLastUsed(pfParameter& parameter, const std::function<bool(const std::string&, RegistryData&)>& lookup);
 

@@ -647,11 +647,12 @@ TEST(RegistryData, SizeCheckedTypeNot) {
       {kRegDword, {1, 0, 0, 0, 0, 0, 0, 0}, false, 7},
       {kRegDword, {1, 0, 0, 0, 0}, false, 7},
       // Shorter than the buffer: read into a zeroed buffer, so a 2-byte value gives its two
-      // bytes (a sign bit in them is not extended) and an empty one 0.
+      // bytes (a sign bit in them is not extended); an empty one is read and writes nothing,
+      // so the starting value (a window default) stands.
       {kRegDword, {0x34, 0x12}, true, 0x1234},
       {kRegDword, {0xFF, 0xFF}, true, 0xFFFF},
       {kRegBinary, {0x80}, true, 0x80},
-      {kRegDword, {}, true, 0},
+      {kRegDword, {}, true, 7},
   };
   for (const DwordCase& c : dwords) {
     int32_t v = 7;
@@ -683,8 +684,8 @@ TEST(RegistryData, SizeCheckedTypeNot) {
   uint8_t b = 9;
   EXPECT_FALSE(DecodeBinary(Data(kRegBinary, {1, 2}), 1, &b));
   EXPECT_EQ(b, 9);
-  EXPECT_TRUE(DecodeBinary(Data(kRegBinary, {}), 1, &b)); // an empty value reads as 0
-  EXPECT_EQ(b, 0);
+  EXPECT_TRUE(DecodeBinary(Data(kRegBinary, {}), 1, &b)); // an empty value writes nothing
+  EXPECT_EQ(b, 9);
   double d = 7.0;
   EXPECT_FALSE(DecodeBinary(Data(kRegBinary, std::vector<uint8_t>(9, 0x40)), 8, &d));
   EXPECT_EQ(d, 7.0);

@@ -38,6 +38,7 @@
 #include "ui/parameter_ui_win32.h"
 #include "ui/preview.h"
 #include "ui/preview_logic.h"
+#include "ui/registry_values_win32.h"
 
 namespace ov {
 
@@ -66,21 +67,6 @@ HWND H(void* w) { return static_cast<HWND>(w); }
 HINSTANCE Instance() { return static_cast<HINSTANCE>(pel::platform::ModuleHandle()); }
 
 // ---- registry values -----------------------------------------------------------------------
-
-bool ReadDword(const pel::platform::RegistryKey& key, const char* name, int32_t& value) {
-  ui::RegistryData d;
-  return key.Read(name, d.type, d.bytes, 4) && ui::DecodeDword(d, value);
-}
-
-bool ReadByte(const pel::platform::RegistryKey& key, const char* name, uint8_t& value) {
-  ui::RegistryData d;
-  return key.Read(name, d.type, d.bytes, 1) && ui::DecodeBinary(d, 1, &value);
-}
-
-bool ReadPath(const pel::platform::RegistryKey& key, const char* name, std::string& value) {
-  ui::RegistryData d;
-  return key.Read(name, d.type, d.bytes, ui::kPresetPathBytes) && ui::DecodeString(d, ui::kPresetPathBytes, value);
-}
 
 void WriteDword(const pel::platform::RegistryKey& key, const char* name, int32_t value) {
   key.Write(name, REG_DWORD, &value, 4);
@@ -263,16 +249,16 @@ void ReadPanelSettings(pfPreviewWin32* p, HWND panel) {
   if (key.OpenForReading(RegistryKeyPath())) {
     SetFocus(GetDlgItem(panel, IDOK));
     // A lone readable coordinate is used as stored; only a pair is put back on the screen.
-    const bool gotX = ReadDword(key, ui::kInterfacePositionX.name, x);
-    const bool gotY = ReadDword(key, ui::kInterfacePositionY.name, y);
+    const bool gotX = ui::ReadDword(key, ui::kInterfacePositionX.name, x);
+    const bool gotY = ui::ReadDword(key, ui::kInterfacePositionY.name, y);
     if (gotX && gotY)
       ui::ClampToVirtualScreen(x, y, GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
     std::string path;
-    if (ReadPath(key, ui::kPresetPath.name, path)) {
+    if (ui::ReadPath(key, ui::kPresetPath.name, path)) {
       p->presetPath = path;
       LogTrace("UIProcedure - WM_INITDIALOG: PresetPath(", path, ")\n");
     }
-    ReadByte(key, ui::kFixedPreview.name, LivePreview);
+    ui::ReadByte(key, ui::kFixedPreview.name, LivePreview);
     CheckDlgButton(panel, kFixedPreview, LivePreview == 0 ? BST_CHECKED : BST_UNCHECKED);
     key.Close();
   }
@@ -414,9 +400,9 @@ void PlacePreviewWindow(HWND window) {
   int32_t x = 200, y = 200, w = 400, h = 400, state = 0;
   pel::platform::RegistryKey key;
   if (key.OpenForReading(RegistryKeyPath())) {
-    const bool all = ReadDword(key, ui::kPreviewPositionX.name, x) & ReadDword(key, ui::kPreviewPositionY.name, y) &
-                     ReadDword(key, ui::kPreviewWidth.name, w) & ReadDword(key, ui::kPreviewHeight.name, h);
-    ReadDword(key, ui::kPreviewState.name, state);
+    const bool all = ui::ReadDword(key, ui::kPreviewPositionX.name, x) & ui::ReadDword(key, ui::kPreviewPositionY.name, y) &
+                     ui::ReadDword(key, ui::kPreviewWidth.name, w) & ui::ReadDword(key, ui::kPreviewHeight.name, h);
+    ui::ReadDword(key, ui::kPreviewState.name, state);
     key.Close();
     if (all) ui::ClampToVirtualScreen(x, y, GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
   } else {
