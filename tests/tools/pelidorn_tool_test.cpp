@@ -1539,16 +1539,21 @@ TEST(PelidornTool, PngSizeStaysWithinFivePercentOfLibpngDefaults) {
 
 namespace {
 
+// A JPEG whose frame header (the first with `marker`) claims width x height.
+std::string ClaimSize(std::string jpeg, const char* marker, uint16_t width, uint16_t height) {
+    const size_t sof = jpeg.find(marker);
+    EXPECT_NE(sof, std::string::npos);
+    if (sof == std::string::npos) return jpeg;
+    jpeg[sof + 5] = char(height >> 8), jpeg[sof + 6] = char(height & 0xFF);
+    jpeg[sof + 7] = char(width >> 8), jpeg[sof + 8] = char(width & 0xFF);
+    return jpeg;
+}
+
 // A JPEG of the given kind whose frame header claims width x height: its data holds the
 // blocks of 16x16 pixels only.
 std::string JpegClaiming(uint16_t width, uint16_t height, bool progressive, const std::string& path) {
     WriteLibJpeg(path, 16, 16, 3, JCS_RGB, {}, std::vector<uint8_t>(16 * 16 * 3, 77), {}, progressive);
-    std::string bytes = ReadFile(path);
-    const size_t sof = bytes.find(progressive ? "\xFF\xC2" : "\xFF\xC0");
-    EXPECT_NE(sof, std::string::npos);
-    bytes[sof + 5] = char(height >> 8), bytes[sof + 6] = char(height & 0xFF);
-    bytes[sof + 7] = char(width >> 8), bytes[sof + 8] = char(width & 0xFF);
-    return bytes;
+    return ClaimSize(ReadFile(path), progressive ? "\xFF\xC2" : "\xFF\xC0", width, height);
 }
 
 // ReadImage in a child process: its answer, its error and how far the child's peak memory
@@ -2229,6 +2234,100 @@ TEST(PelidornTool, StreamsAreBoundedByTheirSignatureAndHeaderAsTheyArrive) {
     EXPECT_EQ(ReadFile(dir + "/out.png"), "keep me");
 }
 
+namespace {
+
+// The head of an 8-bit gray TIFF whose IFD0 comes first, its strip tables (out of line) next;
+// the stored strips of `rowsPerStrip` rows would follow, and after them the `layers` bytes of
+// a layered file's layer data (an entry of IFD0 too).
+std::string TiffStripsAfterIfd(uint32_t width, uint32_t height, uint32_t rowsPerStrip, uint32_t layers,
+                               bool bigEndian) {
+    const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip, entries = 10;
+    const uint32_t tables = 8 + 2 + 12 * entries + 4, data = tables + 8 * strips;
+    std::string b(bigEndian ? "MM\0*\0\0\0\x08" : "II*\0\x08\0\0\0", 8);
+    auto put = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b += char((v >> (8 * (bigEndian ? bytes - 1 - i : i))) & 0xFF);
+    };
+    auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        put(tag, 2), put(type, 2), put(count, 4);
+        if (type == 3 && count == 1) put(value, 2), put(0, 2);
+        else put(value, 4);
+    };
+    put(entries, 2);
+    entry(256, 4, 1, width), entry(257, 4, 1, height), entry(258, 3, 1, 8), entry(259, 3, 1, 1), entry(262, 3, 1, 1);
+    entry(273, 4, strips, tables), entry(277, 3, 1, 1), entry(278, 4, 1, rowsPerStrip);
+    entry(279, 4, strips, tables + 4 * strips), entry(37724, 7, layers, data + height * width);
+    put(0, 4);
+    for (uint32_t i = 0; i < strips; ++i) put(data + i * rowsPerStrip * width, 4);
+    for (uint32_t i = 0; i < strips; ++i) put(std::min(rowsPerStrip, height - i * rowsPerStrip) * width, 4);
+    return b;
+}
+
+// A little-endian TIFF whose IFD0 claims width x height.
+std::string TiffClaimingSize(std::string tiff, uint32_t width, uint32_t height) {
+    auto get = [&](size_t at, int bytes) {
+        uint32_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i) v = v << 8 | uint8_t(tiff[at + size_t(i)]);
+        return v;
+    };
+    const uint32_t ifd = get(4, 4);
+    for (uint32_t i = 0; i < get(ifd, 2); ++i) {
+        const size_t e = ifd + 2 + 12 * i;
+        const uint32_t tag = get(e, 2), value = tag == 256 ? width : tag == 257 ? height : 0;
+        const int bytes = get(e + 2, 2) == 3 ? 2 : 4;
+        for (int k = 0; value && k < bytes; ++k) tiff[e + 8 + size_t(k)] = char((value >> (8 * k)) & 0xFF);
+    }
+    return tiff;
+}
+
+}  // namespace
+
+// Once its header is known, a JPEG or TIFF stream is refused as soon as it holds more than the
+// header's image can take and the metadata allowance (64 MiB), never sooner:
+// - a Huffman-coded JPEG by its frame header: 420 bytes a block of 8x8 in sequential coding,
+//   10790 in a progression, the blocks of each component in its own sampling (RGB in 4:2:0 has
+//   six blocks in each MCU of 16x16 pixels);
+// - an arithmetic-coded one by 20228 bytes a block (16 bits a decision at the most), or by
+//   the caller's memory rule where that is less;
+// - a TIFF by the end of the strips and values its IFD0 gives, wherever IFD0 lies.
+TEST(PelidornTool, JpegAndTiffStreamsAreBoundedByWhatTheirHeaderImageCanTake) {
+    const std::string dir = Fresh("coded_bounds");
+    constexpr uint64_t MiB = uint64_t(1) << 20, allowance = 64 * MiB;
+    const std::vector<uint8_t> gray(64 * 64, 90);
+    const std::string arithmetic = CodedJpeg(dir + "/arithmetic.jpg", 64, 64, 1, true, false, gray);
+    const std::string small = Write(Scene(FileFormat::Tiff, 1, false, 8, 64, 64), "ifd_last.tif");
+    const std::string ifdLast = TiffClaimingSize(ReadFile(small), 2048, 2048);
+    const std::string ifdFirst = TiffStripsAfterIfd(2048, 2048, 1024, 8 * MiB, true);
+    struct Row {
+        const char* name;
+        std::string head;
+        uint64_t memoryLimit;
+        uint64_t most;  // the most the stream may hold
+        const char* mentions;
+    };
+    const Row rows[] = {
+        {"baseline RGB 4:2:0", JpegClaiming(1024, 1024, false, dir + "/small.jpg"), 512 * MiB,
+         64 * 64 * 6 * 420 + allowance, "more than 73 MiB, more than a 1024x1024 image can take"},
+        {"progressive RGB 4:2:0", JpegClaiming(256, 256, true, dir + "/small.jpg"), 512 * MiB,
+         16 * 16 * 6 * 10790 + allowance, "more than 79 MiB, more than a 256x256 image can take"},
+        {"arithmetic gray", arithmetic, 512 * MiB, 8 * 8 * 20228 + allowance,
+         "more than 65 MiB, more than a 64x64 image can take"},
+        {"arithmetic gray beyond the memory", ClaimSize(arithmetic, "\xFF\xC9", 1024, 1024), 8 * MiB,
+         8 * MiB + allowance, "more than 72 MiB, more than any image the memory can hold"},
+        {"TIFF, IFD0 last", ifdLast, 512 * MiB, ifdLast.size() + allowance,
+         "more than 64 MiB, more than a 2048x2048 image can take"},
+        {"TIFF, IFD0 first, layers after the strips", ifdFirst, 512 * MiB,
+         ifdFirst.size() + 2048 * 2048 + 8 * MiB + allowance, "more than 76 MiB, more than a 2048x2048 image can take"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const EndlessRead r = ReadEndlessFifo("coded_bound", row.head, row.memoryLimit);
+        EXPECT_FALSE(r.read.ok);
+        EXPECT_NE(r.read.error.find(row.mentions), std::string::npos) << r.read.error;
+        EXPECT_GT(r.written, row.most) << "refused before the bound: " << r.read.error;
+        EXPECT_LT(r.written, row.most + MiB) << "read on past the bound: " << r.read.error;
+    }
+}
+
 
 // A JPEG whose data ends early, or whose decoder meets corrupt data, is refused in either
 // entropy coding, sequential or progressive (libjpeg would make up the rest), and the same
@@ -2499,7 +2598,9 @@ TEST(PelidornTool, InterruptsAreAnsweredWhileReadingAndSearching) {
 
 // The memory limit of the process's own cgroup, found through /proc/self/cgroup, and of each
 // parent up to the root: the one that leaves least binds (v2 memory.max/memory.current, v1
-// memory.limit_in_bytes/usage_in_bytes, "max" and v1's 2^63 are no limit).
+// memory.limit_in_bytes/usage_in_bytes, "max" and v1's 2^63 are no limit). The inactive page
+// cache in memory.stat (v2 inactive_file, v1 total_inactive_file) counts as unused; without
+// a readable figure there, the usage counts whole.
 TEST(PelidornTool, CgroupMemoryLimitIsTheTightestOnTheWayToTheRoot) {
     constexpr uint64_t MiB = uint64_t(1) << 20;
     struct File {
@@ -2552,6 +2653,36 @@ TEST(PelidornTool, CgroupMemoryLimitIsTheTightestOnTheWayToTheRoot) {
           {"sys/fs/cgroup/memory.max", std::to_string(800 * MiB) + "\n"},
           {"sys/fs/cgroup/memory.current", std::to_string(100 * MiB) + "\n"}},
          true, 800 * MiB, 700 * MiB},
+        {"v1, most of the usage inactive page cache (total_inactive_file; inactive_file leaves out the children)",
+         {{"proc/self/cgroup", "4:memory:/job\n"},
+          {"sys/fs/cgroup/memory/job/memory.limit_in_bytes", std::to_string(3600 * MiB) + "\n"},
+          {"sys/fs/cgroup/memory/job/memory.usage_in_bytes", std::to_string(3300 * MiB) + "\n"},
+          {"sys/fs/cgroup/memory/job/memory.stat",
+           "cache " + std::to_string(3240 * MiB) + "\nrss " + std::to_string(2 * MiB) + "\ninactive_file " +
+               std::to_string(10 * MiB) + "\ntotal_inactive_file " + std::to_string(3230 * MiB) + "\n"}},
+         true, 3600 * MiB, 3530 * MiB},
+        {"v2, a parent without memory.stat is tighter once the child's inactive cache counts as unused",
+         {{"proc/self/cgroup", "0::/machine/job\n"},
+          {"sys/fs/cgroup/machine/job/memory.max", std::to_string(2000 * MiB) + "\n"},
+          {"sys/fs/cgroup/machine/job/memory.current", std::to_string(1900 * MiB) + "\n"},
+          {"sys/fs/cgroup/machine/job/memory.stat",
+           "anon " + std::to_string(300 * MiB) + "\nactive_file " + std::to_string(100 * MiB) + "\ninactive_file " +
+               std::to_string(1500 * MiB) + "\n"},
+          {"sys/fs/cgroup/machine/memory.max", std::to_string(1000 * MiB) + "\n"},
+          {"sys/fs/cgroup/machine/memory.current", std::to_string(750 * MiB) + "\n"}},
+         true, 1000 * MiB, 250 * MiB},
+        {"v2, inactive cache beyond the usage leaves the whole limit",
+         {{"proc/self/cgroup", "0::/job\n"},
+          {"sys/fs/cgroup/job/memory.max", std::to_string(500 * MiB) + "\n"},
+          {"sys/fs/cgroup/job/memory.current", std::to_string(100 * MiB) + "\n"},
+          {"sys/fs/cgroup/job/memory.stat", "inactive_file " + std::to_string(300 * MiB) + "\n"}},
+         true, 500 * MiB, 500 * MiB},
+        {"v2, a malformed memory.stat: the usage counts whole",
+         {{"proc/self/cgroup", "0::/job\n"},
+          {"sys/fs/cgroup/job/memory.max", std::to_string(500 * MiB) + "\n"},
+          {"sys/fs/cgroup/job/memory.current", std::to_string(450 * MiB) + "\n"},
+          {"sys/fs/cgroup/job/memory.stat", "inactive_file lots\ninactive_file -300\ninactive_file\n"}},
+         true, 500 * MiB, 50 * MiB},
         {"no cgroup file", {}, false, 0, 0},
     };
     for (const Case& c : cases) {
@@ -2735,4 +2866,62 @@ TEST(PelidornTool, RadiusNamedAsTheLargestIsTheLastTenthThatFits) {
         EXPECT_NE(beyond.err.find("out of memory (-108)"), std::string::npos) << beyond.err;
         EXPECT_FALSE(FileExists(output));
     }
+}
+
+// A depth map of one value d with the focal point at d gives the picture back: byte d is the
+// depth level d that FOPO=d keeps sharp (each byte from 1 to 254 used to land a level lower,
+// and was blurred), and one level off blurs. Noise shows any blur.
+TEST(PelidornTool, DepthEqualToTheFocalPointStaysSharp) {
+    Image in = Scene(FileFormat::Png, 3, false, 8);
+    AddNoise(in, 5);
+    const std::string input = Write(in, "focus_in.png");
+    const std::string output = TempDir() + "/focus_out.png";
+    for (int d : {0, 1, 64, 128, 254, 255}) {
+        SCOPED_TRACE(testing::Message() << "depth " << d);
+        const std::string sel = Write(UniformDepth(in, uint8_t(d)), "focus_depth.png");
+        for (const char* gamma : {"0", "1"}) {
+            const ToolRun r = Pelidorn(input + " " + output + " --selection " + sel + " --quiet RADI=40 FOPO=" +
+                                       std::to_string(d) + " GACO=" + gamma);
+            ASSERT_EQ(r.code, 0) << r.err;
+            EXPECT_EQ(Read(output).samples, in.samples) << "GACO=" << gamma;
+        }
+        const ToolRun off = Pelidorn(input + " " + output + " --selection " + sel + " --quiet RADI=40 GACO=0 FOPO=" +
+                                     std::to_string(d == 255 ? 254 : d + 1));
+        ASSERT_EQ(off.code, 0) << off.err;
+        EXPECT_NE(Read(output).samples, in.samples) << "one level off";
+    }
+}
+
+// Where the work area at the radius given is larger than the plug-in can address, the radius
+// the message names renders within the same --memory, and the next tenth does not (it named
+// the largest addressable radius, whatever the memory). A float image 3200 pixels wide and 4
+// high: at RADI=1000 its margin of 3876 pixels makes even a 4x4 tile's buffers exceed 4 GiB.
+TEST(PelidornTool, RadiusNamedBeyondTheAddressableRendersWithinTheMemory) {
+    const Image in = Scene(FileFormat::Tiff, 3, true, 32, 3200, 4);
+    const std::string input = Write(in, "thin_in.tif");
+    Image depth = UniformDepth(in, 0);
+    for (int x = 0; x < depth.width; ++x)
+        for (int y = 0; y < depth.height; ++y) depth.samples[size_t(y) * depth.width + x] = uint8_t(x * 255 / depth.width);
+    const std::string sel = Write(depth, "thin_depth.png");
+    const std::string output = TempDir() + "/thin_out.tif";
+    const std::string common = input + " " + output + " --selection " + sel + " --memory 4 --quiet RADI=";
+    const ToolRun r = Pelidorn(common + "1000");
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find("the work area at RADI=1000 (a 3200x4 image) is larger than the plug-in can address"),
+              std::string::npos)
+        << r.err;
+    const size_t at = r.err.find("; RADI=");
+    const size_t end = r.err.find(" is the largest that fits");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    ASSERT_NE(end, std::string::npos) << r.err;
+    const std::string named = r.err.substr(at + 7, end - at - 7);
+    const ToolRun fits = Pelidorn(common + named);
+    EXPECT_EQ(fits.code, 0) << "RADI=" << named << ": " << fits.err;
+    std::remove(output.c_str());
+    char next[32];
+    std::snprintf(next, sizeof next, "%.1f", (std::lround(std::stod(named) * 10) + 1) / 10.0);
+    const ToolRun beyond = Pelidorn(common + next);
+    EXPECT_EQ(beyond.code, 1) << "RADI=" << next << ": " << beyond.err;
+    EXPECT_NE(beyond.err.find("needs more memory than --memory 4 allows"), std::string::npos) << beyond.err;
+    EXPECT_FALSE(FileExists(output));
 }

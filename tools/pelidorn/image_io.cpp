@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -98,14 +99,34 @@ bool ReadNumber(const std::string& path, uint64_t& value) {
     return ok;
 }
 
+// The value of `key` in a cgroup's memory.stat (lines "key value"); false when the file or
+// the key is missing or its value is no number.
+bool ReadStat(const std::string& path, const char* key, uint64_t& value) {
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) return false;
+    bool found = false;
+    char line[256], name[64], number[32];
+    while (!found && std::fgets(line, sizeof line, f))
+        found = std::sscanf(line, "%63s %31s", name, number) == 2 && std::strcmp(name, key) == 0 &&
+                std::strspn(number, "0123456789") == std::strlen(number);
+    std::fclose(f);
+    if (found) value = std::strtoull(number, nullptr, 10);
+    return found;
+}
+
 // The memory limit of one cgroup folder and what is left under it: v2 memory.max and
 // memory.current, or v1 memory.limit_in_bytes and memory.usage_in_bytes (where no limit
-// reads as about 2^63). Keeps the folder that leaves least in `limit`, `left`.
+// reads as about 2^63). The usage counts the page cache, which the kernel takes back under
+// pressure: the inactive file cache (memory.stat's inactive_file, v1's total_inactive_file for
+// the cgroup and its children as its usage counts them) is left out, as container tools do.
+// Keeps the folder that leaves least in `limit`, `left`.
 void TakeCgroupLimit(const std::string& folder, bool v2, uint64_t& limit, uint64_t& left) {
-    uint64_t max = 0, used = 0;
+    uint64_t max = 0, used = 0, cache = 0;
     if (!ReadNumber(folder + (v2 ? "/memory.max" : "/memory.limit_in_bytes"), max)) return;
     if (!v2 && max >= (uint64_t(1) << 62)) return;
     if (!ReadNumber(folder + (v2 ? "/memory.current" : "/memory.usage_in_bytes"), used)) return;
+    if (ReadStat(folder + "/memory.stat", v2 ? "inactive_file" : "total_inactive_file", cache))
+        used -= std::min(used, cache);
     const uint64_t rest = max > used ? max - used : 1;
     if (limit == 0 || rest < left) {
         limit = max;
@@ -245,7 +266,7 @@ constexpr uint64_t kMetadataAllowance = uint64_t(64) << 20;
 // arrive (the copy so far is read back at the offsets wanted): a stream that is no PNG, JPEG
 // or TIFF is known from its first bytes; the most an image's data can take is known from its
 // header (PNG: IHDR, right after the signature; JPEG: the frame header after the APP and
-// table segments; TIFF: IFD0, which may lie anywhere).
+// table segments; TIFF: IFD0, which may lie anywhere, and its strip tables).
 class StreamHeader {
 public:
     enum class Verdict { Unknown, NoImage, Known };
@@ -254,6 +275,7 @@ public:
     // that cannot be had). Once it answers NoImage or Known it is not asked again.
     template <typename Reader>
     Verdict Look(uint64_t total, const Reader& at) {
+        if (total < wanted_) return Verdict::Unknown;
         if (format_ == Format::Unknown) {
             uint8_t magic[8] = {};
             const uint64_t n = std::min<uint64_t>(total, 8);
@@ -283,7 +305,8 @@ public:
         }
     }
 
-    // Once Known: the most bytes the image's data and its metadata can take, and its size.
+    // Once Known: the most bytes the image's data and its metadata can take, and its size
+    // (~0 when the header gives no bound: the caller's rule alone bounds the stream).
     uint64_t MostBytes() const { return most_; }
     // What the bound is: "a WxH image", or no image header where one belongs.
     std::string What() const {
@@ -297,15 +320,18 @@ public:
 
 private:
     enum class Format { Unknown, Png, Jpeg, Tiff };
+    static constexpr uint64_t kNoBound = ~uint64_t(0);
 
-    // The header is known: a size the readers refuse anyway (none, or over the side limit)
-    // leaves its file the metadata allowance only.
-    Verdict Known(uint64_t width, uint64_t height, uint64_t codedBytesPerPixel, uint64_t codedBytesPerRow = 0) {
+    // The header is known, with the most bytes its image's data can take: a size the readers
+    // refuse anyway (none, or over the side limit) leaves its file the metadata allowance only.
+    Verdict Known(uint64_t width, uint64_t height, uint64_t dataBytes) {
         width_ = width, height_ = height;
         const bool plausible = width && height && width <= uint64_t(kMaxImageSide) && height <= uint64_t(kMaxImageSide);
-        most_ = (plausible ? width * height * codedBytesPerPixel + height * codedBytesPerRow : 0) + kMetadataAllowance;
+        const uint64_t data = plausible ? dataBytes : 0;
+        most_ = data > kNoBound - kMetadataAllowance ? kNoBound : data + kMetadataAllowance;
         return Verdict::Known;
     }
+    Verdict NoHeader() { return Known(0, 0, 0); }
 
     // PNG: the filtered rows (a filter byte and the packed samples of every row of every
     // interlace pass, which Adam7 makes at most two a row, each with a byte more), deflated
@@ -320,38 +346,93 @@ private:
         const uint64_t channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
         // Whole bytes a pixel rounded up, and per row the filter bytes (and interlace's).
         const uint64_t pixel = (channels * std::max<uint64_t>(depth, 1) + 7) / 8;
-        return Known(width, height, pixel + (pixel + 63) / 64, h[20] ? 8 : 2);
+        return Known(width, height, width * height * (pixel + (pixel + 63) / 64) + height * (h[20] ? 8 : 2));
     }
 
-    // JPEG: the segments before the frame header are walked by their lengths. A coded sample
-    // takes at most 16 bytes (a Huffman-coded block at most 1665 bits, twice that with every
-    // byte stuffed, over the few scans a progression makes; arithmetic coding no more).
+    // JPEG: the segments before the frame header are walked by their lengths. The frame header
+    // gives the coding process, the precision P and each component's sampling factors h, v. A
+    // component is coded in units of its own resolution (8x8 blocks; single samples in the
+    // lossless process), padded to whole MCUs: at most ceil(W / 8 Hmax) h by ceil(H / 8 Vmax) v
+    // blocks. The most a Huffman-coded block takes, in bits:
+    // - sequential: the DC code (16 bits at most) and the difference's P + 3 bits, and 63 AC
+    //   codes each with its coefficient's P + 2 bits: 1665 bits at 8 bits;
+    // - progressive: the DC's first scan as above and a bit in each of at most 13 refinements
+    //   (the point transform is at most 13); each AC coefficient coded once as above and then
+    //   refined up to 13 times at 17 bits at most (a code and its sign, or a correction bit);
+    //   and in each of the at most 63 x 14 AC scans a block is coded in, an end-of-band code
+    //   (16 bits, shared by a run of blocks): 29713 bits at 8 bits;
+    // - lossless: a sample's code and its difference's 16 bits at most.
+    // Each scan pads its data to a byte and may end an MCU (at least a block) with a restart
+    // marker: 7 bits and 2 bytes a block a scan at most; byte stuffing doubles every byte of
+    // coded data at the worst (0xFF 0x00). A 32767x32767 RGB baseline file in 4:2:0 sampling
+    // holds at most 10080 MiB (420 bytes a block); in 4:4:4, 20160 MiB.
+    // Arithmetic coding: each binary decision takes at most 16 bits (the coder's smaller
+    // sub-interval is at least 1 of its 2^16), a coefficient (a sample, lossless) at most 40
+    // decisions in its first scan and 3 in each of 13 refinements, and a progressive block an
+    // end-of-band decision in each AC scan: 10 KiB a block, far above what real files take but
+    // a bound all the same (a small image's claim cannot fill the disk). The reader refuses the
+    // hierarchical processes.
     template <typename Reader>
     Verdict LookJpeg(uint64_t total, const Reader& at) {
         for (;;) {
-            uint8_t m[10];
+            uint8_t m[4];
             if (at_ + 4 > total || !at(at_, m, 4)) return Verdict::Unknown;
             if (m[0] != 0xFF) return NoHeader();
             if (m[1] == 0xFF) {  // fill byte
                 ++at_;
                 continue;
             }
-            const bool frame = (m[1] >= 0xC0 && m[1] <= 0xCF && m[1] != 0xC4 && m[1] != 0xC8 && m[1] != 0xCC);
-            if (frame) {
-                if (at_ + sizeof m > total || !at(at_, m, sizeof m)) return Verdict::Unknown;
-                const uint64_t precision = m[4], height = Big(m + 5, 2), width = Big(m + 7, 2), components = m[9];
-                return Known(width, height, components * (precision > 8 ? 2 : 1) * 16);
+            const uint8_t marker = m[1];
+            const uint64_t length = Big(m + 2, 2);
+            const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+            if (!frame) {
+                if (marker == 0xDA || marker == 0xD9 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+                    return NoHeader();
+                at_ += 2 + length;
+                continue;
             }
-            if (m[1] == 0xDA || m[1] == 0xD9 || m[1] == 0x01 || (m[1] >= 0xD0 && m[1] <= 0xD8)) return NoHeader();
-            at_ += 2 + Big(m + 2, 2);
+            // The frame header: P, Y, X, Nf and three bytes a component.
+            uint8_t f[6 + 3 * 255];
+            if (at_ + 2 + length > total) return Wait(at_ + 2 + length);
+            if (length < 8 || !at(at_ + 4, f, size_t(std::min<uint64_t>(length - 2, sizeof f)))) return NoHeader();
+            const uint64_t precision = f[0], height = Big(f + 1, 2), width = Big(f + 3, 2), components = f[5];
+            if (components == 0 || length != 8 + 3 * components) return NoHeader();
+            if (marker & 4) return NoHeader();  // hierarchical
+            const bool arithmetic = marker >= 0xC9;
+            const int process = marker & 3;  // 0, 1 sequential, 2 progressive, 3 lossless
+            uint64_t hmax = 1, vmax = 1;
+            for (uint64_t c = 0; c < components; ++c) {
+                hmax = std::max<uint64_t>(hmax, Sampling(f[7 + 3 * c] >> 4));
+                vmax = std::max<uint64_t>(vmax, Sampling(f[7 + 3 * c] & 15));
+            }
+            const uint64_t side = process == 3 ? 1 : 8;
+            uint64_t units = 0;
+            for (uint64_t c = 0; c < components; ++c)
+                units += (width + side * hmax - 1) / (side * hmax) * Sampling(f[7 + 3 * c] >> 4) *
+                         ((height + side * vmax - 1) / (side * vmax)) * Sampling(f[7 + 3 * c] & 15);
+            const uint64_t p = std::min<uint64_t>(std::max<uint64_t>(precision, 2), 16);
+            const uint64_t dc = 16 + p + 3, ac = 16 + p + 2;
+            uint64_t bits = dc + 63 * ac, scans = 1;
+            if (process == 2) {
+                bits = dc + 13 + 63 * ac + 63 * 13 * 17 + 63 * 14 * 16;
+                scans = 14 + 63 * 14;
+            } else if (process == 3) {
+                bits = 16 + 16;
+            }
+            if (arithmetic) bits = 16 * (process == 3 ? 40 : 64 * (40 + 3 * 13) + (process == 2 ? 63 * 14 : 0));
+            const uint64_t unitBytes = 2 * ((bits + 7 * scans + 7) / 8) + 2 * scans;
+            return Known(width, height, units * unitBytes);
         }
     }
-    Verdict NoHeader() { return Known(0, 0, 0); }
+    // A sampling factor as the decoder takes it (1 to 4; others are refused).
+    static uint64_t Sampling(uint64_t factor) { return std::min<uint64_t>(std::max<uint64_t>(factor, 1), 4); }
 
-    // TIFF (and BigTIFF): IFD0's width, height, samples a pixel and bits a sample (several
-    // bits-per-sample values stand elsewhere: 32 is the most the readers take). Stored or
-    // compressed rows take at most 16 bytes a sample (JPEG's bound; LZW, PackBits and deflate
-    // expand far less).
+    // TIFF (and BigTIFF): the reader takes IFD0, the values of its entries (libtiff reads them
+    // all, a layered file's layers among them) and its strips at their offsets with the byte
+    // counts the file gives; after the furthest of these, nothing but metadata. The bound is
+    // known once IFD0 and its tables of strip offsets and counts (or tile offsets and counts)
+    // have come. An IFD0 without them gives none; one of more entries than libtiff takes
+    // (4096), the metadata allowance only.
     template <typename Reader>
     Verdict LookTiff(uint64_t total, const Reader& at) {
         uint8_t h[16];
@@ -364,22 +445,79 @@ private:
         const uint64_t ifd = big ? Get(h + 8, 8) : Get(h + 4, 4);
         const uint64_t countBytes = big ? 8 : 2, entryBytes = big ? 20 : 12;
         uint8_t c[8];
-        if (ifd + countBytes > total || !at(ifd, c, size_t(countBytes))) return Verdict::Unknown;
+        if (ifd + countBytes > total) return Wait(ifd > kNoBound / 2 ? kNoBound : ifd + countBytes);
+        if (!at(ifd, c, size_t(countBytes))) return Verdict::Unknown;
         const uint64_t count = Get(c, int(countBytes));
-        if (ifd + countBytes + count * entryBytes > total) return Verdict::Unknown;
-        uint64_t width = 0, height = 0, spp = 1, bits = 1;
-        for (uint64_t i = 0; i < count && i < 4096; ++i) {
-            uint8_t e[20];
-            if (!at(ifd + countBytes + i * entryBytes, e, size_t(entryBytes))) return Verdict::Unknown;
-            const uint64_t tag = Get(e, 2), type = Get(e + 2, 2), n = Get(e + 4, big ? 8 : 4);
-            const uint8_t* value = e + (big ? 12 : 8);
-            const uint64_t v = type == 3 ? Get(value, 2) : type == 4 ? Get(value, 4) : type == 16 ? Get(value, 8) : 0;
-            if (tag == 256) width = v;
-            if (tag == 257) height = v;
-            if (tag == 277) spp = std::max<uint64_t>(v, 1);
-            if (tag == 258) bits = n == 1 ? v : 32;
+        if (count > 4096) return NoHeader();
+        const uint64_t end = ifd + countBytes + count * entryBytes + (big ? 8 : 4);  // and the next IFD's offset
+        if (end > total) return Wait(end);
+        std::vector<uint8_t> entries(size_t(count * entryBytes));
+        if (count && !at(ifd + countBytes, entries.data(), entries.size())) return Verdict::Unknown;
+        uint64_t width = 0, height = 0, furthest = end;
+        bool bounded = true;
+        const uint8_t* offsets = nullptr;
+        const uint8_t* counts = nullptr;
+        for (uint64_t i = 0; i < count; ++i) {
+            const uint8_t* e = entries.data() + i * entryBytes;
+            const uint64_t tag = Get(e, 2), n = Get(e + 4, big ? 8 : 4), bytes = ValueBytes(Get(e + 2, 2));
+            if (tag == 256) width = Value(e, big);
+            if (tag == 257) height = Value(e, big);
+            if (tag == 273 || tag == 324) offsets = e;
+            if (tag == 279 || tag == 325) counts = e;
+            // Values that do not fit in the entry lie where it points.
+            if (n > kNoBound / 16) {
+                bounded = false;
+            } else if (n * bytes > (big ? 8u : 4u)) {
+                const uint64_t where = Get(e + (big ? 12 : 8), big ? 8 : 4);
+                bounded = bounded && where <= kNoBound / 4;
+                furthest = std::max(furthest, std::min(where, kNoBound / 4) + n * bytes);
+            }
         }
-        return Known(width, height, std::min<uint64_t>(spp, 65535) * ((std::min<uint64_t>(bits, 64) + 7) / 8) * 16);
+        if (!bounded || !offsets || !counts) return Known(width, height, kNoBound);
+        // The strips' offsets and counts: SHORT, LONG or LONG8, one of each a strip.
+        const uint64_t n = Get(offsets + 4, big ? 8 : 4);
+        const uint64_t startSize = TableBytes(Get(offsets + 2, 2)), lengthSize = TableBytes(Get(counts + 2, 2));
+        if (!startSize || !lengthSize || n == 0 || n > (uint64_t(1) << 22) || n != Get(counts + 4, big ? 8 : 4))
+            return Known(width, height, kNoBound);
+        std::vector<uint8_t> starts, lengths;
+        for (const auto& [entry, table] : {std::pair{offsets, &starts}, std::pair{counts, &lengths}}) {
+            const uint64_t size = n * TableBytes(Get(entry + 2, 2));
+            const uint8_t* field = entry + (big ? 12 : 8);
+            if (size <= (big ? 8u : 4u)) {
+                table->assign(field, field + size);
+                continue;
+            }
+            const uint64_t where = Get(field, big ? 8 : 4);
+            if (where + size > total) return Wait(where + size);
+            table->resize(size_t(size));
+            if (!at(where, table->data(), table->size())) return Verdict::Unknown;
+        }
+        for (uint64_t i = 0; i < n; ++i) {
+            const uint64_t start = Get(starts.data() + i * startSize, int(startSize));
+            const uint64_t length = Get(lengths.data() + i * lengthSize, int(lengthSize));
+            if (start > kNoBound / 4 || length > kNoBound / 4) return Known(width, height, kNoBound);
+            furthest = std::max(furthest, start + length);
+        }
+        return Known(width, height, furthest);
+    }
+    // The bytes of a TIFF value of each type (BYTE, ASCII, SHORT, LONG, RATIONAL, their signed
+    // kinds, UNDEFINED, FLOAT, DOUBLE, IFD; BigTIFF's LONG8, SLONG8, IFD8); 0 for a type
+    // libtiff does not know.
+    static uint64_t ValueBytes(uint64_t type) {
+        static const uint8_t kBytes[19] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
+        return type < 19 ? kBytes[type] : 0;
+    }
+    // The same for the types of a number of strips or bytes (SHORT, LONG, LONG8); 0 for others.
+    static uint64_t TableBytes(uint64_t type) { return type == 3 || type == 4 || type == 16 ? ValueBytes(type) : 0; }
+    // A TIFF entry's first number, held in the entry itself.
+    uint64_t Value(const uint8_t* entry, bool big) const {
+        const uint64_t size = TableBytes(Get(entry + 2, 2));
+        return size && size <= (big ? 8u : 4u) ? Get(entry + (big ? 12 : 8), int(size)) : 0;
+    }
+    // Not looked at again before the copy holds `bytes`.
+    Verdict Wait(uint64_t bytes) {
+        wanted_ = bytes;
+        return Verdict::Unknown;
     }
 
     static uint64_t Big(const uint8_t* p, int bytes) {
@@ -395,7 +533,8 @@ private:
 
     Format format_ = Format::Unknown;
     bool little_ = true;
-    uint64_t at_ = 0;  // JPEG: the next segment's marker
+    uint64_t at_ = 0;      // JPEG: the next segment's marker
+    uint64_t wanted_ = 0;  // the bytes the copy holds before it is looked at again
     uint64_t width_ = 0, height_ = 0, most_ = 0;
 };
 

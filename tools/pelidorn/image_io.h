@@ -66,8 +66,9 @@ struct MemoryState {
 MemoryState ReadMemoryState(const std::string& procRoot = "/proc", const std::string& sysRoot = "/sys");
 // The memory limit of this process's cgroup: the cgroup named in procRoot/self/cgroup and
 // each parent up to the root, under sysRoot/fs/cgroup (v2) or sysRoot/fs/cgroup/memory
-// (v1); the one that leaves least gives `limit` and `left` (what it has not used). False
-// when no cgroup on the way has a limit.
+// (v1); the one that leaves least gives `limit` and `left` (what it has not used, its
+// inactive page cache counted as unused: the kernel takes that back). False when no cgroup
+// on the way has a limit.
 bool CgroupMemoryLimit(const std::string& procRoot, const std::string& sysRoot, uint64_t& limit, uint64_t& left);
 // What the machine can give this process without swapping: ReadMemoryState().available.
 uint64_t AvailableMemory();

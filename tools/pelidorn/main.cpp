@@ -523,7 +523,9 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     // The search starts at 0.1 (every radius above 0 blurs, with a work area; 0 copies the
     // image without one). A trial that fits at the given radius has found no limit to name.
     if (radius > 0.1 && fits(radius)) return text;
-    return text + largestRadius(fits);
+    // The radius named must render with the same options: addressable, and its tiles start
+    // within the memory this run may take (--memory included).
+    return text + largestRadius([&](double value) { return fits(value) && startsWithinBudget(); });
 }
 
 
