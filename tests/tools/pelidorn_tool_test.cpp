@@ -2240,7 +2240,7 @@ namespace {
 // the stored strips of `rowsPerStrip` rows would follow, and after them the `layers` bytes of
 // a layered file's layer data (an entry of IFD0 too).
 std::string TiffStripsAfterIfd(uint32_t width, uint32_t height, uint32_t rowsPerStrip, uint32_t layers,
-                               bool bigEndian) {
+                               bool bigEndian, bool subIfd = false) {
     const uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip, entries = 10;
     const uint32_t tables = 8 + 2 + 12 * entries + 4, data = tables + 8 * strips;
     std::string b(bigEndian ? "MM\0*\0\0\0\x08" : "II*\0\x08\0\0\0", 8);
@@ -2255,7 +2255,9 @@ std::string TiffStripsAfterIfd(uint32_t width, uint32_t height, uint32_t rowsPer
     put(entries, 2);
     entry(256, 4, 1, width), entry(257, 4, 1, height), entry(258, 3, 1, 8), entry(259, 3, 1, 1), entry(262, 3, 1, 1);
     entry(273, 4, strips, tables), entry(277, 3, 1, 1), entry(278, 4, 1, rowsPerStrip);
-    entry(279, 4, strips, tables + 4 * strips), entry(37724, 7, layers, data + height * width);
+    entry(279, 4, strips, tables + 4 * strips);
+    if (subIfd) entry(330, 4, 1, data + height * width);  // one sub-IFD, after the strips
+    else entry(37724, 7, layers, data + height * width);
     put(0, 4);
     for (uint32_t i = 0; i < strips; ++i) put(data + i * rowsPerStrip * width, 4);
     for (uint32_t i = 0; i < strips; ++i) put(std::min(rowsPerStrip, height - i * rowsPerStrip) * width, 4);
@@ -2288,7 +2290,8 @@ std::string TiffClaimingSize(std::string tiff, uint32_t width, uint32_t height) 
 //   six blocks in each MCU of 16x16 pixels);
 // - an arithmetic-coded one by 20228 bytes a block (16 bits a decision at the most), or by
 //   the caller's memory rule where that is less;
-// - a TIFF by the end of the strips and values its IFD0 gives, wherever IFD0 lies.
+// - a TIFF by the end of the strips and values its IFD0 gives, wherever IFD0 lies (by the
+//   memory rule when IFD0 has sub-IFDs, whose own strips may lie anywhere).
 TEST(PelidornTool, JpegAndTiffStreamsAreBoundedByWhatTheirHeaderImageCanTake) {
     const std::string dir = Fresh("coded_bounds");
     constexpr uint64_t MiB = uint64_t(1) << 20, allowance = 64 * MiB;
@@ -2317,6 +2320,8 @@ TEST(PelidornTool, JpegAndTiffStreamsAreBoundedByWhatTheirHeaderImageCanTake) {
          "more than 64 MiB, more than a 2048x2048 image can take"},
         {"TIFF, IFD0 first, layers after the strips", ifdFirst, 512 * MiB,
          ifdFirst.size() + 2048 * 2048 + 8 * MiB + allowance, "more than 76 MiB, more than a 2048x2048 image can take"},
+        {"TIFF, IFD0 first, a sub-IFD", TiffStripsAfterIfd(2048, 2048, 1024, 0, false, true), 8 * MiB,
+         8 * MiB + allowance, "more than 72 MiB, more than any image the memory can hold"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

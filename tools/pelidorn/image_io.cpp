@@ -431,8 +431,8 @@ private:
     // all, a layered file's layers among them) and its strips at their offsets with the byte
     // counts the file gives; after the furthest of these, nothing but metadata. The bound is
     // known once IFD0 and its tables of strip offsets and counts (or tile offsets and counts)
-    // have come. An IFD0 without them gives none; one of more entries than libtiff takes
-    // (4096), the metadata allowance only.
+    // have come. An IFD0 without them, or with sub-IFDs, gives none; one of more entries than
+    // libtiff takes (4096), the metadata allowance only.
     template <typename Reader>
     Verdict LookTiff(uint64_t total, const Reader& at) {
         uint8_t h[16];
@@ -464,6 +464,9 @@ private:
             if (tag == 257) height = Value(e, big);
             if (tag == 273 || tag == 324) offsets = e;
             if (tag == 279 || tag == 325) counts = e;
+            // Sub-IFDs (a raw file's full image, large previews) may hold their own strips
+            // anywhere after IFD0's: such a file is left to the caller's memory rule.
+            if (tag == 330) bounded = false;
             // Values that do not fit in the entry lie where it points.
             if (n > kNoBound / 16) {
                 bounded = false;
