@@ -2841,6 +2841,29 @@ TEST(PelidornTool, RangeWarningsAtEachBoundFromBothSides) {
     }
 }
 
+// The radius an out-of-memory message `err` names as the largest that fits is a whole tenth,
+// renders with `run` + it, and the next tenth fails with `beyondMentions` in its message and
+// leaves no `output`.
+void ExpectNamedRadiusIsTheLastTenthThatRenders(const std::string& err, const std::string& run,
+                                                const std::string& output, const std::string& beyondMentions) {
+    const size_t at = err.find("; RADI=");
+    const size_t end = err.find(" is the largest that fits");
+    ASSERT_NE(at, std::string::npos) << err;
+    ASSERT_NE(end, std::string::npos) << err;
+    const std::string named = err.substr(at + 7, end - at - 7);
+    const long tenths = std::lround(std::stod(named) * 10);
+    EXPECT_EQ(std::stod(named), tenths / 10.0) << named;
+    const ToolRun fits = Pelidorn(run + named);
+    EXPECT_EQ(fits.code, 0) << "RADI=" << named << ": " << fits.err;
+    std::remove(output.c_str());
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", (tenths + 1) / 10.0);
+    const ToolRun beyond = Pelidorn(run + text);
+    EXPECT_EQ(beyond.code, 1) << "RADI=" << text << ": " << beyond.err;
+    EXPECT_NE(beyond.err.find(beyondMentions), std::string::npos) << beyond.err;
+    EXPECT_FALSE(FileExists(output));
+}
+
 // The radius the out-of-memory message names is the last tenth that fits: it renders within
 // the same memory and the next tenth does not (a search that stopped between two tenths named
 // one a tenth or two short of the largest), under a few budgets.
@@ -2854,22 +2877,7 @@ TEST(PelidornTool, RadiusNamedAsTheLargestIsTheLastTenthThatFits) {
         const std::string common = input + " " + output + " --selection " + sel + " --memory " + memory + " --quiet RADI=";
         const ToolRun r = Pelidorn(common + "1000");
         EXPECT_EQ(r.code, 1) << r.err;
-        const size_t at = r.err.find("; RADI=");
-        const size_t end = r.err.find(" is the largest that fits");
-        ASSERT_NE(at, std::string::npos) << r.err;
-        ASSERT_NE(end, std::string::npos) << r.err;
-        const std::string named = r.err.substr(at + 7, end - at - 7);
-        const long tenths = std::lround(std::stod(named) * 10);
-        EXPECT_EQ(std::stod(named), tenths / 10.0) << named;
-        const ToolRun fits = Pelidorn(common + named);
-        EXPECT_EQ(fits.code, 0) << "RADI=" << named << ": " << fits.err;
-        std::remove(output.c_str());
-        char text[32];
-        std::snprintf(text, sizeof text, "%.1f", (tenths + 1) / 10.0);
-        const ToolRun beyond = Pelidorn(common + text);
-        EXPECT_EQ(beyond.code, 1) << "RADI=" << text << ": " << beyond.err;
-        EXPECT_NE(beyond.err.find("out of memory (-108)"), std::string::npos) << beyond.err;
-        EXPECT_FALSE(FileExists(output));
+        ExpectNamedRadiusIsTheLastTenthThatRenders(r.err, common, output, "out of memory (-108)");
     }
 }
 
@@ -2915,18 +2923,5 @@ TEST(PelidornTool, RadiusNamedBeyondTheAddressableRendersWithinTheMemory) {
     EXPECT_NE(r.err.find("the work area at RADI=1000 (a 3200x4 image) is larger than the plug-in can address"),
               std::string::npos)
         << r.err;
-    const size_t at = r.err.find("; RADI=");
-    const size_t end = r.err.find(" is the largest that fits");
-    ASSERT_NE(at, std::string::npos) << r.err;
-    ASSERT_NE(end, std::string::npos) << r.err;
-    const std::string named = r.err.substr(at + 7, end - at - 7);
-    const ToolRun fits = Pelidorn(common + named);
-    EXPECT_EQ(fits.code, 0) << "RADI=" << named << ": " << fits.err;
-    std::remove(output.c_str());
-    char next[32];
-    std::snprintf(next, sizeof next, "%.1f", (std::lround(std::stod(named) * 10) + 1) / 10.0);
-    const ToolRun beyond = Pelidorn(common + next);
-    EXPECT_EQ(beyond.code, 1) << "RADI=" << next << ": " << beyond.err;
-    EXPECT_NE(beyond.err.find("needs more memory than --memory 4 allows"), std::string::npos) << beyond.err;
-    EXPECT_FALSE(FileExists(output));
+    ExpectNamedRadiusIsTheLastTenthThatRenders(r.err, common, output, "needs more memory than --memory 4 allows");
 }

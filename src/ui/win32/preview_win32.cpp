@@ -400,7 +400,8 @@ void PlacePreviewWindow(HWND window) {
   int32_t x = 200, y = 200, w = 400, h = 400, state = 0;
   pel::platform::RegistryKey key;
   if (key.OpenForReading(RegistryKeyPath())) {
-    const bool all = ui::ReadDword(key, ui::kPreviewPositionX.name, x) & ui::ReadDword(key, ui::kPreviewPositionY.name, y) &
+    const bool all = ui::ReadDword(key, ui::kPreviewPositionX.name, x) &
+                     ui::ReadDword(key, ui::kPreviewPositionY.name, y) &
                      ui::ReadDword(key, ui::kPreviewWidth.name, w) & ui::ReadDword(key, ui::kPreviewHeight.name, h);
     ui::ReadDword(key, ui::kPreviewState.name, state);
     key.Close();
