@@ -232,6 +232,12 @@ public:
     DepthOfFieldParams params{};
     float* decode_lut = nullptr;
     float* encode_lut = nullptr;
+    // Gamma correction in "normal blur" on a source with transparency: colour goes to linear
+    // light straight and is premultiplied there, and at output it is divided by alpha before
+    // it is encoded (the transfer curve is not linear, so the order matters). An opaque
+    // source, or a blur without the decode, premultiplies and divides around the unchanged
+    // values. Set by init_all.
+    uint8_t straight_linear = 0;
     float* curve_lut = nullptr;
     void* kernel_store = nullptr;
     ChunkBuffers* chunk_buffers = nullptr;

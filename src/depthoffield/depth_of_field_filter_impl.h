@@ -124,6 +124,7 @@ uint32_t DepthOfFieldFilter<Img, Depth>::init_all() {
     if (!decode_lut || !encode_lut || !curve_lut) status = host->StatusOutOfMemory();
     if (status == host->StatusOk())
         fillDepthTables(decode_lut, encode_lut, curve_lut, params.depth_curve, Pixel::max_value);
+    straight_linear = (params.view == 1 && params.gamma_correction != 0 && hasTransparency(source)) ? 1 : 0;
     if (status == host->StatusOk()) {
         // Level radii that are not finite cannot be rendered, nor, in the blur views, radii too
         // wide for the tile margins' 16-bit positions; neither can a store beyond signed

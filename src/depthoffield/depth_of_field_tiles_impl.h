@@ -14,7 +14,7 @@
 //           minimum of each of its rows' runs, from sparse tables of the rows; see kMinimaPlanes)
 //   pass 3  that minimum into min_index; list heads cleared again
 //   pass 4  SourceRecords: colour (premultiplied, linear light in "normal blur" with gamma
-//           correction), highlight weight (highlight variant), blur index, queued at their
+//           correction; with transparency decoded before it is premultiplied), highlight weight (highlight variant), blur index, queued at their
 //           kernel's first change inside the tile
 //   pass 5  per padded row: every record applies its kernel changes into the running layer
 //           sums of its blur index; each pixel composes the 256 layers front (255) to back
@@ -23,7 +23,8 @@
 //           kernel (the hole fill); the highlight variant blends towards the mean colour of
 //           the highlight sources reaching the pixel
 //   pass 6  the core of the tile into the destination ("normal blur": composite plus the hole
-//           fill, encoded and un-premultiplied; "info density": the coverage picture)
+//           fill, encoded and un-premultiplied, with transparency divided by alpha before the
+//           encode; "info density": the coverage picture)
 // After every padded row of every pass the render context's ReportProgress is asked; a status
 // other than StatusOk ends the tile (the core rows not reached keep what they held) and is
 // returned. Nothing is allocated: every per-pixel value lives in the thread's buffers.
@@ -35,11 +36,12 @@
 // the float formats; everything else kept per pixel is a float. Integer formats clamp every working channel to 0..MAX; with alpha or gamma correction
 // they round at output (+0.5 before the truncation, colour divided by alpha first), without
 // either they truncate colour, so an in-focus pixel (the one-pixel kernel) comes back as it
-// went in (with gamma correction 16-bit pixels within 11 levels, the tables' quantisation);
-// float formats clamp only alpha. Non-finite float samples (not-a-number and both
-// infinities) read as 0; finite samples (alpha too) pass as they are up to the largest
-// half-float, 65504, and beyond it count as +-65504 (a colour premultiplied by an alpha above 1
-// likewise), so no sum overflows or drowns its neighbours in rounding residue; a float output that would not be
+// went in (with gamma correction 16-bit pixels within 13 levels, the tables' quantisation);
+// float formats clamp only alpha. Alpha is coverage: every format clamps it to 0..MAX where it
+// is read (a float alpha to 0..1), before it multiplies anything. Non-finite float samples
+// (not-a-number and both infinities) read as 0; finite colour samples pass as they are up to
+// the largest half-float, 65504, and beyond it count as +-65504, so no sum overflows or drowns
+// its neighbours in rounding residue; a float output that would not be
 // finite (a colour over a vanishing alpha) is divided in double precision instead, and what is
 // still not finite is written as 0. The decode-table index is clamped to 0..32767
 // (not-a-number to 0). Pixel offsets
@@ -553,12 +555,13 @@ private:
         }
         if constexpr (Fmt::kAlpha) {
             if (!sel.premultiplied) {
+                // Alpha is coverage: 0 to full intensity.
+                const float alpha = Fmt::clampChannel(float(p.v[Pixel::alpha_index]));
                 if constexpr (Fmt::kInteger) {
-                    const float a = float(p.v[Pixel::alpha_index]) * float(Fmt::kInvMax);
+                    const float a = alpha * float(Fmt::kInvMax);
                     for (int c = 0; c < C; ++c) p.v[c] = T(float(p.v[c]) * a);
                 } else {
-                    const float a = p.v[Pixel::alpha_index];
-                    for (int c = 0; c < C; ++c) p.v[c] = p.v[c] * a;
+                    for (int c = 0; c < C; ++c) p.v[c] = p.v[c] * alpha;
                 }
             }
         }
@@ -578,6 +581,8 @@ private:
             outside[c] = Fmt::kInteger ? double(comp * float(Fmt::kMax)) : double(comp);
         }
         const bool premultiply = Fmt::kAlpha && !f.source.premultiplied;
+        // Colour decoded straight and premultiplied in linear light (see straight_linear).
+        const bool straight = Fmt::kAlpha && decode && f.straight_linear != 0;
         for (int32_t py = 0; py < H; ++py) {
             int32_t ys = fr.tile_y - fr.pad_y + py;
             const bool insideY = edge_index(ys, srcH, modeY);
@@ -590,12 +595,20 @@ private:
                     for (int i = 0; i < N; ++i) s[i] = Fmt::sample(p.v[i]);
                     if constexpr (!Fmt::kInteger)
                         for (int i = 0; i < N; ++i) s[i] = Fmt::boundFloat(s[i]);
-                    if (premultiply) {
+                    if constexpr (Fmt::kAlpha) {
+                        // Alpha is coverage: clamped to 0..MAX before it multiplies anything.
+                        s[Fmt::kA] = Fmt::clampChannel(s[Fmt::kA]);
                         const double a = s[Fmt::kA] * Fmt::kInvMax;
-                        for (int c = 0; c < C; ++c) s[c] *= a;
-                        // Only an alpha above 1 can carry a colour beyond the bound.
-                        if constexpr (!Fmt::kInteger)
-                            for (int c = 0; c < C; ++c) s[c] = Fmt::boundFloat(s[c]);
+                        if (straight) {
+                            // A premultiplied source's colour is made straight for the decode.
+                            if (!premultiply) {
+                                for (int c = 0; c < C; ++c) s[c] = a > 0.0 ? s[c] / a : 0.0;
+                                if constexpr (!Fmt::kInteger)
+                                    for (int c = 0; c < C; ++c) s[c] = Fmt::boundFloat(s[c]);
+                            }
+                        } else if (premultiply) {
+                            for (int c = 0; c < C; ++c) s[c] *= a;
+                        }
                     }
                 } else {
                     for (int i = 0; i < N; ++i) s[i] = outside[i];
@@ -604,6 +617,12 @@ private:
                     for (int c = 0; c < C; ++c) {
                         if constexpr (Fmt::kInteger) s[c] = f.decode_lut[Fmt::tableIndex(s[c])];
                         else s[c] = rec709_to_linear(s[c]);
+                    }
+                }
+                if constexpr (Fmt::kAlpha) {
+                    if (straight) {
+                        const double a = s[Fmt::kA] * Fmt::kInvMax;
+                        for (int c = 0; c < C; ++c) s[c] *= a;
                     }
                 }
                 Record* R = rec(at(px, py));
@@ -948,22 +967,23 @@ private:
         float out[N];
         for (int c = 0; c < N; ++c) out[c] = comp[c] + fill[c];
         const bool gamma = f.params.gamma_correction != 0;
+        if constexpr (Fmt::kAlpha) {
+            if (f.straight_linear != 0) {
+                writeStraight(out, px);
+                return;
+            }
+        }
         if constexpr (Fmt::kInteger) {
             if (gamma) {
                 for (int c = 0; c < N; ++c) out[c] = Fmt::clampChannel(out[c]);
-                for (int c = 0; c < C; ++c) {
-                    int32_t idx;
-                    if constexpr (Fmt::k16) idx = int32_t(out[c] * 3.0517578125e-5f * 32767.0f);
-                    else idx = int32_t(double(out[c]) * 0.00392156862745098 * 32767.0);
-                    out[c] = f.encode_lut[idx];
-                }
+                for (int c = 0; c < C; ++c) out[c] = encode(out[c]);
             }
             // With alpha or the encode, colour is divided by the unrounded alpha and every
             // channel rounded to nearest (the truncation would lose a level to the division's
             // and the table's rounding). An in-focus 8-bit pixel then keeps its value (an opaque
             // one with alpha); in 16-bit formats with the encode the decode and encode tables,
             // whose 32768 steps are coarser than the 16-bit levels where the curves are steep,
-            // move it by up to 11 of 32768 levels (measured on random pixels, largest just above
+            // move it by up to 13 of 32768 levels (measured on every level, largest just above
             // the decode knee). Without either, the sum of an
             // in-focus pixel is exact and colour is truncated toward zero, so it keeps its value.
             if constexpr (Fmt::kAlpha) {
@@ -981,16 +1001,61 @@ private:
             if (gamma)
                 for (int c = 0; c < C; ++c) out[c] = float(linear_to_rec709(double(out[c])));
             if constexpr (Fmt::kAlpha) {
-                if (!f.destination.premultiplied && out[Fmt::kA] > 0.0f) {
-                    const float m = 1.0f / out[Fmt::kA];
-                    for (int c = 0; c < C; ++c) {
-                        const float v = out[c] * m;
-                        // A denormal alpha makes m infinite: divide in double instead.
-                        out[c] = std::isfinite(v) ? v : float(double(out[c]) / double(out[Fmt::kA]));
-                    }
-                }
+                if (!f.destination.premultiplied) divideByAlpha(out);
             }
             for (int c = 0; c < N; ++c) px.v[c] = std::isfinite(out[c]) ? out[c] : 0.0f;
+        }
+    }
+
+    // The BT.709 encode of an integer-format colour in 0..MAX through encode_lut (the 16-bit
+    // index in single precision, the 8-bit one in double).
+    float encode(float v) const {
+        int32_t idx;
+        if constexpr (Fmt::k16) idx = int32_t(v * 3.0517578125e-5f * 32767.0f);
+        else idx = int32_t(double(v) * 0.00392156862745098 * 32767.0);
+        return f.encode_lut[idx];
+    }
+
+    // Float formats: colour divided by an alpha above 0 (a colour over a vanishing alpha, which
+    // makes the reciprocal infinite, is divided in double precision instead).
+    static void divideByAlpha(float* out) {
+        if (!(out[Fmt::kA] > 0.0f)) return;
+        const float m = 1.0f / out[Fmt::kA];
+        for (int c = 0; c < C; ++c) {
+            const float v = out[c] * m;
+            out[c] = std::isfinite(v) ? v : float(double(out[c]) / double(out[Fmt::kA]));
+        }
+    }
+
+    // The normal view's output of a source with transparency under gamma correction: colour
+    // divided by alpha in linear light, then encoded straight (the curve is not linear, so
+    // encoding premultiplied colour would brighten every partly transparent pixel); a
+    // premultiplied destination takes the encoded colour times alpha. Alpha is clamped to
+    // 0..MAX; the integer formats round every channel to nearest.
+    void writeStraight(float* out, Pixel& px) const {
+        if constexpr (Fmt::kAlpha) {
+            const float a = Fmt::clampChannel(out[Fmt::kA]);
+            out[Fmt::kA] = a;
+            if constexpr (Fmt::kInteger) {
+                if (a > 0.0f)
+                    for (int c = 0; c < C; ++c) out[c] = float(double(out[c]) * Fmt::kMax / double(a));
+                for (int c = 0; c < C; ++c) out[c] = encode(Fmt::clampChannel(out[c]));
+                if (f.destination.premultiplied)
+                    for (int c = 0; c < C; ++c) out[c] = float(double(out[c]) * double(a) * Fmt::kInvMax);
+                for (int c = 0; c < N; ++c) px.v[c] = T(Fmt::clampChannel(out[c] + 0.5f));
+            } else {
+                // Below 1e-5 of full coverage the colour is the sums' rounding residue, which
+                // the division would blow up: such a pixel is written clear, colour 0.
+                if (a < 1e-5f) {
+                    for (int c = 0; c < N; ++c) px.v[c] = 0.0f;
+                    return;
+                }
+                divideByAlpha(out);
+                for (int c = 0; c < C; ++c) out[c] = float(linear_to_rec709(double(out[c])));
+                if (f.destination.premultiplied)
+                    for (int c = 0; c < C; ++c) out[c] = out[c] * a;
+                for (int c = 0; c < N; ++c) px.v[c] = std::isfinite(out[c]) ? out[c] : 0.0f;
+            }
         }
     }
 

@@ -111,9 +111,11 @@ inline double sampleWeight(const HslRangeSettings& settings, const T* v) {
   constexpr double scale = std::is_same_v<T, unsigned char>    ? 1.0 / 255.0
                            : std::is_same_v<T, unsigned short> ? 1.0 / 32768.0
                                                                : 1.0 / double(max);
+  // A gray sample is the colour (v, v, v): a gray image's white is full lightness. A
+  // two-channel pixel lacks its third sample, which counts as 0.
   const double r = double(v[0]) * scale;
-  const double g = colours >= 2 ? double(v[1]) * scale : 0.0;
-  const double b = colours >= 3 ? double(v[2]) * scale : 0.0;
+  const double g = colours >= 2 ? double(v[1]) * scale : r;
+  const double b = colours >= 3 ? double(v[2]) * scale : (colours == 1 ? r : 0.0);
   return weight(settings, r, g, b, std::is_floating_point_v<T>);
 }
 
@@ -121,8 +123,8 @@ inline double sampleWeight(const HslRangeSettings& settings, const T* v) {
 
 // The highlight weight (0..1) of one pixel (an ov::PixelRGB: gray, two-channel or RGB; 8-bit,
 // 16-bit or float samples) against a record prepared in the matching form. Alpha is not read:
-// hand in a pixel already multiplied by its alpha. Colour samples the layout lacks count as
-// 0, so a gray pixel v is the colour (v, 0, 0): lightness v / 2, saturation 1 (0 for v = 0).
+// hand in a pixel already multiplied by its alpha. A gray pixel v is the colour (v, v, v):
+// lightness v, saturation 0, hue 0. A two-channel pixel (c0, c1) is the colour (c0, c1, 0).
 template <class Pixel>
 inline double hslRangeWeight(const HslRangeSettings& settings, const Pixel& pixel) {
   if (settings.enabled == 0) return 0.0;

@@ -130,6 +130,11 @@ public:
     // Flags and sizes, set by render and kept afterwards.
     uint8_t useAdditive = 0;
     uint8_t useWeight = 0;
+    // Gamma correction on an image with transparency: colour goes to linear light straight
+    // and is premultiplied there, and comes back divided by alpha before it is encoded (the
+    // transfer curve is not linear, so the order matters). An opaque image, or one blurred
+    // without gamma correction, premultiplies and divides around the unchanged values.
+    uint8_t straightLinear = 0;
     int32_t paddedWidth = 0;
     int32_t paddedHeight = 0;
     int32_t fftWidth = 0;

@@ -135,6 +135,7 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::render(uint32_t pass_,
     }
     fillTransferTables(toLinearTable, fromLinearTable, params.gamma_correction != 0,
                        SrcPixel::max_value);
+    straightLinear = (params.gamma_correction != 0 && hasTransparency(source)) ? 1 : 0;
 
     const uint32_t p9 = 9 * pass, P9 = 9 * passCount;
     // Step 0: clear the kernel grid (the window and the spare columns included).
@@ -289,10 +290,13 @@ void OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::normaliseKernelSpectrum() {
     for (int c = 0; c < kernelSamples; ++c) dc.v[c] = 1.0f;
 }
 
-// One element of the image grid from a pixel's samples (on the 0..MAX scale): premultiplied
-// (when the source is not), brought to 0..1 (8- and 16-bit samples clamped to 0..MAX first),
-// in linear light when gamma is on (the table for 8 and 16 bits, the formula for float), the
-// colours and alpha times the highlight gain, and the weight as the last sample.
+// One element of the image grid from a pixel's samples (on the 0..MAX scale): brought to 0..1
+// (8- and 16-bit samples clamped to 0..MAX first), in linear light when gamma is on (the table
+// for 8 and 16 bits, the formula for float), premultiplied (when the source is not), the
+// colours and alpha times the highlight gain, and the weight as the last sample. Alpha is
+// coverage: it is clamped to 0..MAX before it multiplies anything. With straightLinear the
+// colour is linearised straight (a premultiplied source's colour divided by its alpha first)
+// and premultiplied in linear light; otherwise it is premultiplied as it comes.
 template <class Src, class Dst, class Sel, int CK, class Kernel>
 template <class GridPixel>
 void OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::toWorking(double* colour, double alpha,
@@ -303,32 +307,38 @@ void OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::toWorking(double* colour, doub
     constexpr int C = P::colour_count;
     constexpr double MAX = P::max_value, invMax = P::inverse_max;
     const bool gamma = params.gamma_correction != 0;
-    if constexpr (P::has_alpha) {
-        if (premultiply)
-            for (int c = 0; c < C; ++c) colour[c] *= alpha * invMax;
-    }
-    if constexpr (P::is_integer) {
-        if constexpr (P::has_alpha) {
-            alpha *= invMax;
-            if (!(alpha >= 0.0)) alpha = 0.0;
-            else if (alpha > MAX) alpha = MAX;
-        }
-        for (int c = 0; c < C; ++c) {
-            double v = colour[c];
+    // To 0..1, linear when gamma is on. Float samples above kFloatSampleCeiling count as the
+    // ceiling, so that no grid or transform value can overflow or drown the image in rounding
+    // noise.
+    auto toRange = [&](double& v) {
+        if constexpr (P::is_integer) {
             if (!(v >= 0.0)) v = 0.0;
             else if (v > MAX) v = MAX;
             v *= invMax;
             if (gamma) v = toLinearTable[static_cast<int32_t>(v * 32767.0)];
-            colour[c] = v;
+        } else {
+            if (v > oof_detail::kFloatSampleCeiling) v = oof_detail::kFloatSampleCeiling;
+            if (gamma) v = rec709_to_linear(v);
         }
+    };
+    if constexpr (P::has_alpha) {
+        alpha = !(alpha >= 0.0) ? 0.0 : (alpha > MAX ? MAX : alpha);
+        const double a = alpha * invMax;
+        if (straightLinear) {
+            if (!premultiply)
+                for (int c = 0; c < C; ++c) colour[c] = a > 0.0 ? colour[c] / a : 0.0;
+            for (int c = 0; c < C; ++c) {
+                toRange(colour[c]);
+                colour[c] *= a;
+            }
+        } else {
+            if (premultiply)
+                for (int c = 0; c < C; ++c) colour[c] *= a;
+            for (int c = 0; c < C; ++c) toRange(colour[c]);
+        }
+        alpha = a;
     } else {
-        // Float samples above kFloatSampleCeiling (alpha too) count as the ceiling, so that
-        // no grid or transform value can overflow or drown the image in rounding noise.
-        for (int c = 0; c < C; ++c)
-            if (colour[c] > oof_detail::kFloatSampleCeiling) colour[c] = oof_detail::kFloatSampleCeiling;
-        if (alpha > oof_detail::kFloatSampleCeiling) alpha = oof_detail::kFloatSampleCeiling;
-        if (gamma)
-            for (int c = 0; c < C; ++c) colour[c] = rec709_to_linear(colour[c]);
+        for (int c = 0; c < C; ++c) toRange(colour[c]);
     }
     for (int c = 0; c < C; ++c) out.v[c] = static_cast<float>(colour[c] * gain);
     if constexpr (P::has_alpha) out.v[GridPixel::alpha_index] = static_cast<float>(alpha * gain);
@@ -408,10 +418,12 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::prepareImageRows(
     const double preservative = params.highlight_preservative;
     const double additive = params.highlight_additive;
 
-    // 8-bit samples that need no premultiplication: the working value of every sample value.
+    // 8-bit samples: the working value of every sample value, for colour that needs no
+    // premultiplication or is premultiplied in linear light (straight samples only).
     constexpr bool byteSamples = std::is_same_v<T, unsigned char>;
     double byteValue[byteSamples ? 256 : 1];
-    const bool useByteValues = byteSamples && !premultiplySource;
+    const bool useByteValues =
+        byteSamples && (straightLinear ? !source.premultiplied : !premultiplySource);
     if (useByteValues) {
         for (int v = 0; v < (byteSamples ? 256 : 1); ++v) {
             const double x = double(v) * invMax;
@@ -430,13 +442,15 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::prepareImageRows(
         }
         if constexpr (hasAlpha) {
             if (premultiplyHighlight) {
-                const T a = hp.v[P::alpha_index];
+                // Alpha is coverage: at most full intensity, never below 0.
+                const T a = hp.v[P::alpha_index] > T(MAX) ? T(MAX) : hp.v[P::alpha_index];
                 if constexpr (integer) {
                     const float f = static_cast<float>(a) * static_cast<float>(invMax);
                     for (int i = 0; i < C; ++i)
                         hp.v[i] = store_sample<T>(std::trunc(static_cast<float>(hp.v[i]) * f));
                 } else {
-                    for (int i = 0; i < C; ++i) hp.v[i] = hp.v[i] * a;
+                    const T f = a >= T(0) ? a : T(0);
+                    for (int i = 0; i < C; ++i) hp.v[i] = hp.v[i] * f;
                 }
             }
         }
@@ -460,11 +474,20 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::prepareImageRows(
             if (weigh && highlightData) highlight(sx, sy, weight, gain);
             if (useByteValues) {
                 GridPixel& e = image[sx];
-                for (int c = 0; c < C; ++c)
-                    e.v[c] = static_cast<float>(byteValue[static_cast<int>(px.v[c])] * gain);
-                if constexpr (hasAlpha)
-                    e.v[GridPixel::alpha_index] =
-                        static_cast<float>(double(px.v[P::alpha_index]) * invMax * gain);
+                if constexpr (hasAlpha) {
+                    const double a = double(px.v[P::alpha_index]) * invMax;
+                    if (straightLinear) {
+                        for (int c = 0; c < C; ++c)
+                            e.v[c] = static_cast<float>(byteValue[static_cast<int>(px.v[c])] * a * gain);
+                    } else {
+                        for (int c = 0; c < C; ++c)
+                            e.v[c] = static_cast<float>(byteValue[static_cast<int>(px.v[c])] * gain);
+                    }
+                    e.v[GridPixel::alpha_index] = static_cast<float>(a * gain);
+                } else {
+                    for (int c = 0; c < C; ++c)
+                        e.v[c] = static_cast<float>(byteValue[static_cast<int>(px.v[c])] * gain);
+                }
                 if constexpr (GridPixel::extra_count > 0) e.extra(0) = static_cast<float>(weight);
                 continue;
             }
@@ -569,15 +592,25 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::writeBand(const WorkView<G
             P& out = *destination.in_row(row, x);
             if constexpr (P::is_integer) {
                 auto clampMax = [](double v) { return !(v >= 0.0) ? 0.0 : (v > MAX ? MAX : v); };
+                auto encode = [&](double v) {
+                    return double(fromLinear[static_cast<int32_t>(clampMax(v) * invMax * 32767.0)]);
+                };
                 alpha = clampMax(alpha);
-                for (int c = 0; c < C; ++c)
-                    colour[c] = fromLinear[static_cast<int32_t>(clampMax(colour[c]) * invMax * 32767.0)];
-                if constexpr (hasAlpha) {
-                    const float a = static_cast<float>(alpha);
+                const float a = static_cast<float>(alpha);
+                if (hasAlpha && straightLinear) {
+                    // Divided by alpha in linear light, encoded straight; a premultiplied
+                    // destination takes the encoded colour times alpha.
+                    if (a > 0.0f)
+                        for (int c = 0; c < C; ++c) colour[c] *= MAX / static_cast<double>(a);
+                    for (int c = 0; c < C; ++c) colour[c] = encode(colour[c]);
+                    if (!straight && a > 0.0f)
+                        for (int c = 0; c < C; ++c) colour[c] *= static_cast<double>(a) * invMax;
+                } else {
+                    for (int c = 0; c < C; ++c) colour[c] = encode(colour[c]);
                     if (straight && a > 0.0f)
                         for (int c = 0; c < C; ++c) colour[c] *= MAX / static_cast<double>(a);
-                    out.v[P::alpha_index] = static_cast<T>(clampMax(alpha + 0.5));
                 }
+                if constexpr (hasAlpha) out.v[P::alpha_index] = static_cast<T>(clampMax(alpha + 0.5));
                 for (int c = 0; c < C; ++c) out.v[c] = static_cast<T>(clampMax(colour[c] + 0.5));
             } else {
                 if constexpr (hasAlpha) alpha = !(alpha >= 0.0) ? 0.0 : (alpha > 1.0 ? 1.0 : alpha);
@@ -589,14 +622,22 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::writeBand(const WorkView<G
                         for (int c = 0; c < C; ++c) colour[c] = 0.0;
                     }
                 }
-                if (gamma)
+                const float a = static_cast<float>(alpha);
+                if (hasAlpha && straightLinear) {
+                    // Divided by alpha in linear light, encoded straight; a premultiplied
+                    // destination takes the encoded colour times alpha.
+                    if (a > 0.0f)
+                        for (int c = 0; c < C; ++c) colour[c] *= 1.0 / static_cast<double>(a);
                     for (int c = 0; c < C; ++c) colour[c] = linear_to_rec709(colour[c]);
-                if constexpr (hasAlpha) {
-                    const float a = static_cast<float>(alpha);
+                    if (!straight)
+                        for (int c = 0; c < C; ++c) colour[c] *= static_cast<double>(a);
+                } else {
+                    if (gamma)
+                        for (int c = 0; c < C; ++c) colour[c] = linear_to_rec709(colour[c]);
                     if (straight && a > 0.0f)
                         for (int c = 0; c < C; ++c) colour[c] *= 1.0 / static_cast<double>(a);
-                    out.v[P::alpha_index] = a;
                 }
+                if constexpr (hasAlpha) out.v[P::alpha_index] = a;
                 for (int c = 0; c < C; ++c) out.v[c] = static_cast<T>(colour[c]);
             }
         }

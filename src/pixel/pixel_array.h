@@ -105,3 +105,28 @@ View make_packed_view(void* data, uint32_t width, uint32_t height, bool premulti
 }
 
 }  // namespace ov
+
+namespace ov {
+
+// Whether any pixel of `image` lets what lies behind it show: an alpha sample below full
+// intensity (a float alpha below 1.0 or not a number). A view without alpha or without data
+// is opaque. Reads every pixel once.
+template <class View>
+bool hasTransparency(const View& image) {
+    using P = typename View::pixel_type;
+    if constexpr (!P::has_alpha) {
+        return false;
+    } else {
+        if (!image.has_data()) return false;
+        using T = typename P::sample_type;
+        const T full = static_cast<T>(P::max_value);
+        for (uint32_t y = 0; y < image.height; ++y) {
+            unsigned char* row = image.row_bytes(std::ptrdiff_t(y));
+            for (uint32_t x = 0; x < image.width; ++x)
+                if (!(image.in_row(row, std::ptrdiff_t(x))->v[P::alpha_index] >= full)) return true;
+        }
+        return false;
+    }
+}
+
+}  // namespace ov

@@ -45,6 +45,9 @@ struct Reference {
     const float* rendererComposite = nullptr;
     std::vector<int> blur;
     std::vector<Px> colour;
+    // Gamma correction on a source with transparency: colour is decoded straight and
+    // premultiplied in linear light, and divided by alpha before it is encoded.
+    bool straight = false;
     std::vector<double> highlight;
     std::vector<int> minIndex;
 
@@ -58,6 +61,12 @@ struct Reference {
         hslRangeSetup<P>(settings, f.params.highlight_selection);
         // Colour is linear light in "normal blur" with gamma correction, never in "info density".
         const bool decode = f.params.gamma_correction && f.params.view == 1;
+        straight = false;
+        if constexpr (P::has_alpha)
+            for (uint32_t y = 0; y < f.source.height; ++y)
+                for (uint32_t x = 0; x < f.source.width; ++x)
+                    straight = straight || !(double(f.source.at(x, y).v[N - 1]) >= P::max_value);
+        straight = straight && decode;
         for (int py = 0; py < H; ++py)
             for (int px = 0; px < W; ++px) {
                 int32_t x = px - M, y = py - M;
@@ -85,11 +94,14 @@ struct Reference {
                 const P& s = f.source.at(x, y);
                 for (int i = 0; i < N; ++i) c[i] = double(s.v[i]);
                 if constexpr (P::has_alpha) {
-                    for (int i = 0; i < C; ++i) c[i] *= c[N - 1] / P::max_value;
+                    if (!straight)
+                        for (int i = 0; i < C; ++i) c[i] *= c[N - 1] / P::max_value;
                 }
                 if (decode)
                     for (int i = 0; i < C; ++i)
                         c[i] = P::is_integer ? f.decode_lut[int(c[i] / P::max_value * 32767.0)] : rec709_to_linear(c[i]);
+                if (straight)
+                    for (int i = 0; i < C; ++i) c[i] *= c[N - 1] / P::max_value;
                 for (int i = 0; i < N; ++i) c[i] = double(float(c[i]));
                 colour[at(px, py)] = c;
                 // The highlight window sees premultiplied colour: the factor alpha / MAX in
@@ -252,6 +264,22 @@ struct Reference {
                     if (P::is_integer || (P::has_alpha && i == N - 1)) hcol[i] = std::clamp(hcol[i], 0.0, P::max_value);
                     const double fill = excess[i0] >= 0.0 ? 0.0 : hcol[i] * -excess[i0] * std::min(keep[i0], 1.0);
                     o[i] = comp[i0][i] + fill;
+                }
+                if (straight) {
+                    // Divided by alpha (0..MAX) first, then encoded; a float pixel below 1e-5
+                    // of full coverage is written clear.
+                    const double a = std::clamp(o[N - 1], 0.0, P::max_value);
+                    o[N - 1] = a;
+                    if (!P::is_integer && a < 1e-5) o = Px{};
+                    for (int i = 0; i < C; ++i) {
+                        if (a > 0.0) o[i] *= P::max_value / a;
+                        const double c = std::clamp(o[i], 0.0, P::max_value);
+                        o[i] = P::is_integer ? f.encode_lut[int(c / P::max_value * 32767.0)] : linear_to_rec709(o[i]);
+                    }
+                    if (P::is_integer)
+                        for (int i = 0; i < N; ++i) o[i] = std::clamp(o[i], 0.0, P::max_value);
+                    out[size_t(y) * w + x] = o;
+                    continue;
                 }
                 if (f.params.gamma_correction)
                     for (int i = 0; i < C; ++i) {

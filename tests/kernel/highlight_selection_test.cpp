@@ -143,7 +143,9 @@ TEST(HslRangeWeight, RenderBlockExamples) {
   EXPECT_EQ(hslRangeWeight(si, PxHostRGB_U8{{255, 255, 255}}), 1.0);  // L 1
   EXPECT_EQ(hslRangeWeight(si, PxHostRGB_U8{{204, 204, 204}}), 1.0);  // L 0.8
   EXPECT_EQ(hslRangeWeight(si, PxHostRGB_U8{{255, 0, 0}}), 0.0);      // L 0.5
-  EXPECT_EQ(hslRangeWeight(si, PxHostGray_U8{{255}}), 0.0);           // gray: L 0.5
+  EXPECT_EQ(hslRangeWeight(si, PxHostGray_U8{{255}}), 1.0);           // gray white: L 1
+  EXPECT_EQ(hslRangeWeight(si, PxHostGray_U8{{199}}), 0.0);           // L 0.78, below 200/255
+  EXPECT_EQ(hslRangeWeight(si, PxHostTwoCh_U8{{255, 255}}), 0.0);     // (255, 255, 0): L 0.5
   EXPECT_EQ(hslRangeWeight(si, PxHostRGBA_U8{{255, 255, 255, 0}}), 1.0);  // alpha not read
   EXPECT_EQ(hslRangeWeight(si, PxHostRGB_U16{{32768, 32768, 32768}}), 1.0);
   EXPECT_EQ(hslRangeWeight(si, PxHostRGB_U16{{32768, 0, 0}}), 0.0);
@@ -282,26 +284,37 @@ TEST(HslRangeWeight, SofteningAndClimax) {
 }
 
 TEST(HslRangeWeight, GreyAndTwoChannelPixels) {
-  // A gray pixel v is the colour (v, 0, 0): lightness v / 2, saturation 1 (0 for v = 0),
-  // hue 0. Two channels (c0, c1) are (c0, c1, 0).
+  // A gray pixel v is the colour (v, v, v): lightness v, saturation 0, hue 0, as the RGB
+  // pixel (v, v, v) of every sample type. Two channels (c0, c1) are (c0, c1, 0).
   HighlightSelectionParams b = renderBlock();
   auto window = [&](double lo, double hi) {
     b.lightnessLow = lo;
     b.lightnessHigh = hi;
     return setup(b, HslRangeForm::Integer);
   };
-  EXPECT_EQ(hslRangeWeight(window(0.5, 0.5), PxHostGray_U8{{255}}), 1.0);
-  EXPECT_EQ(hslRangeWeight(window(0.25, 0.25), PxHostGray_U16{{16384}}), 1.0);
+  EXPECT_EQ(hslRangeWeight(window(1.0, 1.0), PxHostGray_U8{{255}}), 0.0);  // [1, 1] wraps to [0, 0]
+  EXPECT_EQ(hslRangeWeight(window(0.5, 0.5), PxHostGray_U16{{16384}}), 1.0);
   EXPECT_EQ(hslRangeWeight(window(0.0, 0.0), PxHostGray_U8{{0}}), 1.0);
-  EXPECT_EQ(hslRangeWeight(window(0.26, 0.6), PxHostGray_U8{{128}}), 0.0);  // L 0.251
-  // Saturation: a gray pixel is fully saturated, a black one not at all.
+  EXPECT_EQ(hslRangeWeight(window(0.51, 0.6), PxHostGray_U8{{128}}), 0.0);  // L 0.502
+  EXPECT_EQ(hslRangeWeight(window(0.5, 0.6), PxHostGray_U8{{128}}), 1.0);
+  for (const double lo : {0.1, 0.3, 0.5, 0.7, 0.9}) {
+    const HslRangeSettings w = window(lo, lo + 0.05);
+    for (int v = 0; v <= 255; v += 5) {
+      const auto u = uint8_t(v);
+      EXPECT_EQ(hslRangeWeight(w, PxHostGray_U8{{u}}), hslRangeWeight(w, PxHostRGB_U8{{u, u, u}})) << v;
+      const auto u16 = uint16_t(v * 128);
+      EXPECT_EQ(hslRangeWeight(w, ov::PxHostGrayA_U16{{u16, 0}}), hslRangeWeight(w, ov::PxHostRGBA_U16{{u16, u16, u16, 0}})) << v;
+    }
+  }
+  // Saturation: a gray pixel is unsaturated.
   b = renderBlock(0, 255);
   b.saturationLow = 0.99;
   b.saturationHigh = 1.0;
   HslRangeSettings s = setup(b, HslRangeForm::Integer);
-  EXPECT_EQ(hslRangeWeight(s, PxHostGray_U8{{10}}), 1.0);
+  EXPECT_EQ(hslRangeWeight(s, PxHostGray_U8{{10}}), 0.0);
   EXPECT_EQ(hslRangeWeight(s, PxHostGray_U8{{0}}), 0.0);
-  // Hue: gray is red (0); a two-channel pixel (0, c1) is green (1/3).
+  EXPECT_EQ(hslRangeWeight(s, PxHostTwoCh_U8{{10, 0}}), 1.0);  // (10, 0, 0): fully saturated
+  // Hue: gray is hue 0; a two-channel pixel (0, c1) is green (1/3).
   b = renderBlock(0, 255);
   b.hueLow = 0.3;
   b.hueHigh = 0.4;
@@ -311,7 +324,7 @@ TEST(HslRangeWeight, GreyAndTwoChannelPixels) {
   EXPECT_EQ(hslRangeWeight(s, PxHostTwoCh_U8{{200, 200}}), 0.0);  // yellow, 1/6
   // Float gray: the same rule on unscaled samples.
   b = renderBlock();
-  b.lightnessLow = b.lightnessHigh = 0.25;
+  b.lightnessLow = b.lightnessHigh = 0.5;
   EXPECT_EQ(hslRangeWeight(setup(b, HslRangeForm::Float), PxHostGray_F1{{0.5f}}), 1.0);
 }
 

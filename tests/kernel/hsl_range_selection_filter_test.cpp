@@ -108,20 +108,23 @@ TEST(HslRangeSelectionFilter, MaskModeShowsTheWeight) {
   }
   {
     HostImage<PxHostGrayA_F1> src(1, 1), dst(1, 1), sel(1, 1);
-    sel.at(0, 0) = PxHostGrayA_F1{{1.0f, 1.0f}};  // gray 1: lightness 0.5
+    sel.at(0, 0) = PxHostGrayA_F1{{0.5f, 1.0f}};  // gray 0.5: lightness 0.5
     ASSERT_EQ(run(host, src.view, dst.view, sel.view, halfBlock(1)), host.StatusOk());
     EXPECT_EQ(dst.at(0, 0).v[0], 0.5f);
     EXPECT_EQ(dst.at(0, 0).v[1], 1.0f);
   }
-  // An 8-bit gray image under the default block (Low 200): a black view, since a gray
-  // pixel's lightness is at most 0.5.
+  // An 8-bit gray image under the default block (Low 200): gray v has lightness v, so white
+  // and 210 are highlights, as they are in an RGB image, and 199 is not.
   {
     HostImage<PxHostGray_U8> src(3, 1), dst(3, 1), sel(3, 1);
     sel.at(0, 0) = PxHostGray_U8{{255}};
     sel.at(1, 0) = PxHostGray_U8{{210}};
+    sel.at(2, 0) = PxHostGray_U8{{199}};
     ASSERT_EQ(run(host, src.view, dst.view, sel.view, block(1, 1, 200.0 / 255, 1.0)),
               host.StatusOk());
-    for (uint32_t x = 0; x < 3; ++x) EXPECT_EQ(dst.at(x, 0).v[0], 0);
+    EXPECT_EQ(dst.at(0, 0).v[0], 255);
+    EXPECT_EQ(dst.at(1, 0).v[0], 255);
+    EXPECT_EQ(dst.at(2, 0).v[0], 0);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fake_host.h"
+#include "render_document.h"
 #include "lens/pelidorn_filter.h"
 #include "lens/render_template.h"
 
@@ -70,27 +71,11 @@ double Sample(int x, int y, int plane, bool uniform, int32_t grid) {
 }
 
 void Store(std::vector<uint8_t>& bytes, size_t index, int32_t depth, double v) {
-    if (depth == 8) {
-        bytes[index] = uint8_t(std::lround(v * 255));
-    } else if (depth == 16) {
-        const uint16_t s = uint16_t(std::lround(v * 32768));
-        std::memcpy(&bytes[index * 2], &s, 2);
-    } else {
-        const float s = float(v);
-        std::memcpy(&bytes[index * 4], &s, 4);
-    }
+    lens_test::StoreSample(bytes, index, depth, v);
 }
 
 double Load(const std::vector<uint8_t>& bytes, size_t index, int32_t depth) {
-    if (depth == 8) return bytes[index] / 255.0;
-    if (depth == 16) {
-        uint16_t s;
-        std::memcpy(&s, &bytes[index * 2], 2);
-        return s / 32768.0;
-    }
-    float s;
-    std::memcpy(&s, &bytes[index * 4], 4);
-    return s;
+    return lens_test::LoadSample(bytes, index, depth);
 }
 
 struct Pixels {

@@ -3,8 +3,9 @@
 // weight, and where the three-sides cap cuts the kernel.
 //
 // The reference works in double: it extends the image by the edge mode (or the outside
-// colour), premultiplies, brings it to 0..1 and to linear light with the exact BT.709 formula
-// (no tables), weights highlights, convolves directly with the kernel that
+// colour), brings it to 0..1 and to linear light with the exact BT.709 formula (no tables),
+// premultiplies (in linear light when gamma is on and the image has transparency, else
+// before), weights highlights, convolves directly with the kernel that
 // buildIrisKernelImage draws for the filter's window, quantised through the same 32766-step
 // linearisation, cut to the filter's margin and normalised to a total of 1, and converts
 // back with the exact formula.
@@ -110,6 +111,14 @@ void compareWithDirect(uint32_t W, uint32_t H, double radius, int mode, bool gam
 
     HslRangeSettings settings;
     hslRangeSetup<P>(settings, p.highlight_selection);
+    // With gamma on an image with transparency, colour is linearised straight and
+    // premultiplied in linear light, and divided by alpha before it is encoded.
+    bool straight = false;
+    if constexpr (A) {
+        for (uint32_t y = 0; y < H; ++y)
+            for (uint32_t x = 0; x < W; ++x) straight = straight || src.at(x, y).v[P::alpha_index] < MAX;
+        straight = straight && gamma;
+    }
     // The prepared element at image position (X, Y): colours, alpha, weight.
     constexpr int N = C + 2;
     auto prepared = [&](int32_t X, int32_t Y, double* e) {
@@ -132,10 +141,17 @@ void compareWithDirect(uint32_t W, uint32_t H, double radius, int mode, bool gam
                 }
             }
         }
+        const double cover = A ? a / MAX : 1.0;
         for (int i = 0; i < C; ++i) {
-            double v = c[i] * (A ? a / MAX : 1.0) / MAX;
-            if (P::is_integer) v = std::min(1.0, std::max(0.0, v));
-            e[i] = (gamma ? decode709(v) : v) * gain;
+            if (straight) {
+                double v = c[i] / MAX;
+                if (P::is_integer) v = std::min(1.0, std::max(0.0, v));
+                e[i] = decode709(v) * cover * gain;
+            } else {
+                double v = c[i] * cover / MAX;
+                if (P::is_integer) v = std::min(1.0, std::max(0.0, v));
+                e[i] = (gamma ? decode709(v) : v) * gain;
+            }
         }
         e[C] = a / MAX * gain;
         e[C + 1] = weight;
@@ -161,8 +177,15 @@ void compareWithDirect(uint32_t W, uint32_t H, double radius, int mode, bool gam
                 (A ? 1.0 / std::max(a, 0.05) : 1.0);
             for (int i = 0; i < C; ++i) {
                 double v = std::max(0.0, conv[i] * scale);
-                if (P::is_integer) v = std::min(1.0, v);
-                double want = (gamma ? encode709(v) : v) * unpremultiply * MAX;
+                double want;
+                if (straight) {
+                    if (a > 0) v /= a;
+                    if (P::is_integer) v = std::min(1.0, v);
+                    want = encode709(v) * MAX;
+                } else {
+                    if (P::is_integer) v = std::min(1.0, v);
+                    want = (gamma ? encode709(v) : v) * unpremultiply * MAX;
+                }
                 if (P::is_integer) want = std::min(MAX, want);
                 ASSERT_NEAR(dst.sample(x, y, i), want, tolerance)
                     << "at " << x << "," << y << " colour " << i << " mode " << mode << " gamma "
