@@ -772,3 +772,38 @@ TEST(TileCancel, StopsWithCancelStatusAndFreesEverything) {
 }
 
 }  // namespace
+
+// A source flagged premultiplied (colour samples c x a) renders as its straight twin does, in
+// linear light: its colour is made straight for the decode and premultiplied there; a
+// destination flagged premultiplied receives the encoded straight colour times alpha.
+TEST(TileTransparency, PremultipliedImagesRenderAsStraightOnes) {
+    using View = ImgHostRGBA_F1;
+    constexpr uint32_t W = 40, H = 24;
+    Rig<View> straight(W, H), prem(W, H);
+    fillRandom(straight.source, 9, 0.0);
+    fillDepthScene(straight.depth, 3);
+    for (uint32_t y = 0; y < H; ++y)
+        for (uint32_t x = 0; x < W; ++x) {
+            auto p = straight.source.at(x, y);
+            p.v[3] = x < W / 3 ? 1.0f : x < 2 * W / 3 ? p.v[3] : 0.0f;  // opaque, random, clear
+            straight.source.at(x, y) = p;
+            for (int i = 0; i < 3; ++i) p.v[i] *= p.v[3];
+            prem.source.at(x, y) = p;
+            prem.depth.at(x, y) = straight.depth.at(x, y);
+        }
+    for (auto* rig : {&straight, &prem}) {
+        rig->params.blur_radius = 6.0;
+        rig->params.gamma_correction = 1;
+        typename Rig<View>::Filter f(&rig->host);
+        rig->wire(f);
+        if (rig == &prem) f.source.premultiplied = f.selection.premultiplied = f.destination.premultiplied = 1;
+        ASSERT_EQ(f.render(0, 1), kStatusOk);
+    }
+    for (uint32_t y = 0; y < H; ++y)
+        for (uint32_t x = 0; x < W; ++x) {
+            const auto& s = straight.destination.at(x, y);
+            const auto& p = prem.destination.at(x, y);
+            ASSERT_NEAR(p.v[3], s.v[3], 1e-6) << x << "," << y;
+            for (int i = 0; i < 3; ++i) ASSERT_NEAR(p.v[i], s.v[i] * s.v[3], 2e-5) << x << "," << y << " colour " << i;
+        }
+}

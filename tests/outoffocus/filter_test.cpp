@@ -412,3 +412,42 @@ TEST(OutOfFocusFilter, OneThreadEqualsEightThreads) {
 }
 
 }  // namespace
+
+// A source flagged premultiplied (colour samples c x a) renders as its straight twin does, in
+// linear light: its colour is made straight for the decode and premultiplied there; a
+// destination flagged premultiplied receives the encoded straight colour times alpha.
+TEST(OutOfFocusFilter, PremultipliedImagesRenderAsStraightOnes) {
+    using View = ImgHostRGBA_F1;
+    constexpr uint32_t W = 24, H = 16;
+    TestHost host;
+    Image<View> straightSrc(W, H), premSrc(W, H), straightDst(W, H), premDst(W, H);
+    fillRandom(straightSrc, 7, 0.0);
+    for (uint32_t y = 0; y < H; ++y)
+        for (uint32_t x = 0; x < W; ++x) {
+            auto p = straightSrc.at(x, y);
+            p.v[3] = x < W / 3 ? 1.0f : x < 2 * W / 3 ? p.v[3] : 0.0f;  // opaque, random, clear
+            straightSrc.at(x, y) = p;
+            for (int i = 0; i < 3; ++i) p.v[i] *= p.v[3];
+            premSrc.at(x, y) = p;
+        }
+    auto run = [&](Image<View>& src, Image<View>& dst, bool premultiplied) {
+        OutOfFocusFilterOf<View, 0> filter(&host);
+        filter.source = src.view();
+        filter.source.premultiplied = premultiplied ? 1 : 0;
+        filter.highlightSource = filter.source;
+        filter.destination = dst.view();
+        filter.destination.premultiplied = premultiplied ? 1 : 0;
+        filter.irisImage = ImgMask8();
+        filter.params = defaultParams(3.0);
+        return filter.render(0, 1);
+    };
+    ASSERT_EQ(run(straightSrc, straightDst, false), host.StatusOk());
+    ASSERT_EQ(run(premSrc, premDst, true), host.StatusOk());
+    for (uint32_t y = 0; y < H; ++y)
+        for (uint32_t x = 0; x < W; ++x) {
+            const auto& s = straightDst.at(x, y);
+            const auto& p = premDst.at(x, y);
+            ASSERT_NEAR(p.v[3], s.v[3], 1e-6) << x << "," << y;
+            for (int i = 0; i < 3; ++i) ASSERT_NEAR(p.v[i], s.v[i] * s.v[3], 2e-5) << x << "," << y << " colour " << i;
+        }
+}
