@@ -2409,16 +2409,14 @@ std::string TwoPageTiff(uint32_t width, uint32_t height, bool directoriesFirst) 
 // Valid files with more than 64 MiB beside their image (a private chunk, text, bytes after
 // the image, APP segments, chunk framing) read from their paths; through a pipe they pass the
 // bound and are refused with what the bound is made of and that the path has none, in one
-// line, the OUTPUT untouched. Each file is made of zeros in memory and removed after its row.
+// line, the OUTPUT untouched. Each file is made in memory (zeros; spaces for text) and removed
+// after its row.
 TEST(PelidornTool, ValidFilesOverThePipeBoundReadFromTheirPathAndThePipeSaysWhy) {
     const std::string dir = Fresh("over_bound");
-    const std::string seventy(size_t(70) << 20, '\0');
+    const auto seventy = [] { return std::string(size_t(70) << 20, '\0'); };
     const Image scene = Scene(FileFormat::Png, 3, false, 8, 50, 40);
     const std::string png = ReadFile(Write(scene, "over_bound.png"));
     const size_t afterIhdr = 8 + 25, beforeIend = png.size() - 12;
-    std::string texts;
-    for (int i = 0; i < 5; ++i)
-        texts += PngChunk("iTXt", std::string("Comment\0\0\0\0\0", 12) + std::string(size_t(14) << 20, ' '));
     Image gray = scene;
     gray.format = FileFormat::Tiff, gray.colorChannels = 1, gray.samples.resize(50 * 40);
     const std::string tiff = ReadFile(Write(gray, "over_bound.tif"));
@@ -2428,8 +2426,6 @@ TEST(PelidornTool, ValidFilesOverThePipeBoundReadFromTheirPathAndThePipeSaysWhy)
         return j;
     }(), "over_bound.jpg");
     const std::string jpeg = ReadFile(jpegPath);
-    std::string appSegments;
-    for (int i = 0; i < 1130; ++i) appSegments += std::string("\xFF\xEF\xFF\xFF", 4) + std::string(65533, '\0');
     const std::vector<uint8_t> jpegSamples = Read(jpegPath).samples;
     struct Row {
         const char* name;
@@ -2441,17 +2437,28 @@ TEST(PelidornTool, ValidFilesOverThePipeBoundReadFromTheirPathAndThePipeSaysWhy)
     const std::string bigPng = "the most a pipe is read for a 1200x800 PNG: what its compressed rows can take";
     const Row rows[] = {
         {"png, a private chunk after IDAT",
-         [&] { return png.substr(0, beforeIend) + PngChunk("prVt", seventy) + png.substr(beforeIend); }, scene.samples,
+         [&] { return png.substr(0, beforeIend) + PngChunk("prVt", seventy()) + png.substr(beforeIend); }, scene.samples,
          smallPng},
-        {"png, text before IDAT", [&] { return png.substr(0, afterIhdr) + texts + png.substr(afterIhdr); }, scene.samples,
-         smallPng},
+        {"png, text before IDAT",
+         [&] {
+             std::string texts;
+             for (int i = 0; i < 5; ++i)
+                 texts += PngChunk("iTXt", std::string("Comment\0\0\0\0\0", 12) + std::string(size_t(14) << 20, ' '));
+             return png.substr(0, afterIhdr) + texts + png.substr(afterIhdr);
+         },
+         scene.samples, smallPng},
         {"png, one-byte IDAT chunks", [] { return PngInOneByteChunks(1200, 800); },
          std::vector<uint8_t>(1200 * 800 * 8, 0), bigPng},
-        {"jpeg, bytes after EOI", [&] { return jpeg + seventy; }, jpegSamples,
+        {"jpeg, bytes after EOI", [&] { return jpeg + seventy(); }, jpegSamples,
          "the most a pipe is read for a 50x40 JPEG: what its coded blocks can take"},
-        {"jpeg, APP segments before the frame", [&] { return jpeg.substr(0, 2) + appSegments + jpeg.substr(2); },
+        {"jpeg, APP segments before the frame",
+         [&] {
+             std::string segments;
+             for (int i = 0; i < 1130; ++i) segments += std::string("\xFF\xEF\xFF\xFF", 4) + std::string(65533, '\0');
+             return jpeg.substr(0, 2) + segments + jpeg.substr(2);
+         },
          jpegSamples, "the most a pipe is read before its image header"},
-        {"tiff, bytes after the strip", [&] { return tiff + seventy; }, gray.samples,
+        {"tiff, bytes after the strip", [&] { return tiff + seventy(); }, gray.samples,
          "the most a pipe is read for a 50x40 TIFF: the strips and values its first page points at"},
     };
     const std::string input = dir + "/input", output = dir + "/out.png";
@@ -2553,7 +2560,8 @@ TEST(PelidornTool, PipeCopyIsUnnamedInTheTemporaryFolder) {
         execl(Tool().c_str(), Tool().c_str(), fifo.c_str(), (dir + "/killed.png").c_str(), "--quiet", nullptr);
         _exit(127);
     }
-    const int feed = open(fifo.c_str(), O_WRONLY);
+    // Read and write ends at once: the open does not wait for the tool, whatever becomes of it.
+    const int feed = open(fifo.c_str(), O_RDWR);
     ASSERT_GE(feed, 0);
     const std::string head = ReadFile(input).substr(0, 64);
     EXPECT_EQ(write(feed, head.data(), head.size()), ssize_t(head.size()));
