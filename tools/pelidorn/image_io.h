@@ -87,8 +87,8 @@ constexpr int kMaxImageSide = 32767;
 // read whole once into an unnamed file in $TMPDIR (else /tmp), its signature and header
 // looked at as they arrive: one that is no image is refused at its first bytes, and the copy
 // stops past what the header's image data may take plus 64 MiB of anything else (before the
-// header, the 64 MiB; for a TIFF, the pixels' memory), a bound the error says, with the advice
-// to give the path (a path has none). An animated PNG is refused.
+// header, the 64 MiB; for a TIFF, the pixels' memory); the refusal says what that bound is,
+// and that a file given by its path has none. An animated PNG is refused.
 struct ReadOptions {
     uint64_t memoryLimit = 0;  // most bytes the pixels may take; 0: what the machine has free
 };
