@@ -29,10 +29,15 @@
 //   else init_all answers StatusOutOfMemory (a padded tile side must stay within the
 //   renderer's 16-bit positions);
 // - the kernel store (slices rounded up to 16 bytes) must fit in 2^31 - 1 bytes;
-// - in the blur views the margin must leave the finest grid's padded tile within 65535 and its
-//   buffers within 32-bit sizes (tiledWorkAreaFits), checked before the store is taken;
-// - a per-worker buffer that does not fit 32 bits, or a padded tile side beyond 65535,
-//   counts as a refused allocation, so the grid is refined further.
+// - in the blur views the margin must leave a 4 x 4 tile (the image's side where smaller),
+//   padded, within 65535 and its buffers within 32-bit sizes (tiledWorkAreaFits), checked
+//   before the store is taken: no grid can hold a margin that fails this; one that passes
+//   may still fail on the finest grid, whose last column (row) can be 7 pixels wide;
+// - init_memory(slots) refuses a padded tile side beyond 65535, a per-worker buffer that
+//   does not fit 32 bits, and an allocation the host refuses alike; after each refusal the
+//   grid is refined once (TileSet2D::increase) and init_memory asked again for the
+//   min(cpus, tiles) workers of the refined grid, until the buffers fit or the grid is the
+//   finest (StatusOutOfMemory).
 // A level whose kernel comes out empty (sum 0) gets a one-pixel kernel instead, so a render
 // never returns black as success.
 //
@@ -128,7 +133,9 @@ void fillDepthTables(float* decode, float* encode, float* curve, double depth_cu
 
 // The depth-curve value (0..1) of depth-map pixel (x, y): the byte (mode 1 or 3; 255 for
 // mode 2, 0 otherwise) / 255, through the window [low, high] (swapped bounds flip invert),
-// inverted when asked, clamped, then the entry at or above it, curve[ceil(t * 32767)], so
+// inverted when asked, clamped, then the entry at or above it, curve[ceil(t * 32767 - 1e-6)]
+// (the tolerance keeps a whole t * 32767 that carries a rounding error above it on its own
+// entry; a byte's position lies at least 1/255 above a whole number unless it is whole), so
 // that on the straight curve byte d is level d. Outside the map or without data the byte
 // counts as 0.
 double sampleDepthCurve(const ImgDepth8& depth, uint32_t x, uint32_t y, const float* curve,

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <string>
@@ -2213,10 +2214,10 @@ TEST(PelidornTool, StreamsAreBoundedByTheirSignatureAndHeaderAsTheyArrive) {
     const Row rows[] = {
         {"zeros", "", "not a PNG, JPEG or TIFF file", uint64_t(1) << 20},
         {"text", "P6\n64 64\n255\n", "not a PNG, JPEG or TIFF file", uint64_t(1) << 20},
-        {"png", png, "more than a 64x64 image can take", uint64_t(65) << 20},
-        {"jpeg", jpeg, "more than a 64x64 image can take", uint64_t(65) << 20},
-        {"tiff", tiff, "more than a 64x64 image can take", uint64_t(65) << 20},
-        {"jpeg_no_frame", std::string("\xFF\xD8\xFF\xE1\x00\x02", 6), "more than 64 MiB", uint64_t(65) << 20},
+        {"png", png, "the most a pipe is read for a 64x64 PNG", uint64_t(65) << 20},
+        {"jpeg", jpeg, "the most a pipe is read for a 64x64 JPEG", uint64_t(65) << 20},
+        {"tiff", tiff, "the most a pipe is read for a 64x64 TIFF", uint64_t(65) << 20},
+        {"jpeg_no_frame", std::string("\xFF\xD8\xFF\xE1\x00\x02", 6), "more than 64 MiB without an image header the readers take", uint64_t(65) << 20},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -2309,19 +2310,19 @@ TEST(PelidornTool, JpegAndTiffStreamsAreBoundedByWhatTheirHeaderImageCanTake) {
     };
     const Row rows[] = {
         {"baseline RGB 4:2:0", JpegClaiming(1024, 1024, false, dir + "/small.jpg"), 512 * MiB,
-         64 * 64 * 6 * 420 + allowance, "more than 73 MiB, more than a 1024x1024 image can take"},
+         64 * 64 * 6 * 420 + allowance, "more than 73 MiB, the most a pipe is read for a 1024x1024 JPEG"},
         {"progressive RGB 4:2:0", JpegClaiming(256, 256, true, dir + "/small.jpg"), 512 * MiB,
-         16 * 16 * 6 * 10790 + allowance, "more than 79 MiB, more than a 256x256 image can take"},
+         16 * 16 * 6 * 10790 + allowance, "more than 79 MiB, the most a pipe is read for a 256x256 JPEG"},
         {"arithmetic gray", arithmetic, 512 * MiB, 8 * 8 * 20228 + allowance,
-         "more than 65 MiB, more than a 64x64 image can take"},
+         "more than 65 MiB, the most a pipe is read for a 64x64 JPEG"},
         {"arithmetic gray beyond the memory", ClaimSize(arithmetic, "\xFF\xC9", 1024, 1024), 8 * MiB,
-         8 * MiB + allowance, "more than 72 MiB, more than any image the memory can hold"},
+         8 * MiB + allowance, "more than 72 MiB, the most a pipe is read for any image: what the memory allows its pixels (8 MiB)"},
         {"TIFF, IFD0 last", ifdLast, 512 * MiB, ifdLast.size() + allowance,
-         "more than 64 MiB, more than a 2048x2048 image can take"},
+         "more than 64 MiB, the most a pipe is read for a 2048x2048 TIFF"},
         {"TIFF, IFD0 first, layers after the strips", ifdFirst, 512 * MiB,
-         ifdFirst.size() + 2048 * 2048 + 8 * MiB + allowance, "more than 76 MiB, more than a 2048x2048 image can take"},
+         ifdFirst.size() + 2048 * 2048 + 8 * MiB + allowance, "more than 76 MiB, the most a pipe is read for a 2048x2048 TIFF"},
         {"TIFF, IFD0 first, a sub-IFD", TiffStripsAfterIfd(2048, 2048, 1024, 0, false, true), 8 * MiB,
-         8 * MiB + allowance, "more than 72 MiB, more than any image the memory can hold"},
+         8 * MiB + allowance, "more than 72 MiB, the most a pipe is read for any image: what the memory allows its pixels (8 MiB)"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -2333,6 +2334,257 @@ TEST(PelidornTool, JpegAndTiffStreamsAreBoundedByWhatTheirHeaderImageCanTake) {
     }
 }
 
+
+// ---- a pipe's copy and what its bound says ----------------------------------------------------
+
+namespace {
+
+// `cat input | pelidorn /dev/stdin output --quiet`, with `environment` (such as "TMPDIR=/x")
+// set for the tool.
+ToolRun PipedTool(const std::string& input, const std::string& output, const std::string& environment = "") {
+    const std::string out = TempDir() + "/stdout.txt", err = TempDir() + "/stderr.txt";
+    const int status = std::system(("cat " + input + " | " + environment + " " + Tool() + " /dev/stdin " + output +
+                                    " --quiet >" + out + " 2>" + err)
+                                       .c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+}
+
+// A 16-bit RGBA PNG of zeros whose zlib stream (stored blocks) is cut into IDAT chunks of
+// one byte each: 13 bytes of file for every byte of data.
+std::string PngInOneByteChunks(uint32_t width, uint32_t height) {
+    const std::string raw((1 + size_t(width) * 8) * height, '\0');  // filter byte 0, zero samples
+    std::string z("\x78\x01", 2);
+    for (size_t at = 0; at < raw.size(); at += 65535) {
+        const size_t n = std::min<size_t>(65535, raw.size() - at);
+        z += char(at + n == raw.size() ? 1 : 0);
+        z += char(n & 0xFF), z += char(n >> 8), z += char(~n & 0xFF), z += char((~n >> 8) & 0xFF);
+        z.append(raw, at, n);
+    }
+    z += Big32(uint32_t(adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(raw.data()), uInt(raw.size()))));
+    std::string chunks[256];
+    for (int b = 0; b < 256; ++b) chunks[b] = PngChunk("IDAT", std::string(1, char(b)));
+    std::string png = std::string("\x89PNG\r\n\x1a\n", 8) +
+                      PngChunk("IHDR", Big32(width) + Big32(height) + std::string("\x10\x06\x00\x00\x00", 5));
+    png.reserve(png.size() + 13 * z.size() + 12);
+    for (char c : z) png += chunks[uint8_t(c)];
+    return png + PngChunk("IEND", "");
+}
+
+// A little-endian 8-bit gray TIFF of two pages, each one stored strip of zeros: 50x40 and
+// `width` x `height`. With `directoriesFirst` each page's IFD comes before its strip (IFD1
+// right after the first strip), else after it as libtiff writes them (IFD1 last).
+std::string TwoPageTiff(uint32_t width, uint32_t height, bool directoriesFirst) {
+    const uint32_t sizes[2][2] = {{50, 40}, {width, height}};
+    const uint32_t entries = 9, ifdBytes = 2 + 12 * entries + 4;
+    uint32_t ifdAt[2], stripAt[2], end = 8;
+    for (int p = 0; p < 2; ++p) {
+        const uint32_t strip = sizes[p][0] * sizes[p][1];
+        ifdAt[p] = directoriesFirst ? end : end + strip;
+        stripAt[p] = directoriesFirst ? end + ifdBytes : end;
+        end += ifdBytes + strip;
+    }
+    std::string b(end, '\0');
+    size_t at = 0;
+    auto put = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b[at++] = char((v >> (8 * i)) & 0xFF);
+    };
+    put('I' | 'I' << 8, 2), put(42, 2), put(ifdAt[0], 4);
+    for (int p = 0; p < 2; ++p) {
+        at = ifdAt[p];
+        auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+            put(tag, 2), put(type, 2), put(1, 4);
+            type == 3 ? (put(value, 2), put(0, 2)) : put(value, 4);
+        };
+        put(entries, 2);
+        const uint32_t width = sizes[p][0], height = sizes[p][1];
+        entry(256, 4, width), entry(257, 4, height), entry(258, 3, 8), entry(259, 3, 1), entry(262, 3, 1);
+        entry(273, 4, stripAt[p]), entry(277, 3, 1), entry(278, 4, height), entry(279, 4, width * height);
+        put(p == 0 ? ifdAt[1] : 0, 4);
+    }
+    return b;
+}
+
+}  // namespace
+
+// Valid files with more than 64 MiB beside their image (a private chunk, text, bytes after
+// the image, APP segments, chunk framing) read from their paths; through a pipe they pass the
+// bound and are refused with what the bound is made of and that the path has none, in one
+// line, the OUTPUT untouched. Each file is made in memory (zeros; spaces for text) and removed
+// after its row.
+TEST(PelidornTool, ValidFilesOverThePipeBoundReadFromTheirPathAndThePipeSaysWhy) {
+    const std::string dir = Fresh("over_bound");
+    const auto seventy = [] { return std::string(size_t(70) << 20, '\0'); };
+    const Image scene = Scene(FileFormat::Png, 3, false, 8, 50, 40);
+    const std::string png = ReadFile(Write(scene, "over_bound.png"));
+    const size_t afterIhdr = 8 + 25, beforeIend = png.size() - 12;
+    Image gray = scene;
+    gray.format = FileFormat::Tiff, gray.colorChannels = 1, gray.samples.resize(50 * 40);
+    const std::string tiff = ReadFile(Write(gray, "over_bound.tif"));
+    const std::string jpegPath = Write([&] {
+        Image j = scene;
+        j.format = FileFormat::Jpeg;
+        return j;
+    }(), "over_bound.jpg");
+    const std::string jpeg = ReadFile(jpegPath);
+    const std::vector<uint8_t> jpegSamples = Read(jpegPath).samples;
+    struct Row {
+        const char* name;
+        std::function<std::string()> bytes;
+        std::vector<uint8_t> samples;  // as read from the path
+        std::string mentions;
+    };
+    const std::string smallPng = "the most a pipe is read for a 50x40 PNG: what its compressed rows can take";
+    const std::string bigPng = "the most a pipe is read for a 1200x800 PNG: what its compressed rows can take";
+    const Row rows[] = {
+        {"png, a private chunk after IDAT",
+         [&] { return png.substr(0, beforeIend) + PngChunk("prVt", seventy()) + png.substr(beforeIend); }, scene.samples,
+         smallPng},
+        {"png, text before IDAT",
+         [&] {
+             std::string texts;
+             for (int i = 0; i < 5; ++i)
+                 texts += PngChunk("iTXt", std::string("Comment\0\0\0\0\0", 12) + std::string(size_t(14) << 20, ' '));
+             return png.substr(0, afterIhdr) + texts + png.substr(afterIhdr);
+         },
+         scene.samples, smallPng},
+        {"png, one-byte IDAT chunks", [] { return PngInOneByteChunks(1200, 800); },
+         std::vector<uint8_t>(1200 * 800 * 8, 0), bigPng},
+        {"jpeg, bytes after EOI", [&] { return jpeg + seventy(); }, jpegSamples,
+         "the most a pipe is read for a 50x40 JPEG: what its coded blocks can take"},
+        {"jpeg, APP segments before the frame",
+         [&] {
+             std::string segments;
+             for (int i = 0; i < 1130; ++i) segments += std::string("\xFF\xEF\xFF\xFF", 4) + std::string(65533, '\0');
+             return jpeg.substr(0, 2) + segments + jpeg.substr(2);
+         },
+         jpegSamples, "the most a pipe is read before its image header"},
+        {"tiff, bytes after the strip", [&] { return tiff + seventy(); }, gray.samples,
+         "the most a pipe is read for a 50x40 TIFF: the strips and values its first page points at"},
+    };
+    const std::string input = dir + "/input", output = dir + "/out.png";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteFile(input, row.bytes());
+        EXPECT_GT(std::filesystem::file_size(input), uintmax_t(64) << 20);
+        EXPECT_EQ(Read(input).samples, row.samples);
+        WriteFile(output, "keep me");
+        const ToolRun piped = PipedTool(input, output);
+        EXPECT_EQ(piped.code, 1);
+        EXPECT_NE(piped.err.find(row.mentions), std::string::npos) << piped.err;
+        EXPECT_NE(piped.err.find("64 MiB of "), std::string::npos) << piped.err;
+        EXPECT_NE(piped.err.find("a file given by its path has no such bound"), std::string::npos) << piped.err;
+        EXPECT_EQ(std::count(piped.err.begin(), piped.err.end(), '\n'), 1) << piped.err;
+        EXPECT_EQ(ReadFile(output), "keep me");
+        std::remove(input.c_str());
+    }
+}
+
+// A TIFF of two pages is refused as multi-page both from its path and through a pipe, also
+// when its second page passes the pipe's bound: IFD0's link to the next page is known first,
+// whether IFD1 comes before the large strip or after it.
+TEST(PelidornTool, PipedMultiPageTiffIsRefusedAsMultiPageWhateverItsSize) {
+    const std::string dir = Fresh("two_pages");
+    struct Row {
+        const char* name;
+        uint32_t width, height;
+        bool directoriesFirst;
+    };
+    const Row rows[] = {
+        {"small second page", 64, 64, true},
+        {"second page past the bound, its IFD first", 8192, 8600, true},
+        {"second page past the bound, its IFD last", 8192, 8600, false},
+    };
+    const std::string input = dir + "/pages.tif", output = dir + "/out.tif";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteFile(input, TwoPageTiff(row.width, row.height, row.directoriesFirst));
+        Image im;
+        std::string error;
+        EXPECT_FALSE(pelidorn::ReadImage(input, im, error));
+        EXPECT_NE(error.find("multi-page TIFF files are not supported"), std::string::npos) << error;
+        WriteFile(output, "keep me");
+        const ToolRun piped = PipedTool(input, output);
+        EXPECT_EQ(piped.code, 1);
+        EXPECT_NE(piped.err.find("multi-page TIFF files are not supported"), std::string::npos) << piped.err;
+        EXPECT_EQ(ReadFile(output), "keep me");
+        std::remove(input.c_str());
+    }
+}
+
+// A pipe's copy is made in $TMPDIR (else /tmp) and has no name there: a folder that cannot
+// hold it is named in the one-line refusal, OUTPUT untouched; one that can is left as empty
+// as it was, also when the tool is killed while the copy is open (it shows among the tool's
+// descriptors as a file in that folder, so it is not made anywhere else).
+TEST(PelidornTool, PipeCopyIsUnnamedInTheTemporaryFolder) {
+    const std::string dir = Fresh("tmpdir");
+    const std::string input = Write(Scene(FileFormat::Png, 3, true, 16), "tmpdir_in.png");
+    const ToolRun plain = Pelidorn(input + " " + dir + "/plain.png RADI=4 --quiet");
+    ASSERT_EQ(plain.code, 0) << plain.err;
+    WriteFile(dir + "/a_file", "");
+    struct Row {
+        std::string tmpdir;
+        const char* mentions;
+    };
+    const Row refused[] = {
+        {dir + "/missing", "No such file or directory"},
+        {dir + "/a_file", "Not a directory"},
+    };
+    for (const Row& row : refused) {
+        SCOPED_TRACE(row.tmpdir);
+        WriteFile(dir + "/out.png", "keep me");
+        const ToolRun r = PipedTool(input, dir + "/out.png", "TMPDIR=" + row.tmpdir);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("no temporary file for its data in " + row.tmpdir + " (TMPDIR): " + row.mentions),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(ReadFile(dir + "/out.png"), "keep me");
+    }
+    const std::string folder = dir + "/tmp";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    auto empty = [&] { return std::filesystem::is_empty(folder); };
+    const ToolRun piped = PipedTool(input, dir + "/piped.png RADI=4", "TMPDIR=" + folder);
+    EXPECT_EQ(piped.code, 0) << piped.err;
+    EXPECT_EQ(ReadFile(dir + "/piped.png"), ReadFile(dir + "/plain.png"));
+    EXPECT_TRUE(empty());
+
+    // Killed while the copy is open: the FIFO has given the signature and IHDR, no more.
+    const std::string fifo = dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t tool = fork();
+    ASSERT_GE(tool, 0);
+    if (tool == 0) {
+        setenv("TMPDIR", folder.c_str(), 1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1), dup2(null, 2);
+        execl(Tool().c_str(), Tool().c_str(), fifo.c_str(), (dir + "/killed.png").c_str(), "--quiet", nullptr);
+        _exit(127);
+    }
+    // Read and write ends at once: the open does not wait for the tool, whatever becomes of it.
+    const int feed = open(fifo.c_str(), O_RDWR);
+    ASSERT_GE(feed, 0);
+    const std::string head = ReadFile(input).substr(0, 64);
+    EXPECT_EQ(write(feed, head.data(), head.size()), ssize_t(head.size()));
+    bool copyOpen = false;
+    const std::string fds = "/proc/" + std::to_string(tool) + "/fd";
+    for (int tries = 0; tries < 1000 && !copyOpen; ++tries) {
+        std::error_code ec;
+        for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
+            const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+            copyOpen = copyOpen || target.rfind(folder + "/", 0) == 0;
+        }
+        if (!copyOpen) usleep(10000);
+    }
+    EXPECT_TRUE(copyOpen) << "no copy open in " << folder;
+    EXPECT_TRUE(empty());
+    kill(tool, SIGKILL);
+    int status = 0;
+    waitpid(tool, &status, 0);
+    close(feed);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_TRUE(empty());
+    EXPECT_FALSE(FileExists(dir + "/killed.png"));
+}
 
 // A JPEG whose data ends early, or whose decoder meets corrupt data, is refused in either
 // entropy coding, sequential or progressive (libjpeg would make up the rest), and the same

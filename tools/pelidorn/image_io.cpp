@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -262,6 +263,13 @@ namespace {
 // The metadata a file may hold beside its pixels (profiles, Exif, text, strip tables).
 constexpr uint64_t kMetadataAllowance = uint64_t(64) << 20;
 
+// A byte count for a message: whole KiB (rounded up) below a MiB, whole MiB (rounded down)
+// from there.
+std::string Amount(uint64_t bytes) {
+    if (bytes < (uint64_t(1) << 20)) return std::to_string((bytes + 1023) >> 10) + " KiB";
+    return std::to_string(bytes >> 20) + " MiB";
+}
+
 // What the signature and the header of a stream say about its length, looked at as the bytes
 // arrive (the copy so far is read back at the offsets wanted): a stream that is no PNG, JPEG
 // or TIFF is known from its first bytes; the most an image's data can take is known from its
@@ -308,11 +316,27 @@ public:
     // Once Known: the most bytes the image's data and its metadata can take, and its size
     // (~0 when the header gives no bound: the caller's rule alone bounds the stream).
     uint64_t MostBytes() const { return most_; }
-    // What the bound is: "a WxH image", or no image header where one belongs.
+    // Once Known: whether the header is one the readers take (a readable one, of a size they
+    // accept), so that the bound holds image data besides the metadata allowance.
+    bool HasImage() const { return most_ > kMetadataAllowance; }
+    // With an image, what the bound is made of, for a message: "a 50x40 PNG: what its
+    // compressed rows can take at the worst (8 KiB)".
     std::string What() const {
-        if (!width_ || !height_) return "a file without a readable image header";
-        return "a " + std::to_string(width_) + "x" + std::to_string(height_) + " image";
+        const std::string size = std::to_string(width_) + "x" + std::to_string(height_);
+        const uint64_t data = most_ - kMetadataAllowance;
+        switch (format_) {
+            case Format::Png:
+                return "a " + size + " PNG: what its compressed rows can take at the worst (" + Amount(data) + ")";
+            case Format::Jpeg:
+                return "a " + size + " JPEG: what its coded blocks can take at the worst (" + Amount(data) + ")";
+            default:
+                return "a " + size + " TIFF: the strips and values its first page points at (the first " +
+                       Amount(data) + ")";
+        }
     }
+    // A TIFF whose IFD0 links to a further IFD, a page the reader would refuse the file for:
+    // where that IFD lies (0 when there is none, or IFD0 has not come yet).
+    uint64_t NextPage() const { return nextIfd_; }
     // Before the header: whether only the metadata allowance bounds the stream (a PNG or JPEG
     // whose header has not come yet) rather than the caller's rule (a TIFF, whose IFD0 may
     // come last).
@@ -369,9 +393,11 @@ private:
     // Arithmetic coding: each binary decision takes at most 16 bits (the coder's smaller
     // sub-interval is at least 1 of its 2^16), a coefficient (a sample, lossless) at most 40
     // decisions in its first scan and 3 in each of 13 refinements, and a progressive block an
-    // end-of-band decision in each AC scan: 10 KiB a block, far above what real files take but
-    // a bound all the same (a small image's claim cannot fill the disk). The reader refuses the
-    // hierarchical processes.
+    // end-of-band decision in each AC scan (the refinements are counted in sequential coding
+    // too). With the padding, restart markers and stuffing above that is 20228 bytes a block
+    // sequential, 27112 progressive and 164 a sample lossless: far above what real files take
+    // but a bound all the same (a small image's claim cannot fill the disk). The reader refuses
+    // the hierarchical processes.
     template <typename Reader>
     Verdict LookJpeg(uint64_t total, const Reader& at) {
         for (;;) {
@@ -451,6 +477,9 @@ private:
         if (count > 4096) return NoHeader();
         const uint64_t end = ifd + countBytes + count * entryBytes + (big ? 8 : 4);  // and the next IFD's offset
         if (end > total) return Wait(end);
+        uint8_t next[8];
+        if (!at(end - (big ? 8 : 4), next, big ? 8 : 4)) return Verdict::Unknown;
+        nextIfd_ = Get(next, big ? 8 : 4);
         std::vector<uint8_t> entries(size_t(count * entryBytes));
         if (count && !at(ifd + countBytes, entries.data(), entries.size())) return Verdict::Unknown;
         uint64_t width = 0, height = 0, furthest = end;
@@ -539,21 +568,58 @@ private:
     uint64_t at_ = 0;      // JPEG: the next segment's marker
     uint64_t wanted_ = 0;  // the bytes the copy holds before it is looked at again
     uint64_t width_ = 0, height_ = 0, most_ = 0;
+    uint64_t nextIfd_ = 0;  // TIFF: IFD0's link to the next page
 };
 
+// The folder a pipe's copy is made in, and its name for a message: $TMPDIR when it is set and
+// not empty, else /tmp.
+struct TemporaryFolder {
+    std::string path, named;
+    TemporaryFolder() {
+        const char* dir = std::getenv("TMPDIR");
+        path = dir && *dir ? dir : "/tmp";
+        named = path + (dir && *dir ? " (TMPDIR)" : " (TMPDIR is not set)");
+    }
+};
+
+// A temporary file in `folder` that has no name from the start, so that nothing is left
+// however the program ends: O_TMPFILE, or where the file system does not take it a made name
+// removed at once. Null with errno set when the folder cannot hold one.
+FILE* UnnamedTemporaryFile(const std::string& folder) {
+    int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        std::string name = folder + "/.pelidorn-pipe-XXXXXX";
+        fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) unlink(name.c_str());
+    }
+    if (fd < 0) return nullptr;
+    FILE* f = fdopen(fd, "w+b");
+    if (!f) {
+        const int e = errno;
+        close(fd);
+        errno = e;
+    }
+    return f;
+}
+
 // A pipe, FIFO or character device can be read once only and not sought: its data is copied
-// whole, once, into an unnamed temporary file that the readers then take like any file. Its
-// signature and header are looked at as they arrive: a stream that is no image is refused at
-// its first bytes, and the copy stops once it holds more than its header's image can take
-// (before the header, the metadata allowance; for a TIFF, whose IFD0 may come last, `bound`).
-// At most `bound` bytes are taken in any case (a file larger than the pixels may be cannot be
-// one the readers would accept).
-FILE* CopyStream(FILE* f, uint64_t bound, std::string& error) {
-    FILE* copy = std::tmpfile();
+// whole, once, into an unnamed temporary file (in $TMPDIR, else /tmp) that the readers then
+// take like any file. Its signature and header are looked at as they arrive: a stream that is
+// no image is refused at its first bytes, and the copy stops once it holds more than its
+// header's image data can take and 64 MiB of anything else (before the header, the 64 MiB
+// alone; for a TIFF, whose IFD0 may come last, `pixelLimit` and the 64 MiB). At most
+// `pixelLimit` and 64 MiB are taken in any case (a file larger than the pixels may be cannot
+// be one the readers would accept). A file given by its path is not bounded so: a refusal
+// says what the bound was, and that.
+FILE* CopyStream(FILE* f, uint64_t pixelLimit, std::string& error) {
+    const TemporaryFolder folder;
+    FILE* copy = UnnamedTemporaryFile(folder.path);
     if (!copy) {
-        error = std::string("cannot read a pipe or device (no temporary file for its data: ") + std::strerror(errno) + ")";
+        error = "cannot read a pipe or device: no temporary file for its data in " + folder.named + ": " +
+                std::strerror(errno);
         return nullptr;
     }
+    const uint64_t bound = pixelLimit + kMetadataAllowance;
     std::vector<char> buffer(size_t(1) << 16);
     uint64_t total = 0;
     StreamHeader header;
@@ -572,7 +638,8 @@ FILE* CopyStream(FILE* f, uint64_t bound, std::string& error) {
         const size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
         if (n == 0) break;
         if (std::fwrite(buffer.data(), 1, n, copy) != n || std::fflush(copy) != 0)
-            return fail(std::string("cannot read a pipe or device (its temporary copy: ") + std::strerror(errno) + ")");
+            return fail("cannot read a pipe or device: its temporary copy in " + folder.named + ": " +
+                        std::strerror(errno));
         total += n;
         if (verdict == StreamHeader::Verdict::Unknown) {
             verdict = header.Look(total, at);
@@ -582,10 +649,21 @@ FILE* CopyStream(FILE* f, uint64_t bound, std::string& error) {
         if (verdict == StreamHeader::Verdict::Known) most = std::min(most, header.MostBytes());
         else if (header.MetadataBoundsUntilKnown()) most = std::min(most, kMetadataAllowance);
         if (total > most) {
-            const std::string gives = "the pipe or device gives more than " + std::to_string(most >> 20) + " MiB";
-            if (most == bound) return fail(gives + ", more than any image the memory can hold");
-            if (verdict == StreamHeader::Verdict::Known) return fail(gives + ", more than " + header.What() + " can take");
-            return fail(gives + " before its image header");
+            // A TIFF of more pages would be refused for them from its path too.
+            if (header.NextPage())
+                return fail("multi-page TIFF files are not supported (this one's first page links to another at byte " +
+                            std::to_string(header.NextPage()) + "; save the page to blur as a file of its own)");
+            const std::string gives = "the pipe or device gives more than " + Amount(most) + ", the most a pipe is read ";
+            const std::string rest = " plus 64 MiB of anything else (metadata, framing, bytes after the image); "
+                                     "a file given by its path has no such bound";
+            if (most == bound)
+                return fail(gives + "for any image: what the memory allows its pixels (" + Amount(pixelLimit) + ")" + rest);
+            if (verdict == StreamHeader::Verdict::Known && !header.HasImage())
+                return fail("the pipe or device gives more than " + Amount(most) +
+                            " without an image header the readers take");
+            if (verdict == StreamHeader::Verdict::Known) return fail(gives + "for " + header.What() + rest);
+            return fail(gives + "before its image header (64 MiB of metadata and anything else); "
+                                "a file given by its path has no such bound");
         }
     }
     if (std::ferror(f)) return fail(std::string("cannot read: ") + std::strerror(errno));
@@ -618,7 +696,7 @@ bool ReadImage(const std::string& path, Image& image, std::string& error, const 
         // than the pixels may take (and 64 MiB of metadata) is no image the readers accept.
         const uint64_t available = AvailableMemory();
         const uint64_t pixels = limit ? limit : available ? available : uint64_t(1) << 40;
-        FILE* copy = CopyStream(f, pixels + kMetadataAllowance, error);
+        FILE* copy = CopyStream(f, pixels, error);
         std::fclose(f);
         if (!copy) return false;
         f = copy;

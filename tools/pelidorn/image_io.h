@@ -84,9 +84,11 @@ constexpr int kMaxImageSide = 32767;
 // header claims is checked before any pixel memory is taken: at most kMaxImageSide a side,
 // no more than options.memoryLimit, no more than the machine has free, and no more than
 // the file's data can hold at the most its compression shrinks. A pipe, FIFO or device is
-// read whole once, its signature and header looked at as they arrive: one that is no image is
-// refused at its first bytes, and the copy stops past what the header's image (before the
-// header, the metadata; for a TIFF, the pixels) may take. An animated PNG is refused.
+// read whole once into an unnamed file in $TMPDIR (else /tmp), its signature and header
+// looked at as they arrive: one that is no image is refused at its first bytes, and the copy
+// stops past what the header's image data may take plus 64 MiB of anything else (before the
+// header, the 64 MiB; for a TIFF, the pixels' memory); the refusal says what that bound is,
+// and that a file given by its path has none. An animated PNG is refused.
 struct ReadOptions {
     uint64_t memoryLimit = 0;  // most bytes the pixels may take; 0: what the machine has free
 };
