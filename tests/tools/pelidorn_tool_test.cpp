@@ -3177,3 +3177,78 @@ TEST(PelidornTool, RadiusNamedBeyondTheAddressableRendersWithinTheMemory) {
         << r.err;
     ExpectNamedRadiusIsTheLastTenthThatRenders(r.err, common, output, "needs more memory than --memory 4 allows");
 }
+
+// ---- address-space limits around the edge of a render --------------------------------------
+
+namespace {
+
+struct LimitedRun {
+    bool rendered = false;
+    std::string err;
+};
+
+// The tool under `ulimit -v` of `limitMib` MiB.
+LimitedRun RunUnderLimit(const std::vector<std::string>& args, uint64_t limitMib) {
+    const std::string err = TempDir() + "/edge_err.txt";
+    const Ended e = WaitFor(StartTool(args, err, limitMib), 120);
+    LimitedRun r;
+    r.err = ReadFile(err);
+    EXPECT_TRUE(e.exited && (e.code == 0 || e.code == 1)) << limitMib << " MiB: " << e.code << " " << r.err;
+    r.rendered = e.exited && e.code == 0;
+    return r;
+}
+
+// The figure before " MiB" that ends just before `end` in `text` (-1 when there is none).
+double FigureBefore(const std::string& text, const std::string& end) {
+    const size_t at = text.find(end);
+    if (at == std::string::npos || at < 5 || text.compare(at - 4, 4, " MiB") != 0) return -1;
+    size_t from = at - 4;
+    while (from > 0 && (std::isdigit(static_cast<unsigned char>(text[from - 1])) || text[from - 1] == '.')) --from;
+    return from < at - 4 ? std::stod(text.substr(from, at - 4 - from)) : -1;
+}
+
+}  // namespace
+
+// A render that fits under one address-space limit fits under every larger one: the threads'
+// stacks and the C library's arenas, mapped only where the limit leaves room for them, took
+// the room a transform's scratch rows needed at one limit in four (every 8 MiB, one more
+// stack). On a ladder of limits in 2 MiB steps from the lowest that renders, every one
+// renders; below it each refusal's figures add up (the block refused and what was taken are
+// more than the limit leaves for the plug-in), and the radius it names renders under the same
+// limit.
+TEST(PelidornTool, AddressSpaceLimitsAboveOneThatRendersRenderToo) {
+    if (kSanitized) GTEST_SKIP() << "an address-space limit does not work with a sanitizer's runtime";
+    const std::string input = Write(Scene(FileFormat::Png, 3, false, 8, 1000, 750), "edge_in.png");
+    const std::string output = TempDir() + "/edge_out.png";
+    const std::vector<std::string> args = {input, output, "RADI=5", "--quiet"};
+    // The lowest limit that renders, by bisection between one far too small and one ample.
+    uint64_t low = 16, high = 1024;
+    ASSERT_TRUE(RunUnderLimit(args, high).rendered);
+    while (high - low > 2) {
+        const uint64_t mid = (low + high) / 2;
+        (RunUnderLimit(args, mid).rendered ? high : low) = mid;
+    }
+    for (uint64_t mib = high; mib <= high + 16; mib += 2)
+        EXPECT_TRUE(RunUnderLimit(args, mib).rendered) << "renders at " << high << " MiB, not at " << mib << " MiB";
+    // Just below the edge: the figures and the radius named.
+    for (uint64_t mib : {high - 2, high - 6}) {
+        SCOPED_TRACE(testing::Message() << "ulimit -v of " << mib << " MiB");
+        const LimitedRun r = RunUnderLimit(args, mib);
+        ASSERT_FALSE(r.rendered);
+        const double leaves = FigureBefore(r.err, " for the plug-in's blocks");
+        const double block = FigureBefore(r.err, " was refused with ");
+        const double taken = FigureBefore(r.err, " already taken");
+        ASSERT_GT(leaves, 0) << r.err;
+        ASSERT_GE(block, 0) << r.err;
+        ASSERT_GE(taken, 0) << r.err;
+        EXPECT_GT(block + taken, leaves) << r.err;
+        const size_t at = r.err.find("; RADI=");
+        if (at == std::string::npos) {
+            EXPECT_NE(r.err.find("no radius above 0 fits"), std::string::npos) << r.err;
+            continue;
+        }
+        const std::string named = r.err.substr(at + 7, r.err.find(' ', at) - at - 7);
+        EXPECT_TRUE(RunUnderLimit({input, output, "RADI=" + named, "--quiet"}, mib).rendered)
+            << "RADI=" << named << " named under the same limit: " << r.err;
+    }
+}

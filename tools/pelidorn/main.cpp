@@ -26,6 +26,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -385,13 +387,106 @@ void WarnOutOfRange(const std::vector<DescriptorItem>& values, bool depthList,
 
 
 
+// Under ulimit -v the plug-in's blocks are not all that the render maps: the host's copy of
+// the output image (and of the selection it hands out), every worker thread's stack and the
+// C library's heap for small blocks take their share of the limit too. The plug-in is given
+// what remains after them, so that a block it is given is never refused by the system and a
+// larger limit never renders less: the shares below do not grow with the limit.
+struct AddressShares {
+    uint64_t mapped = 0;  // mapped before the render: the program, its libraries, the image
+    uint64_t images = 0;  // the output image the host keeps beside the input, and the selection
+    int threads = 0;      // the most threads the render runs beside the host's own
+    uint64_t stacks = 0;  // their stacks, guard pages included
+    uint64_t heap = 0;    // small blocks of the plug-in and the host, a tile area handed out
+    uint64_t blocks = 0;  // what the limit leaves for the plug-in's blocks
+};
+
+// The stack a new thread maps (the C library's default: RLIMIT_STACK's soft limit, or its
+// own size when that is unlimited), and its guard page.
+uint64_t ThreadStackBytes() {
+    uint64_t bytes = uint64_t(8) << 20;
+#ifdef __GLIBC__
+    pthread_attr_t attr;
+    if (pthread_getattr_default_np(&attr) == 0) {
+        size_t stack = 0, guard = 0;
+        if (pthread_attr_getstacksize(&attr, &stack) == 0 && stack > 0) bytes = stack;
+        if (pthread_attr_getguardsize(&attr, &guard) == 0) bytes += guard;
+        pthread_attr_destroy(&attr);
+    }
+#endif
+    return bytes;
+}
+
+// The processors this process may run on: the plug-in starts a worker for each (one more
+// while the host's thread watches for a cancel).
+int ProcessorsAllowed() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) >= 1) return CPU_COUNT(&set);
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n >= 1 ? int(n) : 1;
+}
+
+// Bytes of address space mapped now, from /proc/self/statm, without taking memory (it is
+// asked at a refusal, when there may be none).
+uint64_t MappedBytesNow() {
+    const int fd = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char text[128];
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0) return 0;
+    uint64_t pages = 0;
+    std::from_chars(text, text + n, pages);
+    return pages * uint64_t(sysconf(_SC_PAGESIZE));
+}
+
+// The shares of an address-space limit for a render of `document`; state.addressLimit set.
+// `display`: the progress display runs a thread of its own.
+AddressShares ShareAddressSpace(const MemoryState& state, const HostDocument& document, bool display) {
+    AddressShares a;
+    a.mapped = state.addressMapped;
+    a.images = document.pixels.size() + document.selection.size();
+    // The plug-in's pool runs a worker for each processor (the host's thread being the
+    // first of them, or watching beside them), and the display has its own.
+    a.threads = std::min(ProcessorsAllowed(), 64) + (display ? 1 : 0);
+    a.stacks = uint64_t(a.threads) * ThreadStackBytes();
+    // The host hands out the image's own rows; an area beyond the image (or of some planes)
+    // is a copy, a band of the image at a time; small blocks take well under a MiB. What is
+    // left over is the margin for what varies from run to run.
+    a.heap = (uint64_t(8) << 20) + document.pixels.size() / 16;
+    const uint64_t shares = a.images + a.stacks + a.heap;
+    a.blocks = state.addressLeft > shares ? state.addressLeft - shares : 0;
+    return a;
+}
+
 // The memory the plug-in may take: what the machine, the container or ulimit -v leaves
-// (`state`), or less by the user's own --memory (`user`).
+// (`state`; under ulimit -v after the shares in `address`), or less by the user's own
+// --memory (`user`).
 struct Budget {
     MemoryState state;
+    AddressShares address;
     bool user = false;
     uint64_t bytes = 0;
 };
+
+// MiB to a tenth, rounded up or down.
+std::string TenthsOfMib(uint64_t bytes, bool up) {
+    const uint64_t tenth = (uint64_t(1) << 20) / 10;
+    const uint64_t n = up ? (bytes + tenth - 1) / tenth : bytes / tenth;
+    return std::to_string(n / 10) + "." + std::to_string(n % 10) + " MiB";
+}
+
+// The limit and its shares to a tenth of a MiB: the shares rounded up, what they leave for
+// the plug-in's blocks rounded down (a refused block and what was taken, rounded up, add up
+// to more than it).
+std::string AddressSharesText(const MemoryState& m, const AddressShares& a) {
+    return "the limit is " + std::to_string(m.addressLimit >> 10) + " KiB (" + TenthsOfMib(m.addressLimit, false) +
+           "): the program and the image had " + TenthsOfMib(a.mapped, true) +
+           " mapped before the render, the output image takes " + TenthsOfMib(a.images, true) + ", " +
+           std::to_string(a.threads) + " threads' stacks " + TenthsOfMib(a.stacks, true) + " and small blocks up to " +
+           TenthsOfMib(a.heap, true) + ", which leaves " + TenthsOfMib(a.blocks, false) + " for the plug-in's blocks";
+}
 
 // "needs more memory than ... (a block of ... was refused ...)": what ran short when the
 // Buffer suite refused the largest block, and its figures.
@@ -403,9 +498,13 @@ std::string ShortOfBudget(const RunResult& run, const Budget& budget) {
     const MemoryState& m = budget.state;
     switch (m.bound) {
         case MemoryState::Bound::AddressSpace:
-            return "needs more address space than ulimit -v leaves (" + block + "; the limit is " +
-                   std::to_string(m.addressLimit >> 10) + " KiB, of which " + Mib(m.addressLeft) +
-                   " was unused before the render)";
+            if (!run.largestOverBudget)
+                return "needs more address space than ulimit -v leaves (" + block + " when " +
+                       Mib(run.mappedWhenRefused) + " of the limit of " + std::to_string(m.addressLimit >> 10) +
+                       " KiB was mapped)";
+            return "needs more address space than ulimit -v leaves (" + AddressSharesText(m, budget.address) +
+                   "; a block of " + TenthsOfMib(run.largestRefused, true) + " was refused with " +
+                   TenthsOfMib(run.takenWhenRefused, true) + " already taken)";
         case MemoryState::Bound::Cgroup:
             return "needs more memory than the container's limit leaves (" + block + "; the limit is " +
                    Mib(m.cgroupLimit) + ", of which " + Mib(m.cgroupLeft) + " was unused before the render)";
@@ -431,17 +530,6 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     const std::string image =
         " (a " + std::to_string(document.width) + "x" + std::to_string(document.height) + " image)";
     std::vector<DescriptorItem> trialValues = values;
-    // "; RADI=x is the largest that fits" for the largest radius in tenths from 0.1 below
-    // `radius` that `fits` (the next tenth does not), by bisection; empty when not even 0.1 fits.
-    auto largestRadius = [&](const std::function<bool(double)>& fits) -> std::string {
-        double low = 1, high = std::ceil(radius * 10);  // in tenths: fits(low), !fits(high)
-        if (radius <= 0.1 || !fits(0.1)) return "";
-        while (high - low > 1 && interrupts.load() == 0) {
-            const double mid = std::floor((low + high) / 2);
-            (fits(mid / 10) ? low : high) = mid;
-        }
-        return "; RADI=" + NumberText(low / 10) + " is the largest that fits";
-    };
     // The value of `key` among the trial values (added when missing).
     auto slot = [&](uint32_t key) -> DescriptorItem* {
         for (auto& v : trialValues)
@@ -452,28 +540,90 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
         trialValues.push_back(item);
         return &trialValues.back();
     };
-    // Whether the trial values render within this run's memory: a trial with the same budget,
-    // stopped as soon as its tiles start (its buffers granted).
-    auto startsWithinBudget = [&] {
+    // Whether the trial values start within `bufferBudget`: a trial stopped as soon as its
+    // tiles start (its large buffers granted). Cheap, but a render asks for more later (a
+    // transform's scratch rows, say), so it proves nothing by itself.
+    auto startsWithin = [&](uint64_t bufferBudget) {
         bool started = false;
         RunOptions trial;
         trial.recorded = true;
-        trial.bufferBudget = options.bufferBudget;
+        trial.bufferBudget = bufferBudget;
+        trial.mappedBytes = options.mappedBytes;
         trial.playback = trialValues;
         trial.progress = [&](int32_t done, int32_t) { started = started || done > 0; };
         trial.abort = [&] { return started || interrupts.load() > 0; };
         const RunResult t = RunFilter(entry, document, trial);
         return t.result == 0 || (t.result == userCanceledErr && started);
     };
+    auto startsWithinBudget = [&] { return startsWithin(options.bufferBudget); };
+    // The whole render of the trial values within this run's memory, its output dropped.
+    auto renderTrial = [&] {
+        RunOptions trial;
+        trial.recorded = true;
+        trial.bufferBudget = options.bufferBudget;
+        trial.mappedBytes = options.mappedBytes;
+        trial.playback = trialValues;
+        trial.discardOutput = true;
+        trial.abort = [] { return interrupts.load() > 0; };
+        return RunFilter(entry, document, trial);
+    };
+    // "; RADI=x is the largest that fits": the largest radius in tenths below `radius` that
+    // renders whole within this run's memory, the next tenth failing. `starts(value, budget)`
+    // is the cheap test at a radius (addressable, and its tiles start within `budget`):
+    // bisection with it names a candidate, which a whole render proves. Where the candidate
+    // fails later in its render, the search starts again with the start budget short by what
+    // that render lacked, and whole renders settle the tenths between the last that rendered
+    // and the first that failed. Where not even 0.1 renders, that is said.
+    const std::string noRadius = "; no radius above 0 fits (RADI=0 copies the image without a work area)";
+    auto largestRadius = [&](const std::function<bool(double, uint64_t)>& starts) -> std::string {
+        DescriptorItem* const r = slot(radiusKey);
+        auto renders = [&](long tenths) {
+            r->type = typeFloat;
+            r->number = double(tenths) / 10;
+            const RunResult t = renderTrial();
+            return t.result == 0 && t.error.empty();
+        };
+        long good = 0, bad = std::lround(std::ceil(radius * 10));  // renders(good) or good 0; !renders(bad)
+        if (bad <= 1) return noRadius;
+        uint64_t startBudget = options.bufferBudget;
+        for (int round = 0; round < 4 && bad - good > 1 && interrupts.load() == 0; ++round) {
+            long low = good, high = bad;  // low starts (or is 0), high is ruled out
+            while (high - low > 1 && interrupts.load() == 0) {
+                const long mid = low == 0 ? 1 : (low + high) / 2;
+                (starts(double(mid) / 10, startBudget) ? low : high) = mid;
+            }
+            if (low == good || interrupts.load() > 0) break;
+            r->type = typeFloat;
+            r->number = double(low) / 10;
+            const RunResult t = renderTrial();
+            if (t.result == 0 && t.error.empty()) {
+                good = low;
+                break;
+            }
+            bad = low;
+            // What the render lacked: the block refused beyond what was already taken.
+            uint64_t lacked = t.largestRefused;
+            if (t.largestOverBudget && t.takenWhenRefused + t.largestRefused > options.bufferBudget)
+                lacked = t.takenWhenRefused + t.largestRefused - options.bufferBudget;
+            lacked = std::max<uint64_t>(lacked, uint64_t(1) << 20);
+            startBudget = startBudget > lacked ? startBudget - lacked : 1;
+        }
+        while (bad - good > 1 && interrupts.load() == 0) {
+            const long mid = good == 0 ? 1 : (good + bad) / 2;
+            (renders(mid) ? good : bad) = mid;
+        }
+        if (good == 0) return noRadius;
+        return "; RADI=" + NumberText(double(good) / 10) + " is the largest that fits";
+    };
     if (run.refusedBuffers > 0) {
         // The work area is addressable but larger than the memory the machine could give:
         // trials with the same budget find the largest radius that fits.
         std::string text = "the work area at RADI=" + NumberText(radius) + image + " " + ShortOfBudget(run, budget);
         DescriptorItem* const r = slot(radiusKey);
-        return text + largestRadius([&](double value) {
+        return text + largestRadius([&](double value, uint64_t startBudget) {
                    r->type = typeFloat;
                    r->number = value;
-                   return startsWithinBudget();
+                   return startsWithin(startBudget);
                });
     }
     RunOptions trial;
@@ -525,7 +675,9 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
     if (radius > 0.1 && fits(radius)) return text;
     // The radius named must render with the same options: addressable, and its tiles start
     // within the memory this run may take (--memory included).
-    return text + largestRadius([&](double value) { return fits(value) && startsWithinBudget(); });
+    return text + largestRadius([&](double value, uint64_t startBudget) {
+               return fits(value) && startsWithin(startBudget);
+           });
 }
 
 
@@ -540,10 +692,18 @@ int Run(int argc, char** argv) {
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);
 #ifdef __GLIBC__
-    // Under an address-space limit (ulimit -v) every thread's own malloc arena would reserve
-    // 64 MiB of it: the threads share two instead.
+    // Under an address-space limit (ulimit -v) a thread's own malloc arena would reserve 64
+    // MiB of it (128 MiB while it is made), and only where that much is left: a larger limit
+    // would leave the render less. Every thread takes its small blocks from the one heap
+    // instead. Blocks of 256 KiB and up are mapped on their own and given back when freed
+    // (by default the threshold grows with the blocks freed, and the heap keeps up to twice
+    // it unreturned), so that what is mapped is what is in use.
     struct rlimit as {};
-    if (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) mallopt(M_ARENA_MAX, 2);
+    if (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY) {
+        mallopt(M_ARENA_MAX, 1);
+        mallopt(M_MMAP_THRESHOLD, 256 << 10);
+        mallopt(M_TRIM_THRESHOLD, 1 << 20);
+    }
 #endif
 
     const auto keys = ov::resources::ParseTerminology(ov::lens::PelidornTerminology().data(),
@@ -681,6 +841,17 @@ int Run(int argc, char** argv) {
     // The plug-in may take what the machine has free, or what --memory allows.
     Budget budget;
     budget.state = ReadMemoryState();
+    if (budget.state.addressLimit) {
+        budget.address = ShareAddressSpace(budget.state, document, !quiet && isatty(STDERR_FILENO));
+        // What the limit leaves for the blocks binds where it is the least (at least a byte:
+        // a budget of 0 would be none).
+        const uint64_t blocks = std::max<uint64_t>(budget.address.blocks, 1);
+        if (budget.state.available == 0 || blocks <= budget.state.available) {
+            budget.state.available = blocks;
+            budget.state.bound = MemoryState::Bound::AddressSpace;
+        }
+        options.mappedBytes = MappedBytesNow;
+    }
     budget.user = memoryLimit > 0 && (budget.state.available == 0 || memoryLimit < budget.state.available);
     options.bufferBudget = budget.bytes = budget.user ? memoryLimit : budget.state.available;
     options.playback = values;

@@ -319,6 +319,7 @@ Ptr BufferNew(uint32_t* requested, uint32_t minimum) {
             r.largestRefused = *requested;
             r.largestOverBudget = overBudget;
             r.takenWhenRefused = s->bufferBytes;
+            r.mappedWhenRefused = !overBudget && s->options->mappedBytes ? s->options->mappedBytes() : 0;
         }
         return nullptr;
     };
@@ -745,7 +746,8 @@ RunResult RunFilter(EntryPointFn entry, HostDocument& document, const RunOptions
     for (auto& b : s.buffers) std::free(b.first);
     s.buffers.clear();
     current = nullptr;
-    if (ok && result.result == 0 && result.error.empty()) document.pixels = std::move(s.output);
+    if (ok && result.result == 0 && result.error.empty() && !options.discardOutput)
+        document.pixels = std::move(s.output);
     return result;
 }
 

@@ -70,6 +70,12 @@ struct RunOptions {
     // it sizes its work area reaches that point.
     bool refuseBuffers = false;
     uint64_t grantBelow = 0;
+    // A trial that renders the whole image to learn whether it fits: the document keeps its
+    // pixels (the output is dropped), so that the next trial starts from the same image.
+    bool discardOutput = false;
+    // Bytes of address space the process has mapped, asked when the system refuses a Buffer-
+    // suite block (empty: not asked), so that a refusal can say what else took the space.
+    std::function<uint64_t()> mappedBytes;
     // Test switches: leave out the basic suite, the progress or the advance-state procedure.
     bool withBasicSuite = true;
     bool withProgressProc = true;
@@ -88,6 +94,7 @@ struct RunResult {
     uint64_t largestRefused = 0;    // the largest of them (bytes)
     bool largestOverBudget = false; // it was beyond bufferBudget (else the system refused it)
     uint64_t takenWhenRefused = 0;  // what the Buffer suite had out when it was refused
+    uint64_t mappedWhenRefused = 0; // options.mappedBytes() then, when the system refused it
     // The host could not get memory of its own (an image area handed out, a handle, a block
     // of the basic suite, its records): the procedure answered as out of memory.
     bool hostOutOfMemory = false;
