@@ -348,6 +348,15 @@ TEST(PelidornTool, FarFocalPointNamesItsBlurAndTheNearestThatFits) {
         EXPECT_NE(r.err.find(std::string("is the ") + c.which + " that fits"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("the work area at RADI"), std::string::npos) << r.err;
     }
+    // Where not even the nearest focal point in range renders at that radius, that is said,
+    // and it is so.
+    const std::string output = TempDir() + "/far_out.png";
+    const ToolRun none = Pelidorn(input + " " + output + " --selection " + sel + " --memory 1 RADI=250 FOPO=1e7 --quiet");
+    EXPECT_EQ(none.code, 1) << none.err;
+    EXPECT_NE(none.err.find("; not even FOPO=255 renders within this memory at RADI=250"), std::string::npos)
+        << none.err;
+    EXPECT_EQ(Pelidorn(input + " " + output + " --selection " + sel + " --memory 1 RADI=250 FOPO=255 --quiet").code, 1);
+    EXPECT_FALSE(FileExists(output));
 }
 
 // A work area the plug-in can address but the memory it may take cannot hold: the message

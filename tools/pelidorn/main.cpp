@@ -656,7 +656,9 @@ std::string ExplainOutOfMemory(EntryPointFn entry, HostDocument& document, const
         // The focal point named must render: addressable (fitsWith sets it among the trial
         // values), and its tiles start within the memory this run may take.
         auto renders = [&](double value) { return fitsWith(focalKey, value) && startsWithinBudget(); };
-        if (!renders(inRange)) return text;
+        if (!renders(inRange))
+            return text + "; not even FOPO=" + NumberText(inRange) + " renders within this memory at RADI=" +
+                   NumberText(radius);
         // Whole focal points: the one named renders and the next beyond it does not.
         const double step = focal > 255 ? 1 : -1;
         double good = inRange, bad = focal > 255 ? std::ceil(focal) : std::floor(focal);  // renders(good), !renders(bad)
