@@ -14,8 +14,9 @@
 //           minimum of each of its rows' runs, from sparse tables of the rows; see kMinimaPlanes)
 //   pass 3  that minimum into min_index; list heads cleared again
 //   pass 4  SourceRecords: colour (premultiplied, linear light in "normal blur" with gamma
-//           correction; with transparency decoded before it is premultiplied), highlight weight (highlight variant), blur index, queued at their
-//           kernel's first change inside the tile
+//           correction; with transparency decoded before it is premultiplied), highlight
+//           weight (highlight variant), blur index, queued at their kernel's first change
+//           inside the tile
 //   pass 5  per padded row: every record applies its kernel changes into the running layer
 //           sums of its blur index; each pixel composes the 256 layers front (255) to back
 //           until full coverage, down to its min_index; the hole sums ramp every pixel's

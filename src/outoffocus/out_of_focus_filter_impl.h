@@ -474,20 +474,15 @@ uint32_t OutOfFocusFilter<Src, Dst, Sel, CK, Kernel>::prepareImageRows(
             if (weigh && highlightData) highlight(sx, sy, weight, gain);
             if (useByteValues) {
                 GridPixel& e = image[sx];
+                // Colour premultiplied here only in linear light (times 1.0 is exact).
+                double cover = 1.0;
                 if constexpr (hasAlpha) {
                     const double a = double(px.v[P::alpha_index]) * invMax;
-                    if (straightLinear) {
-                        for (int c = 0; c < C; ++c)
-                            e.v[c] = static_cast<float>(byteValue[static_cast<int>(px.v[c])] * a * gain);
-                    } else {
-                        for (int c = 0; c < C; ++c)
-                            e.v[c] = static_cast<float>(byteValue[static_cast<int>(px.v[c])] * gain);
-                    }
+                    if (straightLinear) cover = a;
                     e.v[GridPixel::alpha_index] = static_cast<float>(a * gain);
-                } else {
-                    for (int c = 0; c < C; ++c)
-                        e.v[c] = static_cast<float>(byteValue[static_cast<int>(px.v[c])] * gain);
                 }
+                for (int c = 0; c < C; ++c)
+                    e.v[c] = static_cast<float>(byteValue[static_cast<int>(px.v[c])] * cover * gain);
                 if constexpr (GridPixel::extra_count > 0) e.extra(0) = static_cast<float>(weight);
                 continue;
             }

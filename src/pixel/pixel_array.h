@@ -104,10 +104,6 @@ View make_packed_view(void* data, uint32_t width, uint32_t height, bool premulti
                 static_cast<int32_t>(sizeof(P)));
 }
 
-}  // namespace ov
-
-namespace ov {
-
 // Whether any pixel of `image` lets what lies behind it show: an alpha sample below full
 // intensity (a float alpha below 1.0 or not a number). A view without alpha or without data
 // is opaque. Reads every pixel once.
